@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole suite twice: a normal optimised build,
+# then an AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+jobs=$(nproc)
+build_and_test() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+echo "== normal build"
+build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== sanitizer build (ASan + UBSan)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DFK_SANITIZE=ON -DFK_BUILD_TOOLS=OFF
+if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
+  echo "== fuzz smoke"
+  bash scripts/fuzz-smoke.sh
+fi
+echo "All builds and suites passed."
