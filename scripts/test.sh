@@ -17,7 +17,7 @@ echo "== normal build"
 build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (ASan + UBSan)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DFK_SANITIZE=ON -DFK_BUILD_TOOLS=OFF
+  build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DFK_SANITIZE=ON
 if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
   echo "== fuzz smoke"
   bash scripts/fuzz-smoke.sh
