@@ -1,0 +1,61 @@
+#include "runtime/startup.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+std::string CurrentDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    if (!getcwd(buffer.data(), buffer.size())) return "";
+    buffer.resize(buffer.find('\0'));
+    return buffer;
+}
+
+std::string ExecutablePath() {
+    std::string buffer(PATH_MAX, '\0');
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return "";
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
+}
+
+struct StartupValues {
+    std::string launchDirectory = CurrentDirectory();
+    std::string programFile = ExecutablePath();
+    std::string programDirectory = DirectoryOfProgram(programFile);
+    std::string applicationTitle = "Ferrumkit Application";
+    std::vector<std::string> programArguments;
+};
+
+StartupValues& Values() {
+    static StartupValues values;
+    return values;
+}
+
+}  // namespace
+
+std::string DirectoryOfProgram(const std::string& programFile) {
+    const auto slash = programFile.rfind('/');
+    if (slash == std::string::npos) return "";
+    // The root directory keeps its slash ("/" rather than an empty name), as
+    // does a drive root ("C:/").
+    if (slash == 0 || programFile[slash - 1] == ':') return programFile.substr(0, slash + 1);
+    return programFile.substr(0, slash);
+}
+
+void RuntimeStartup(int argc, char** argv) {
+    StartupValues& values = Values();
+    values.programArguments.clear();
+    for (int i = 0; i < argc && argv && argv[i]; ++i) values.programArguments.emplace_back(argv[i]);
+    // Relative names resolve beside the program from here on; when the
+    // directory cannot be entered the launch directory stays in force.
+    if (!values.programDirectory.empty()) (void)!chdir(values.programDirectory.c_str());
+}
+
+const std::string& LaunchDirectory() { return Values().launchDirectory; }
+const std::string& ProgramFile() { return Values().programFile; }
+const std::string& ProgramDirectory() { return Values().programDirectory; }
+const std::string& ApplicationTitle() { return Values().applicationTitle; }
+void SetApplicationTitle(const std::string& title) { Values().applicationTitle = title; }
+const std::vector<std::string>& ProgramArguments() { return Values().programArguments; }

@@ -1,0 +1,33 @@
+#pragma once
+// The program's start-up values: where it was launched from, where its file
+// lives, its title and its arguments.
+//
+// RuntimeStartup(argc, argv) is the explicit start-up call of a main program:
+// it sets every value and makes ProgramDirectory the working directory, so
+// relative names (data files beside the program) resolve there. Without that
+// call (test binaries, tools) the values are computed on first use and the
+// working directory is left alone; ProgramArguments is then empty.
+
+#include <string>
+#include <vector>
+
+// Sets the start-up values from argc/argv and changes the working directory to
+// ProgramDirectory(). Call once, first thing in main.
+void RuntimeStartup(int argc, char** argv);
+
+// The working directory at launch.
+const std::string& LaunchDirectory();
+// The full path of the program file (from /proc/self/exe).
+const std::string& ProgramFile();
+// ProgramFile up to its last "/" (kept when it is the root "/", or follows a
+// drive's ":"); empty when the path has no "/".
+const std::string& ProgramDirectory();
+// Window and message-box caption; "Ferrumkit Application" unless changed.
+const std::string& ApplicationTitle();
+// Replaces ApplicationTitle.
+void SetApplicationTitle(const std::string& title);
+// The command-line arguments as the program received them (argv[0] first).
+const std::vector<std::string>& ProgramArguments();
+
+// The directory part of a program path by the rule of ProgramDirectory.
+std::string DirectoryOfProgram(const std::string& programFile);
