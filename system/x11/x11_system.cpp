@@ -69,11 +69,9 @@ void X11TrackPointer(Window window, int x, int y, EventSource source, const int*
             if (XQueryPointer(d, trackedWindow, &root, &child, &rx, &ry, &lx, &ly, &mask) == False) lx = ly = 0;
             X11EndErrorTrap();
         }
-        const Window left = trackedWindow;
         const EventSource leftSource = trackedSource;
         trackedSource = nullptr;
         trackedWindow = None;  // before emitting: a hook may pump again
-        (void)left;
         EmitTracking(EVENT_MOUSE_LEAVE, leftSource, lx, ly);
     }
     trackedWindow = window;
@@ -102,6 +100,10 @@ int32_t TX11SystemDriver::Poll() {
         XEvent event;
         XNextEvent(d, &event);
         if (XFilterEvent(&event, None)) continue;
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);  // key codes mean other keys now
+            continue;
+        }
         X11DispatchEvent(event);
     }
     return 0;
