@@ -1,0 +1,58 @@
+#pragma once
+// Internals of the X11/GLX windows and contexts: the record behind the opaque
+// GLContextRecord handle, and a small inspection interface for the tests of
+// this layer. Only x11/ folders and their tests include this header.
+
+#include "graphics/gl_platform.h"
+
+#include <X11/Xlib.h>
+#include <GL/glx.h>
+
+#include <cstdint>
+
+// Record kinds.
+enum : int32_t {
+    GLX_RECORD_ATTACHED = 1,    // a context on a window the caller made
+    GLX_RECORD_WINDOWED = 2,    // our own window on the desktop
+    GLX_RECORD_FULLSCREEN = 3,  // our own window, display mode changed
+};
+
+// One window with its GL context. Records form a list, newest first.
+struct GLContextRecord {
+    GLContextRecord* next = nullptr;  // list link
+    int32_t kind = 0;                 // GLX_RECORD_*
+    int32_t width = 0;                // client width in pixels
+    int32_t height = 0;               // client height in pixels
+    int32_t depth = 0;                // requested colour depth; 0 unless fullscreen
+    int32_t hertz = 0;                // requested refresh rate (0 = any)
+    int32_t flags = 0;                // graphics flags
+    Window window = 0;                // the X window
+    GLXWindow drawable = 0;           // GLX drawable on the window
+    GLXContext glContext = nullptr;   // the rendering context
+    GLXFBConfig config = nullptr;     // the chosen framebuffer config
+    Colormap colormap = 0;            // ours for kinds 2 and 3, else 0
+    bool holdsScreenSaver = false;    // this window has the screen saver suspended
+};
+
+// What the tests read back about a record and its framebuffer config.
+struct GLXRecordInfo {
+    bool listed = false;  // the record is in the list
+    int32_t kind = 0;
+    Window window = 0;
+    int doubleBuffer = 0, redSize = 0, alphaSize = 0, depthSize = 0, stencilSize = 0,
+        accumRedSize = 0;
+    VisualID visualId = 0;
+};
+
+// The record's window and its config's buffer sizes (listed = false for unknown records).
+GLXRecordInfo GLXInspectRecord(GLContextRecord* record);
+// Number of records in the list.
+int GLXRecordCount();
+// Number of SetSwapInterval calls since the process started.
+int GLXSwapIntervalCallCount();
+// The interval passed to the latest SetSwapInterval call (-1: none yet).
+int GLXLastRequestedSwapInterval();
+// The window whose display mode is in force (0: the desktop mode).
+Window GLXFullscreenWindow();
+// True while one of our windows keeps the screen saver suspended.
+bool GLXScreenSaverSuspended();
