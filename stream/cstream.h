@@ -1,0 +1,50 @@
+#pragma once
+// A stream over an open C-library file: the disk-file stream.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "stream/stream.h"
+
+// Disk file opened with the C library's buffered file functions.
+class TCStream : public TStream {
+public:
+    // Stream modes: opened for reading, for writing, or both (3).
+    static constexpr int32_t MODE_READ = 1;
+    static constexpr int32_t MODE_WRITE = 2;
+
+    ~TCStream() override;
+
+    // Opens path ("\" read as "/"): both flags "r+b", writeable "wb", else
+    // "rb". Null when the file cannot be opened.
+    static std::shared_ptr<TCStream> OpenFile(const std::string& path, int32_t readable,
+                                              int32_t writeable);
+    // Takes over an open file handle, keeping its current position.
+    static std::shared_ptr<TCStream> CreateWithCStream(std::FILE* handle, int32_t mode);
+
+    int32_t Pos() override;
+    int32_t Size() override;
+    int32_t Seek(int32_t pos) override;
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    int32_t Flush() override;
+    int32_t Close() override;
+
+    // The mode the stream was opened with.
+    int32_t Mode() const { return _mode; }
+    // The file handle, null once closed.
+    std::FILE* Handle() const { return _cstream; }
+
+private:
+    // Which transfer ran last: the C library needs a seek between a read
+    // and a write on an update stream.
+    enum class LastOp { None, Read, Write };
+    void SwitchTo(LastOp op);
+
+    int32_t _pos = 0;
+    int32_t _size = 0;
+    std::FILE* _cstream = nullptr;
+    int32_t _mode = 0;
+    LastOp _last = LastOp::None;
+};

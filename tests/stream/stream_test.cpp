@@ -1,0 +1,316 @@
+// Streams over memory and disk files, URL opening, factories and the
+// embedded-file registry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "stream/cstream.h"
+#include "stream/embedded.h"
+#include "stream/ramstream.h"
+#include "stream/stream_functions.h"
+#include "stream/url.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A private directory under the system's temporary folder, removed at the end.
+class TempDir {
+public:
+    TempDir() {
+        path_ = fs::temp_directory_path() /
+                ("fk_stream_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    static inline int counter_ = 0;
+    fs::path path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+const char kFont[] = "font-bytes";
+const bool kFontRegistered = RegisterEmbeddedFile("gldrawtextfont.bin", kFont, 10) == 1;
+
+// Counts the calls a factory receives and answers none of them.
+class TRecordingFactory : public TStreamFactory {
+public:
+    std::shared_ptr<TStream> CreateStream(const TUrl&, const std::string& protocol,
+                                          const std::string& path, int32_t, int32_t) override {
+        calls.push_back(protocol + "|" + path);
+        return nullptr;
+    }
+    std::vector<std::string> calls;
+};
+
+}  // namespace
+
+TEST(RamStream, SeekClampsAndReadStopsAtTheEnd) {
+    char bytes[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    auto s = TRamStream::Create(bytes, 10, 1, 0);
+    EXPECT_EQ(s->Seek(-5), 0);
+    EXPECT_EQ(s->Seek(99), 10);
+    EXPECT_EQ(s->Seek(8), 8);
+    char buf[4] = {};
+    EXPECT_EQ(s->Read(buf, 4), 2);
+    EXPECT_EQ(buf[0], 8);
+    EXPECT_EQ(buf[1], 9);
+    EXPECT_EQ(s->Read(buf, 4), 0);
+    EXPECT_TRUE(s->Eof());
+    EXPECT_EQ(s->Read(buf, 0), 0);
+    EXPECT_EQ(s->Read(buf, -3), 0);
+}
+
+TEST(RamStream, FlagsGovernReadingAndWritingAndTheBlockNeverGrows) {
+    char bytes[4] = {1, 2, 3, 4};
+    auto ro = TRamStream::Create(bytes, 4, 1, 0);
+    EXPECT_EQ(ro->Write("xy", 2), 0);
+    EXPECT_THROW(ro->WriteBytes("xy", 2), TStreamWriteException);
+    auto wo = TRamStream::Create(bytes, 4, 0, 1);
+    char c;
+    EXPECT_EQ(wo->Read(&c, 1), 0);
+    wo->Seek(2);
+    EXPECT_EQ(wo->Write("abcdef", 6), 2);
+    EXPECT_EQ(std::string(bytes, 4), std::string("\x01\x02" "ab", 4));
+    EXPECT_EQ(wo->Size(), 4);
+}
+
+TEST(Stream, TypedValuesRoundTripLittleEndian) {
+    unsigned char block[64] = {};
+    auto s = TRamStream::Create(block, sizeof block, 1, 1);
+    s->WriteByte(0x1FF);
+    s->WriteShort(0x12345);
+    s->WriteInt(-2);
+    s->WriteLong(0x0102030405060708LL);
+    s->WriteFloat(1.5f);
+    s->WriteDouble(-0.25);
+    s->WriteString("ok");
+    EXPECT_EQ(block[0], 0xFF);
+    EXPECT_EQ(block[1], 0x45);
+    EXPECT_EQ(block[2], 0x23);
+    EXPECT_EQ(block[7], 0x08);
+    s->Seek(0);
+    EXPECT_EQ(s->ReadByte(), 255);
+    EXPECT_EQ(s->ReadShort(), 0x2345);
+    EXPECT_EQ(s->ReadInt(), -2);
+    EXPECT_EQ(s->ReadLong(), 0x0102030405060708LL);
+    EXPECT_EQ(s->ReadFloat(), 1.5f);
+    EXPECT_EQ(s->ReadDouble(), -0.25);
+    EXPECT_EQ(s->ReadString(2), "ok");
+    EXPECT_EQ(s->Pos(), 29);
+}
+
+TEST(Stream, ReadLineStopsAtLineFeedZeroOrEndAndDropsCarriageReturns) {
+    std::string text = std::string("ab\r\ncd", 6) + std::string(1, '\0') + "e\rf";
+    auto s = TRamStream::Create(text.data(), static_cast<int32_t>(text.size()), 1, 0);
+    EXPECT_EQ(s->ReadLine(), "ab");
+    EXPECT_EQ(s->ReadLine(), "cd");
+    EXPECT_EQ(s->ReadLine(), "ef");
+    EXPECT_EQ(s->ReadLine(), "");
+    char out[8] = {};
+    auto w = TRamStream::Create(out, 5, 0, 1);
+    EXPECT_EQ(w->WriteLine("xyz"), 1);
+    EXPECT_EQ(std::string(out, 5), "xyz\r\n");
+    EXPECT_EQ(w->WriteLine("more"), 0) << "a full block cannot take the line";
+}
+
+TEST(Stream, ExactTransfersRaiseWhenNoProgressIsMade) {
+    char five[5] = {1, 2, 3, 4, 5};
+    auto s = TRamStream::Create(five, 5, 1, 0);
+    char buf[8] = {};
+    try {
+        s->ReadBytes(buf, 8);
+        FAIL() << "ReadBytes past the end must raise";
+    } catch (const TStreamException& e) {
+        EXPECT_STREQ(e.what(), "Error reading from stream");
+        EXPECT_NE(dynamic_cast<const TStreamReadException*>(&e), nullptr);
+    }
+    EXPECT_EQ(std::string(buf, 5), std::string(five, 5));
+    s->Seek(0);
+    EXPECT_EQ(s->SkipBytes(4), 4);
+    EXPECT_THROW(s->SkipBytes(2), TStreamReadException);
+    EXPECT_THROW(s->ReadString(3), TStreamReadException);
+    try {
+        TRamStream::Create(five, 5, 1, 0)->WriteBytes(buf, 1);
+        FAIL();
+    } catch (const TStreamWriteException& e) {
+        EXPECT_STREQ(e.what(), "Error writing to stream");
+    }
+}
+
+TEST(Stream, BaseOperationsHaveTheirDefaultsAndTexts) {
+    TStream s;
+    EXPECT_EQ(s.Pos(), -1);
+    EXPECT_EQ(s.Size(), 0);
+    EXPECT_EQ(s.Seek(3), -1);
+    EXPECT_EQ(s.Eof(), 0);
+    EXPECT_EQ(s.Flush(), 0);
+    EXPECT_EQ(s.Close(), 0);
+    char c;
+    try { s.Read(&c, 1); FAIL(); } catch (const TRuntimeError& e) { EXPECT_STREQ(e.what(), "Stream is not readable"); }
+    try { s.Write(&c, 1); FAIL(); } catch (const TRuntimeError& e) { EXPECT_STREQ(e.what(), "Stream is not writeable"); }
+    try { s.ReadObject(); FAIL(); } catch (const TRuntimeError& e) { EXPECT_STREQ(e.what(), "Unable to read object"); }
+    try { s.WriteObject(nullptr); FAIL(); } catch (const TRuntimeError& e) { EXPECT_STREQ(e.what(), "Unable to write object"); }
+    EXPECT_THROW(Pos(std::shared_ptr<TStream>()), TNullObjectError);
+}
+
+TEST(CStream, WritesSeeksAndKeepsTheSize) {
+    TempDir dir;
+    auto s = TCStream::OpenFile(dir.File("w.bin"), 0, 1);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Mode(), TCStream::MODE_WRITE);
+    std::vector<char> hundred(100, 'a');
+    EXPECT_EQ(s->Write(hundred.data(), 100), 100);
+    EXPECT_EQ(s->Seek(10), 10);
+    EXPECT_EQ(s->Write("bbbbb", 5), 5);
+    EXPECT_EQ(s->Pos(), 15);
+    EXPECT_EQ(s->Size(), 100);
+    char c;
+    EXPECT_EQ(s->Read(&c, 1), 0) << "a write-only file reads nothing";
+    s->Close();
+    EXPECT_EQ(s->Pos(), 0);
+    EXPECT_EQ(s->Size(), 0);
+    EXPECT_EQ(s->Read(&c, 1), 0) << "a closed stream reads nothing";
+    EXPECT_EQ(s->Write(&c, 1), 0);
+    EXPECT_EQ(s->Close(), 0);
+    std::string data = ReadFile(dir.File("w.bin"));
+    ASSERT_EQ(data.size(), 100u);
+    EXPECT_EQ(data.substr(8, 9), "aabbbbbaa");
+}
+
+TEST(CStream, OpenModesAndBackslashPaths) {
+    TempDir dir;
+    WriteFile(dir.File("f.txt"), "12345");
+    auto r = TCStream::OpenFile(dir.File("f.txt"), 0, 0);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Mode(), TCStream::MODE_READ);
+    EXPECT_EQ(r->Size(), 5);
+    char buf[8] = {};
+    EXPECT_THROW(r->ReadBytes(buf, 8), TStreamReadException);
+    EXPECT_EQ(std::string(buf, 5), "12345");
+
+    std::string back = dir.File("f.txt");
+    for (char& ch : back)
+        if (ch == '/') ch = '\\';
+    auto rw = TCStream::OpenFile(back, 1, 1);
+    ASSERT_TRUE(rw) << "backslashes are read as slashes";
+    EXPECT_EQ(rw->Mode(), TCStream::MODE_READ | TCStream::MODE_WRITE);
+    EXPECT_EQ(rw->Read(buf, 2), 2);
+    EXPECT_EQ(rw->Write("xy", 2), 2) << "switching from reading to writing on an update stream";
+    EXPECT_EQ(rw->Read(buf, 1), 1);
+    EXPECT_EQ(buf[0], '5');
+    rw.reset();  // dropping the last reference closes and flushes
+    EXPECT_EQ(ReadFile(dir.File("f.txt")), "12xy5");
+
+    EXPECT_FALSE(TCStream::OpenFile(dir.File("missing"), 1, 0));
+}
+
+TEST(CStream, CreateWithCStreamKeepsTheHandlePosition) {
+    TempDir dir;
+    WriteFile(dir.File("p.bin"), "abcdefgh");
+    std::FILE* f = std::fopen(dir.File("p.bin").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 3, SEEK_SET);
+    auto s = TCStream::CreateWithCStream(f, TCStream::MODE_READ);
+    EXPECT_EQ(s->Pos(), 3);
+    EXPECT_EQ(s->Size(), 8);
+    EXPECT_EQ(s->ReadByte(), 'd');
+}
+
+TEST(OpenUrl, PlainPathsOpenFilesWithoutAskingFactories) {
+    TempDir dir;
+    auto spy = std::make_shared<TRecordingFactory>();
+    RegisterStreamFactory(spy);
+    WriteFile(dir.File("Metaball.png"), "data");
+    auto s = OpenUrlStream(dir.File("Metaball.png"), 1, 0);
+    ASSERT_TRUE(s);
+    EXPECT_NE(dynamic_cast<TCStream*>(s.get()), nullptr);
+    EXPECT_EQ(s->ReadString(4), "data");
+    EXPECT_FALSE(OpenUrlStream(dir.File("nothing.png"), 1, 0));
+    EXPECT_TRUE(spy->calls.empty());
+
+    // A write opens (and truncates) through the same path.
+    auto w = WriteStream(dir.File("out.bin"));
+    ASSERT_TRUE(w);
+    w->WriteString("zz");
+    w->Close();
+    EXPECT_EQ(ReadFile(dir.File("out.bin")), "zz");
+
+    // Protocol text is lower-cased, the path kept; the empty text asks every factory.
+    EXPECT_FALSE(OpenUrlStream("NoSuCh::Some::Path", 1, 0));
+    EXPECT_FALSE(OpenUrlStream("", 1, 0));
+    EXPECT_FALSE(OpenUrlStream(std::shared_ptr<TStream>(), 1, 0));
+    ASSERT_EQ(spy->calls.size(), 3u);
+    EXPECT_EQ(spy->calls[0], "nosuch|Some::Path");
+    EXPECT_EQ(spy->calls[1], "|");
+    EXPECT_EQ(spy->calls[2], "|");
+}
+
+TEST(OpenUrl, IncbinServesEmbeddedFilesReadOnly) {
+    ASSERT_TRUE(kFontRegistered);
+    auto s = OpenUrlStream("INCBIN::gldrawtextfont.bin", 1, 0);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Size(), 10);
+    EXPECT_EQ(s->ReadString(10), "font-bytes");
+    EXPECT_FALSE(ReadStream("incbin::GLDRAWTEXTFONT.BIN"));
+    EXPECT_FALSE(OpenUrlStream("incbin::gldrawtextfont.bin", 1, 1));
+    EXPECT_FALSE(WriteStream("incbin::gldrawtextfont.bin"));
+
+    static const char odd[] = "odd";
+    EXPECT_FALSE(ReadStream("incbin::x::y"));
+    EXPECT_EQ(RegisterEmbeddedFile("x::y", odd, 3), 1);
+    auto o = ReadStream("incbin::x::y");
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->ReadString(3), "odd");
+}
+
+TEST(EmbeddedFiles, NamesMatchExactlyAndRegisterOnce) {
+    static const char a[] = "A", b[] = "BB";
+    EXPECT_EQ(RegisterEmbeddedFile("one", a, 1), 1);
+    EXPECT_EQ(RegisterEmbeddedFile("one", b, 2), 0);
+    EXPECT_EQ(EmbeddedFileData("one"), a);
+    EXPECT_EQ(EmbeddedFileSize("one"), 1);
+    EXPECT_EQ(EmbeddedFileData("ONE"), nullptr);
+    EXPECT_EQ(EmbeddedFileSize("absent"), 0);
+}
+
+TEST(OpenUrl, AStreamIsWrappedAndClosingTheWrapperLeavesItOpen) {
+    TempDir dir;
+    WriteFile(dir.File("s.bin"), "0123456789");
+    auto file = TCStream::OpenFile(dir.File("s.bin"), 1, 0);
+    ASSERT_TRUE(file);
+    file->Seek(2);
+    auto w = OpenUrlStream(file, 1, 0);
+    ASSERT_TRUE(w);
+    EXPECT_NE(w.get(), file.get());
+    EXPECT_EQ(w->Pos(), 2);
+    EXPECT_EQ(w->Size(), 10);
+    EXPECT_EQ(w->ReadString(3), "234");
+    EXPECT_EQ(w->ReadInt(), 0x38373635);
+    EXPECT_THROW(w->ReadLong(), TStreamReadException) << "one byte left";
+    EXPECT_EQ(w->Close(), 0);
+    EXPECT_EQ(file->Pos(), 10) << "the failed read consumed the last byte";
+    EXPECT_EQ(file->Seek(9), 9);
+    EXPECT_EQ(file->ReadByte(), '9') << "the wrapped stream stays open";
+    w.reset();
+    EXPECT_NE(file->Handle(), nullptr);
+
+    // A plain wrapper forwards Close to the stream it wraps.
+    TStreamWrapper plain;
+    plain.SetStream(file);
+    plain.Close();
+    EXPECT_EQ(file->Handle(), nullptr);
+}
