@@ -1,0 +1,121 @@
+// The OpenGL driver on a real X server: the demo's window and context, frames
+// that read back, repeated flips, closing, and fullscreen modes that do not exist.
+
+#include "graphics/gl/gl_graphics.h"
+#include "graphics/graphics.h"
+#include "graphics/graphics_internal.h"
+#include "tests/graphics/x_window_find.h"
+#include "tests/support/xvfb.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+static auto* const kXvfb = RegisterXvfbEnvironment();
+
+// A separate connection, as any other client would look at the server.
+class GLGraphicsDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        display_ = XOpenDisplay(nullptr);
+        ASSERT_NE(display_, nullptr);
+    }
+    void TearDown() override {
+        EndOpenedGraphics();
+        if (display_) XCloseDisplay(display_);
+    }
+    std::vector<Window> ProgramWindows() {
+        XSync(display_, False);
+        return FindWindowsByClass(display_, "Ferrumkit GLGraphics");
+    }
+    Display* display_ = nullptr;
+};
+
+std::array<unsigned char, 4> FrontPixel(int x, int y) {
+    std::array<unsigned char, 4> rgba{};
+    glReadBuffer(GL_FRONT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    return rgba;
+}
+
+void ClearTo(float r, float g, float b) {
+    glClearColor(r, g, b, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+TEST_F(GLGraphicsDisplayTest, DemoWindowShowsFlippedFramesAndCloses) {
+    auto g = OpenGLGraphics(800, 600, 0, 60, 10);
+    ASSERT_TRUE(g);
+    EXPECT_EQ(ActiveGraphics(), g);
+    EXPECT_EQ(ActiveGraphicsWidth(), 800);
+    EXPECT_EQ(ActiveGraphicsHeight(), 600);
+    EXPECT_EQ(ActiveGraphicsDepth(), 0);
+    EXPECT_EQ(ActiveGraphicsHertz(), 60);
+    EXPECT_EQ(ActiveGraphicsFlags(), 10);
+
+    std::vector<Window> windows = ProgramWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    XWindowAttributes attributes{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &attributes));
+    EXPECT_EQ(attributes.width, 800);
+    EXPECT_EQ(attributes.height, 600);
+
+    // The context is current: a cleared and flipped frame reads back from the
+    // front buffer, and the server shows it in the window.
+    ClearTo(1.0f, 0.0f, 0.0f);
+    FlipPage(0);
+    EXPECT_EQ(FrontPixel(400, 300), (std::array<unsigned char, 4>{255, 0, 0, 255}));
+    glFinish();
+    XImage* image = XGetImage(display_, windows[0], 10, 10, 1, 1, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(XGetPixel(image, 0, 0) & 0xFFFFFF, 0xFF0000u);
+    XDestroyImage(image);
+
+    // Many frames in a row, the last one shows.
+    for (int i = 0; i < 60; ++i) {
+        ClearTo(0.0f, (i % 2) ? 1.0f : 0.0f, 1.0f);
+        FlipPage(0);
+    }
+    EXPECT_EQ(FrontPixel(0, 0), (std::array<unsigned char, 4>{0, 255, 255, 255}));
+    EXPECT_EQ(FrontPixel(799, 599), (std::array<unsigned char, 4>{0, 255, 255, 255}));
+
+    EndOpenedGraphics();
+    EXPECT_FALSE(ActiveGraphics());
+    EXPECT_EQ(ActiveGraphicsWidth(), 0);
+    EXPECT_TRUE(ProgramWindows().empty());
+    g->Close();  // harmless once closed
+}
+
+TEST_F(GLGraphicsDisplayTest, OpeningAgainReplacesTheWindow) {
+    ASSERT_TRUE(OpenGLGraphics(320, 240, 0, 0, 0));
+    auto second = OpenGLGraphics(640, 480, 0, 0, 8);
+    ASSERT_TRUE(second);
+    std::vector<Window> windows = ProgramWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    XWindowAttributes attributes{};
+    ASSERT_TRUE(XGetWindowAttributes(display_, windows[0], &attributes));
+    EXPECT_EQ(attributes.width, 640);
+    ClearTo(0.0f, 0.0f, 1.0f);
+    FlipPage(-1);  // windowed, any rate: a plain flip
+    EXPECT_EQ(FrontPixel(1, 1), (std::array<unsigned char, 4>{0, 0, 255, 255}));
+}
+
+TEST_F(GLGraphicsDisplayTest, FullscreenModeThatDoesNotExistGivesNull) {
+    StartGLGraphicsModule();
+    SelectGraphicsDriver(GLGraphicsDriverInstance(), 2);
+    EXPECT_EQ(HasGraphicsMode(1234, 567, 0, 0), 0);
+    EXPECT_FALSE(CreateGraphicsContext(1234, 567, 32, 0, 0));
+    EXPECT_FALSE(OpenGraphics(1234, 567, 32, 0, 0));
+    EXPECT_FALSE(OpenedGraphics());
+    EXPECT_TRUE(ProgramWindows().empty());
+    // The driver's mode list is the screen's, fetched once.
+    EXPECT_GT(GraphicsModeCount(), 0);
+    EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);
+}
+
+}  // namespace

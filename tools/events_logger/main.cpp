@@ -1,0 +1,68 @@
+// events-logger: opens a small OpenGL window and prints every event that the
+// window's input produces, one line each, until Escape or the close box.
+
+#include "graphics/gl/gl_graphics.h"
+#include "graphics/graphics.h"
+#include "system/event.h"
+#include "system/hook.h"
+#include "system/polled_input.h"
+#include "system/system_driver.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+// Every emitted event, as its text, flushed at once so a reader sees it live.
+HookData PrintEvent(int32_t, HookData data, const HookContext&) {
+    if (auto* event = dynamic_cast<TEvent*>(data.get())) {
+        std::fputs(event->ToString().c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    return data;
+}
+
+void ClearAndFlip() {
+    glClearColor(0.2f, 0.2f, 0.2f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    FlipPage(0);
+}
+
+int Run() {
+    if (!OpenGLGraphics(640, 480, 0, 0, 2)) {
+        std::fputs("events-logger: cannot open a 640x480 OpenGL window (no X display?)\n", stderr);
+        return 1;
+    }
+    // After the polled-input hook, so the counts are current when a line appears.
+    InsertHook(eventEmitHookId(), PrintEvent, nullptr, -1);
+    ClearAndFlip();
+    for (;;) {
+        const bool escape = KeyHitCount(27) != 0;
+        const bool close = TerminateRequested() != 0;
+        if (escape || close) break;
+        WaitForMessages();
+        ClearAndFlip();
+    }
+    // Nothing the closing window produces may follow the last line.
+    RemoveHookEntry(eventEmitHookId(), PrintEvent, nullptr);
+    EndOpenedGraphics();
+    std::puts("bye");
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        std::fputs(e.what(), stderr);
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+        return -1;
+    }
+}
