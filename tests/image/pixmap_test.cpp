@@ -1,0 +1,334 @@
+// Pixmap layout, pixel packing, conversion, resampling, flips, the mask
+// colour and the loader chain.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "image/loader.h"
+#include "image/png.h"
+#include "image/pixmap.h"
+#include "stream/ramstream.h"
+
+namespace {
+std::vector<uint8_t> Bytes(const unsigned char* p, size_t n) { return std::vector<uint8_t>(p, p + n); }
+
+std::vector<uint8_t> ConvertRun(const std::vector<uint8_t>& src, int32_t from, int32_t to, int32_t n) {
+    std::vector<uint8_t> out(size_t(n) * FormatByteSize[to], 0xEE);
+    ConvertPixelRun(src.data(), from, out.data(), to, n);
+    return out;
+}
+}  // namespace
+
+TEST(Pixmap, CreatePadsRowsToTheAlignment) {
+    EXPECT_EQ((std::vector<int32_t>(FormatByteSize, FormatByteSize + 13)),
+              (std::vector<int32_t>{0, 1, 1, 3, 3, 4, 4, 1, 1, 1, 1, 1, 1}));
+    auto rgb = TPixmap::Create(3, 2, PIXFMT_RGB24, 4);
+    EXPECT_EQ(rgb->pitch, 12);
+    EXPECT_EQ(rgb->capacity, 24);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(rgb->pixels) % 16, 0u);
+    EXPECT_EQ(TPixmap::Create(3, 2, PIXFMT_GREY8, 4)->pitch, 4);
+    EXPECT_EQ(TPixmap::Create(5, 1, PIXFMT_RGBA32, 4)->pitch, 20);
+    EXPECT_EQ(TPixmap::Create(5, 1, PIXFMT_RGB24, 1)->pitch, 15);
+    EXPECT_EQ(TPixmap::Create(0, 0, PIXFMT_RGB24, 4)->capacity, 0);
+    // Sizes that cannot be held are refused instead of overflowing.
+    EXPECT_THROW(TPixmap::Create(70000, 70000, PIXFMT_RGBA32, 4), TRuntimeError);
+    EXPECT_THROW(TPixmap::Create(-1, 2, PIXFMT_RGB24, 4), TRuntimeError);
+    EXPECT_THROW(TPixmap::Create(2, 2, 13, 4), TRuntimeError);
+    EXPECT_THROW(TPixmap::Create(2, 2, PIXFMT_GREY8, 0), TRuntimeError);
+    EXPECT_EQ(PixmapPitch(CreatePixmap(7, 1, PIXFMT_GREY8, 8)), 8);
+    EXPECT_THROW(PixmapWidth(nullptr), TNullObjectError);
+}
+
+TEST(Pixmap, WindowsShareBytesAndKeepTheirParentAlive) {
+    std::shared_ptr<TPixmap> win;
+    {
+        auto parent = TPixmap::Create(4, 4, PIXFMT_RGBA32, 4);
+        parent->ClearPixels(0);
+        win = parent->Window(1, 1, 2, 2);
+        EXPECT_EQ(win->capacity, -1);
+        EXPECT_EQ(win->pitch, parent->pitch);
+        win->WritePixel(0, 0, 0x11223344u);
+        EXPECT_EQ(parent->ReadPixel(1, 1), 0x11223344u);
+        EXPECT_EQ(win->_source, parent);
+    }
+    // The parent's last outside reference is gone; the window still works.
+    win->WritePixel(1, 1, 0xFFFFFFFFu);
+    EXPECT_EQ(win->ReadPixel(1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(win->_source->ReadPixel(2, 2), 0xFFFFFFFFu);
+
+    unsigned char block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    auto fixed = TPixmap::CreateStatic(block, 2, 2, 4, PIXFMT_GREY8);
+    EXPECT_EQ(fixed->capacity, -1);
+    EXPECT_EQ(fixed->ReadPixel(1, 1), 0xFF060606u);
+}
+
+TEST(Pixmap, ReadAndWritePixelPerFormat) {
+    auto bgr = TPixmap::Create(1, 1, PIXFMT_BGR24, 4);
+    bgr->pixels[0] = 10; bgr->pixels[1] = 20; bgr->pixels[2] = 30;
+    EXPECT_EQ(bgr->ReadPixel(0, 0), 0xFF1E140Au);
+    EXPECT_EQ(Bytes(bgr->Convert(PIXFMT_RGBA32)->pixels, 4), (std::vector<uint8_t>{30, 20, 10, 255}));
+
+    auto grey = TPixmap::Create(1, 1, PIXFMT_GREY8, 4);
+    grey->WritePixel(0, 0, 0x80102030u);
+    EXPECT_EQ(grey->pixels[0], 32);
+    EXPECT_EQ(grey->ReadPixel(0, 0), 0xFF202020u);
+
+    auto alpha = TPixmap::Create(1, 1, PIXFMT_ALPHA8, 4);
+    alpha->pixels[0] = 77;
+    EXPECT_EQ(alpha->ReadPixel(0, 0), 0x4DFFFFFFu);
+    EXPECT_EQ(Bytes(alpha->Convert(PIXFMT_RGBA32)->pixels, 4), (std::vector<uint8_t>{255, 255, 255, 77}));
+    alpha->WritePixel(0, 0, 0x12345678u);
+    EXPECT_EQ(alpha->pixels[0], 0x12);
+
+    for (int32_t f : {PIXFMT_BGRA32, PIXFMT_RGBA32}) {
+        auto p = TPixmap::Create(1, 1, f, 4);
+        p->WritePixel(0, 0, 0x80102030u);
+        EXPECT_EQ(p->ReadPixel(0, 0), 0x80102030u);
+    }
+    auto rgb = TPixmap::Create(1, 1, PIXFMT_RGB24, 4);
+    rgb->WritePixel(0, 0, 0x00102030u);
+    EXPECT_EQ(rgb->ReadPixel(0, 0), 0xFF102030u) << "RGB drops alpha";
+    EXPECT_EQ(Bytes(rgb->pixels, 3), (std::vector<uint8_t>{0x10, 0x20, 0x30}));
+
+    for (int32_t f = PIXFMT_RED8; f <= PIXFMT_LUMINANCE8; ++f) {
+        auto p = TPixmap::Create(1, 1, f, 4);
+        p->pixels[0] = 9;
+        p->WritePixel(0, 0, 0xFFFFFFFFu);
+        p->ClearPixels(0xFFFFFFFFu);
+        EXPECT_EQ(p->pixels[0], 9);
+        EXPECT_EQ(p->ReadPixel(0, 0), 0u);
+    }
+}
+
+TEST(Pixmap, ConvertPixelRunFollowsTheHubRules) {
+    const std::vector<uint8_t> px = {1, 2, 4, 9};
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, 1), (std::vector<uint8_t>{4}));
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_GREY8, 1), (std::vector<uint8_t>{2}));
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, 1), (std::vector<uint8_t>{2}));
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_BGRA32, 1), (std::vector<uint8_t>{4, 2, 1, 9}));
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, 1), (std::vector<uint8_t>{9}));
+    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_GREEN8, 1), (std::vector<uint8_t>{2}));
+    EXPECT_EQ(ConvertRun({7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{0, 0, 0, 7}));
+    EXPECT_EQ(ConvertRun({7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 7}));
+    EXPECT_EQ(ConvertRun({7}, PIXFMT_BLUE8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{0, 0, 7, 255}));
+    EXPECT_EQ(ConvertRun({7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 255}));
+    EXPECT_EQ(ConvertRun({7}, PIXFMT_GREY8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 255}));
+
+    // Between two non-hub formats, over more pixels than one piece of the
+    // temporary buffer holds.
+    const int32_t n = 1000;
+    std::vector<uint8_t> bgr(size_t(n) * 3);
+    for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = uint8_t(i * 7);
+    auto rgb = ConvertRun(bgr, PIXFMT_BGR24, PIXFMT_RGB24, n);
+    for (int32_t i = 0; i < n; ++i) {
+        ASSERT_EQ(rgb[3 * i], bgr[3 * i + 2]);
+        ASSERT_EQ(rgb[3 * i + 1], bgr[3 * i + 1]);
+        ASSERT_EQ(rgb[3 * i + 2], bgr[3 * i]);
+    }
+    auto alpha = ConvertRun(bgr, PIXFMT_BGR24, PIXFMT_ALPHA8, n);
+    EXPECT_EQ(alpha, std::vector<uint8_t>(size_t(n), 255));
+}
+
+TEST(Pixmap, ClearPixelsLeavesRowPaddingAlone) {
+    auto narrow = TPixmap::Create(3, 2, PIXFMT_RGB24, 4);
+    std::fill(narrow->pixels, narrow->pixels + narrow->capacity, 0xAB);
+    narrow->ClearPixels(0);
+    for (int32_t y = 0; y < 2; ++y) {
+        EXPECT_EQ(Bytes(narrow->PixelPtr(0, y), 9), std::vector<uint8_t>(9, 0));
+        EXPECT_EQ(Bytes(narrow->PixelPtr(3, y), 3), std::vector<uint8_t>(3, 0xAB));
+    }
+    auto wide = TPixmap::Create(4, 2, PIXFMT_RGB24, 4);
+    std::fill(wide->pixels, wide->pixels + wide->capacity, 0xAB);
+    wide->ClearPixels(0);
+    EXPECT_EQ(Bytes(wide->pixels, 24), std::vector<uint8_t>(24, 0));
+
+    narrow->ClearPixels(0x80102030u);
+    EXPECT_EQ(Bytes(narrow->PixelPtr(0, 1), 12),
+              (std::vector<uint8_t>{0x10, 0x20, 0x30, 0x10, 0x20, 0x30, 0x10, 0x20, 0x30, 0xAB, 0xAB, 0xAB}));
+    auto grey = TPixmap::Create(2, 2, PIXFMT_GREY8, 4);
+    grey->ClearPixels(0x80102030u);
+    EXPECT_EQ(grey->ReadPixel(1, 1), 0xFF202020u);
+}
+
+TEST(Pixmap, CopyPasteAndConvertWorkRowByRow) {
+    auto src = TPixmap::Create(3, 2, PIXFMT_RGBA32, 8);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) src->WritePixel(x, y, 0xFF000000u | uint32_t(x * 40 + y * 100) << 8);
+    auto copy = CopyPixmap(src);
+    EXPECT_EQ(copy->pitch, 12);
+    EXPECT_EQ(copy->ReadPixel(2, 1), src->ReadPixel(2, 1));
+
+    auto dst = TPixmap::Create(5, 4, PIXFMT_BGR24, 4);
+    dst->ClearPixels(0);
+    dst->Paste(*src, 2, 1);
+    EXPECT_EQ(dst->ReadPixel(1, 1), 0xFF000000u);
+    EXPECT_EQ(dst->ReadPixel(2, 1), src->ReadPixel(0, 0));
+    EXPECT_EQ(dst->ReadPixel(4, 2), src->ReadPixel(2, 1));
+
+    auto grey = ConvertedPixmap(src, PIXFMT_GREY8);
+    EXPECT_EQ(grey->format, PIXFMT_GREY8);
+    EXPECT_EQ(grey->pitch, 4);
+    EXPECT_EQ(grey->pixels[grey->pitch + 2], (180 / 3));
+}
+
+TEST(Pixmap, ResampleIsBilinearAndKeepsTheFormat) {
+    auto one = TPixmap::Create(1, 1, PIXFMT_RGB24, 4);
+    one->WritePixel(0, 0, 0xFF123456u);
+    auto big = ResamplePixmap(one, 4, 4);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 4; ++x) EXPECT_EQ(big->ReadPixel(x, y), 0xFF123456u);
+
+    auto pair = TPixmap::Create(2, 1, PIXFMT_GREY8, 4);
+    pair->pixels[0] = 0;
+    pair->pixels[1] = 255;
+    auto wide = ResamplePixmap(pair, 4, 1);
+    EXPECT_EQ(wide->format, PIXFMT_GREY8);
+    EXPECT_EQ(Bytes(wide->pixels, 4), (std::vector<uint8_t>{0, 63, 191, 255}));
+
+    auto tall = TPixmap::Create(1, 2, PIXFMT_GREY8, 4);
+    tall->pixels[0] = 0;
+    tall->pixels[4] = 255;
+    auto stretched = ResamplePixmap(tall, 1, 4);
+    EXPECT_EQ(stretched->pixels[4], 63);
+    EXPECT_EQ(stretched->pixels[8], 191);
+
+    auto img = TPixmap::Create(5, 3, PIXFMT_RGBA32, 4);
+    for (int32_t i = 0; i < img->capacity; ++i) img->pixels[i] = uint8_t(i * 31);
+    auto same = ResamplePixmap(img, 5, 3);
+    for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(Bytes(same->PixelPtr(0, y), 20), Bytes(img->PixelPtr(0, y), 20));
+
+    auto half = ResamplePixmap(img, 2, 1);
+    EXPECT_EQ(half->width, 2);
+    EXPECT_EQ(ResamplePixmap(img, 0, 0)->capacity, 0);
+}
+
+TEST(Pixmap, FlipsMirrorColumnsAndRows) {
+    auto p = TPixmap::Create(3, 2, PIXFMT_RGB24, 4);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) p->WritePixel(x, y, uint32_t(x + 10 * y));
+    auto h = HorizontalFlipPixmap(p);
+    auto v = VerticalFlipPixmap(p);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x) {
+            EXPECT_EQ(h->ReadPixel(x, y), p->ReadPixel(2 - x, y));
+            EXPECT_EQ(v->ReadPixel(x, y), p->ReadPixel(x, 1 - y));
+        }
+}
+
+TEST(Pixmap, MaskColourTakesTheMeanOfUnmaskedNeighbours) {
+    auto p = TPixmap::Create(3, 3, PIXFMT_RGB24, 4);
+    p->ClearPixels(0xFF5A0000u);
+    p->WritePixel(1, 1, 0xFF00FF00u);
+    auto m = ApplyMaskColour(p, 0, 255, 0);
+    EXPECT_EQ(m->format, PIXFMT_RGBA32);
+    EXPECT_EQ(Bytes(m->PixelPtr(1, 1), 4), (std::vector<uint8_t>{90, 0, 0, 0}));
+    EXPECT_EQ(Bytes(m->PixelPtr(0, 0), 4), (std::vector<uint8_t>{90, 0, 0, 255}));
+
+    // Neighbours come from the source: a masked corner next to other masked
+    // pixels averages only the unmasked ones.
+    auto q = TPixmap::Create(2, 2, PIXFMT_RGBA32, 4);
+    q->ClearPixels(0xFF00FF00u);
+    q->WritePixel(1, 1, 0xFF0A1420u);
+    q->WritePixel(1, 0, 0x000C1620u);
+    auto n = ApplyMaskColour(q, 0, 255, 0);
+    EXPECT_EQ(Bytes(n->PixelPtr(0, 0), 4), (std::vector<uint8_t>{11, 21, 32, 0}));
+    EXPECT_EQ(Bytes(n->PixelPtr(1, 0), 4), (std::vector<uint8_t>{12, 22, 32, 255}));
+
+    auto all = TPixmap::Create(2, 2, PIXFMT_GREY8, 4);
+    all->ClearPixels(0xFF070707u);
+    auto z = ApplyMaskColour(all, 7, 7, 7);
+    EXPECT_EQ(Bytes(z->pixels, 16), std::vector<uint8_t>(16, 0));
+}
+
+namespace {
+// A loader that, when armed, reads a few bytes and refuses, raises a stream
+// error, or raises something else; unarmed it refuses without reading.
+enum class Mode { Off, ReadAndRefuse, StreamError, OtherError, Answer };
+Mode gMode = Mode::Off;
+int gCalls = 0;
+
+class TProbeLoader : public TPixmapLoader {
+public:
+    std::shared_ptr<TPixmap> LoadPixmap(const std::shared_ptr<TStream>& stream) override {
+        ++gCalls;
+        switch (gMode) {
+            case Mode::Off: return nullptr;
+            case Mode::ReadAndRefuse: stream->SkipBytes(3); return nullptr;
+            case Mode::StreamError: stream->SkipBytes(1); throw TStreamReadException();
+            case Mode::OtherError: throw std::logic_error("probe");
+            case Mode::Answer: {
+                auto p = TPixmap::Create(1, 1, PIXFMT_GREY8, 4);
+                p->pixels[0] = uint8_t(stream->ReadByte());
+                return p;
+            }
+        }
+        return nullptr;
+    }
+};
+
+// A stream without a position.
+class TNoPosStream : public TStream {
+public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Close() override { ++closes; return 0; }
+    int closes = 0;
+};
+
+// Counts closes of the stream it serves.
+class TCountingStream : public TStream {
+public:
+    int32_t Pos() override { return pos; }
+    int32_t Seek(int32_t p) override { return pos = p; }
+    int32_t Read(void* b, int32_t n) override {
+        int32_t k = std::min(n, 16 - pos);
+        if (k <= 0) return 0;
+        std::memset(b, 'A' + pos, size_t(k));
+        pos += k;
+        return k;
+    }
+    int32_t pos = 0;
+};
+}  // namespace
+
+TEST(LoaderChain, LoadersAreAskedNewestFirstFromTheSameStart) {
+    EXPECT_THROW(TPixmapLoader().LoadPixmap(nullptr), TAbstractMethodError);
+    ASSERT_TRUE(PixmapLoaders());
+    EXPECT_NE(dynamic_cast<TPixmapLoaderPNG*>(PixmapLoaders().get()), nullptr)
+        << "the PNG loader is in the chain without any start-up call";
+    RegisterPixmapLoader(std::make_shared<TProbeLoader>());
+    RegisterPixmapLoader(std::make_shared<TProbeLoader>());
+    ASSERT_TRUE(PixmapLoaders()->Succ());
+
+    auto s = std::make_shared<TCountingStream>();
+    s->pos = 2;
+    gMode = Mode::ReadAndRefuse;
+    gCalls = 0;
+    EXPECT_FALSE(LoadPixmapFrom(s)) << "not PNG data";
+    EXPECT_EQ(gCalls, 2);
+
+    gMode = Mode::StreamError;
+    gCalls = 0;
+    EXPECT_FALSE(LoadPixmapFrom(s)) << "stream errors are refusals";
+    EXPECT_EQ(gCalls, 2);
+
+    gMode = Mode::Answer;
+    s->pos = 5;
+    auto p = LoadPixmapFrom(s);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->pixels[0], 'A' + 5);
+
+    gMode = Mode::OtherError;
+    EXPECT_THROW(LoadPixmapFrom(s), std::logic_error);
+
+    auto noPos = std::make_shared<TNoPosStream>();
+    gMode = Mode::Answer;
+    gCalls = 0;
+    EXPECT_FALSE(LoadPixmapFrom(noPos)) << "a stream that cannot rewind";
+    EXPECT_EQ(gCalls, 0);
+    EXPECT_EQ(noPos->closes, 0) << "the caller's stream is only unwrapped";
+    gMode = Mode::Off;
+}

@@ -1,0 +1,417 @@
+// PNG decoding and encoding through real files and streams: every colour
+// type and bit depth, damaged and truncated data, limits and clean-up.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <tuple>
+
+#include "image/loader.h"
+#include "image/png.h"
+#include "png_fixtures.h"
+#include "stream/cstream.h"
+#include "stream/embedded.h"
+#include "stream/ramstream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        static int counter = 0;
+        path_ = fs::temp_directory_path() /
+                ("fk_png_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, size_t count) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(count));
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Open descriptors of this process: a load must leave none behind.
+size_t OpenFds() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// The sample at index s of row y, as stored (sub-byte samples unpacked).
+unsigned Sample(const TPngImage& im, uint32_t y, uint32_t s) {
+    const auto& row = im.rows[y];
+    if (im.bitDepth == 16) return (unsigned{row[2 * s]} << 8) | row[2 * s + 1];
+    size_t bit = size_t{s} * im.bitDepth;
+    return (row[bit / 8] >> (8 - im.bitDepth - bit % 8)) & ((1u << im.bitDepth) - 1);
+}
+
+// What the loader must make of pixel (x, y), packed 0xAARRGGBB.
+uint32_t ExpectedPixel(const TPngImage& im, uint32_t x, uint32_t y) {
+    auto to8 = [&](unsigned v) {
+        if (im.bitDepth == 16) return v >> 8;
+        return v * 255u / ((1u << im.bitDepth) - 1);
+    };
+    auto pack = [](unsigned a, unsigned r, unsigned g, unsigned b) { return (a << 24) | (r << 16) | (g << 8) | b; };
+    switch (im.colourType) {
+        case 0: {
+            unsigned v = Sample(im, y, x);
+            unsigned a = im.colourKey && v == im.keyGrey ? 0 : 255;
+            return pack(a, to8(v), to8(v), to8(v));
+        }
+        case 2: {
+            unsigned r = Sample(im, y, 3 * x), g = Sample(im, y, 3 * x + 1), b = Sample(im, y, 3 * x + 2);
+            bool key = im.colourKey && r == im.keyRed && g == im.keyGreen && b == im.keyBlue;
+            return pack(key ? 0 : 255, to8(r), to8(g), to8(b));
+        }
+        case 3: {
+            unsigned i = Sample(im, y, x);
+            unsigned a = i < im.paletteAlpha.size() ? im.paletteAlpha[i] : 255;
+            return pack(a, im.palette[i][0], im.palette[i][1], im.palette[i][2]);
+        }
+        case 4: {
+            unsigned v = to8(Sample(im, y, 2 * x));
+            return pack(to8(Sample(im, y, 2 * x + 1)), v, v, v);
+        }
+        default:
+            return pack(to8(Sample(im, y, 4 * x + 3)), to8(Sample(im, y, 4 * x)), to8(Sample(im, y, 4 * x + 1)),
+                        to8(Sample(im, y, 4 * x + 2)));
+    }
+}
+
+int32_t ExpectedFormat(const TPngImage& im) {
+    bool alpha = im.colourType == 4 || im.colourType == 6 || im.colourKey || !im.paletteAlpha.empty();
+    if (alpha) return PIXFMT_RGBA32;
+    return im.colourType == 0 ? PIXFMT_GREY8 : PIXFMT_RGB24;
+}
+
+std::shared_ptr<TRamStream> Ram(const std::vector<uint8_t>& bytes, size_t count) {
+    return TRamStream::Create(bytes.data(), static_cast<int32_t>(count), 1);
+}
+
+std::vector<uint8_t> SmallPng() { return EncodePng(PatternImage(3, 2, 2, 8)); }
+
+}  // namespace
+
+TEST(PngLoad, EightBitRgbKeepsDecodedRowsAndPitch) {
+    TempDir dir;
+    TPngImage im = PatternImage(3, 2, 2, 8);
+    auto png = EncodePng(im);
+    WriteBytes(dir.File("rgb.png"), png, png.size());
+    auto p = LoadPNGPixmap(dir.File("rgb.png"));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->format, PIXFMT_RGB24);
+    EXPECT_EQ(p->width, 3);
+    EXPECT_EQ(p->height, 2);
+    EXPECT_EQ(p->pitch, 12);
+    for (int32_t y = 0; y < 2; ++y)
+        EXPECT_EQ(std::vector<uint8_t>(p->PixelPtr(0, y), p->PixelPtr(0, y) + 9), im.rows[y]);
+}
+
+TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
+    struct Case { int type, depth; bool interlaced, trns; };
+    std::vector<Case> cases;
+    for (int d : {1, 2, 4, 8, 16}) cases.push_back({0, d, false, false});
+    for (int d : {1, 2, 4, 8}) { cases.push_back({3, d, false, false}); cases.push_back({3, d, false, true}); }
+    for (int t : {2, 4, 6}) for (int d : {8, 16}) cases.push_back({t, d, false, false});
+    cases.push_back({0, 8, false, true});
+    cases.push_back({0, 2, false, true});
+    cases.push_back({2, 8, false, true});
+    cases.push_back({2, 16, false, true});
+    for (int t : {0, 2, 3, 4, 6}) cases.push_back({t, 8, true, false});
+    cases.push_back({3, 2, true, true});
+    cases.push_back({6, 16, true, false});
+    cases.push_back({0, 1, true, false});
+
+    TempDir dir;
+    for (const Case& c : cases) {
+        // 9 x 7 leaves every Adam7 pass some pixels and pads sub-byte rows.
+        TPngImage im = PatternImage(9, 7, c.type, c.depth, c.interlaced, c.trns);
+        SCOPED_TRACE("type " + std::to_string(c.type) + " depth " + std::to_string(c.depth) +
+                     (c.interlaced ? " interlaced" : "") + (c.trns ? " tRNS" : ""));
+        auto png = EncodePng(im);
+        WriteBytes(dir.File("v.png"), png, png.size());
+        auto p = LoadPNGPixmap(dir.File("v.png"));
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->format, ExpectedFormat(im));
+        int mismatches = 0;
+        for (uint32_t y = 0; y < im.height; ++y)
+            for (uint32_t x = 0; x < im.width; ++x)
+                mismatches += p->ReadPixel(int32_t(x), int32_t(y)) != ExpectedPixel(im, x, y);
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
+TEST(PngLoad, SpecialValuesOfTheTransformations) {
+    // 1-bit grey widens to 0 and 255.
+    TPngImage bits = PatternImage(8, 1, 0, 1);
+    bits.rows[0] = {0xA5};
+    auto data = EncodePng(bits);
+    auto p = LoadPNGPixmap(Ram(data, data.size()));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->format, PIXFMT_GREY8);
+    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 8),
+              (std::vector<uint8_t>{255, 0, 255, 0, 0, 255, 0, 255}));
+
+    // Grey 200 with alpha 50.
+    TPngImage ga = PatternImage(1, 1, 4, 8);
+    ga.rows[0] = {200, 50};
+    data = EncodePng(ga);
+    p = LoadPNGPixmap(Ram(data, data.size()));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->format, PIXFMT_RGBA32);
+    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 4), (std::vector<uint8_t>{200, 200, 200, 50}));
+
+    // 16-bit RGBA keeps the high byte of each sample.
+    TPngImage deep = PatternImage(1, 1, 6, 16);
+    deep.rows[0] = {0x12, 0xFF, 0x34, 0x00, 0x56, 0x80, 0x78, 0x7F};
+    data = EncodePng(deep);
+    p = LoadPNGPixmap(Ram(data, data.size()));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 4), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
+}
+
+TEST(PngSave, RoundTripsEveryWritableFormat) {
+    TempDir dir;
+    for (int32_t format : {PIXFMT_GREY8, PIXFMT_RGB24, PIXFMT_RGBA32, PIXFMT_BGR24, PIXFMT_BGRA32, PIXFMT_ALPHA8}) {
+        SCOPED_TRACE("format " + std::to_string(format));
+        auto src = TPixmap::Create(5, 3, format, 4);
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t x = 0; x < 5; ++x)
+                src->WritePixel(x, y, 0x10000000u * uint32_t(x + 3 * y) + 0x00102030u * uint32_t(x + 1) + 7u * uint32_t(y));
+        std::string path = dir.File("round.png");
+        ASSERT_EQ(SavePNGPixmap(src, path, 6), 1);
+        auto back = LoadPNGPixmap(path);
+        ASSERT_TRUE(back);
+        int32_t expected = format == PIXFMT_GREY8   ? PIXFMT_GREY8
+                           : format == PIXFMT_RGB24 || format == PIXFMT_BGR24 ? PIXFMT_RGB24
+                                                                               : PIXFMT_RGBA32;
+        EXPECT_EQ(back->format, expected);
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t x = 0; x < 5; ++x) {
+                uint32_t want = src->ReadPixel(x, y);
+                EXPECT_EQ(back->ReadPixel(x, y), want) << x << "," << y;
+            }
+    }
+}
+
+TEST(PngSave, CompressionIsClampedAndFailuresReportZero) {
+    TempDir dir;
+    auto src = TPixmap::Create(64, 64, PIXFMT_RGB24, 4);
+    for (int32_t y = 0; y < 64; ++y)
+        for (int32_t x = 0; x < 64; ++x) src->WritePixel(x, y, uint32_t(x / 8) * 0x102030u);
+    ASSERT_EQ(SavePNGPixmap(src, dir.File("l15.png"), 15), 1);
+    ASSERT_EQ(SavePNGPixmap(src, dir.File("l9.png"), 9), 1);
+    ASSERT_EQ(SavePNGPixmap(src, dir.File("lm3.png"), -3), 1);
+    ASSERT_EQ(SavePNGPixmap(src, dir.File("l0.png"), 0), 1);
+    EXPECT_EQ(ReadAll(dir.File("l15.png")), ReadAll(dir.File("l9.png")));
+    EXPECT_EQ(ReadAll(dir.File("lm3.png")), ReadAll(dir.File("l0.png")));
+    EXPECT_GT(ReadAll(dir.File("l0.png")).size(), ReadAll(dir.File("l9.png")).size());
+
+    EXPECT_EQ(SavePNGPixmap(src, dir.File("no/such/dir/x.png"), 5), 0);
+    EXPECT_EQ(SavePNGPixmap(TPixmap::Create(0, 0, PIXFMT_RGB24, 4), dir.File("empty.png"), 5), 0)
+        << "libpng refuses an empty image";
+    EXPECT_THROW(SavePNGPixmap(nullptr, dir.File("n.png"), 5), TNullObjectError);
+
+    // A block too small for the file: the stream's exception reaches the caller.
+    std::vector<uint8_t> small(40);
+    auto ram = TRamStream::Create(small.data(), 40, 0, 1);
+    EXPECT_THROW(SavePNGPixmap(src, ram, 0), TStreamWriteException);
+}
+
+TEST(PngLoad, TruncatedDataAtEveryLengthIsRefused) {
+    TempDir dir;
+    auto png = SmallPng();
+    const std::string path = dir.File("cut.png");
+    const size_t fds = OpenFds();
+    for (size_t n = 0; n < png.size(); ++n) {
+        SCOPED_TRACE("length " + std::to_string(n));
+        // The exact-size copy lets the address sanitizer see any over-read.
+        std::vector<uint8_t> cut(png.begin(), png.begin() + long(n));
+        EXPECT_FALSE(LoadPixmapFrom(Ram(cut, n)));
+        EXPECT_THROW(LoadPNGPixmap(Ram(cut, n)), TStreamReadException);
+        WriteBytes(path, png, n);
+        EXPECT_FALSE(LoadPixmapFrom(path));
+        try {
+            LoadPNGPixmap(path);
+            ADD_FAILURE() << "no exception";
+        } catch (const TStreamReadException& e) {
+            EXPECT_STREQ(e.what(), "Error reading from stream");
+        }
+    }
+    EXPECT_EQ(OpenFds(), fds);
+    WriteBytes(path, png, png.size());
+    EXPECT_TRUE(LoadPixmapFrom(path));
+}
+
+TEST(PngLoad, DamagedDataGivesNullAndClosesTheFile) {
+    TempDir dir;
+    const auto good = SmallPng();
+    const size_t fds = OpenFds();
+    auto check = [&](std::vector<uint8_t> bad, const char* what) {
+        SCOPED_TRACE(what);
+        WriteBytes(dir.File("bad.png"), bad, bad.size());
+        EXPECT_FALSE(LoadPNGPixmap(dir.File("bad.png")));
+        EXPECT_FALSE(LoadPixmapFrom(dir.File("bad.png")));
+        EXPECT_EQ(OpenFds(), fds);
+    };
+
+    auto crc = good;
+    size_t ihdr = FindChunk(crc, "IHDR");
+    crc[ihdr + 8 + 13] ^= 0x55;
+    check(crc, "header checksum");
+
+    auto crcData = good;
+    size_t idat = FindChunk(crcData, "IDAT");
+    crcData[idat + 8 + 13 + 3] ^= 0x01;
+    check(crcData, "image data checksum");
+
+    auto zlib = good;
+    zlib[idat + 8] = 0x00;  // not a zlib header
+    zlib[idat + 9] = 0x00;
+    FixChunkCrc(zlib, idat);
+    check(zlib, "compressed stream header");
+
+    auto inflate = good;
+    for (size_t i = idat + 10; i < idat + 8 + 10; ++i) inflate[i] = 0xFF;
+    FixChunkCrc(inflate, idat);
+    check(inflate, "compressed data");
+
+    auto zeroWidth = good;
+    zeroWidth[ihdr + 8] = zeroWidth[ihdr + 9] = zeroWidth[ihdr + 10] = zeroWidth[ihdr + 11] = 0;
+    FixChunkCrc(zeroWidth, ihdr);
+    check(zeroWidth, "zero width");
+
+    auto badType = good;
+    badType[ihdr + 8 + 9] = 5;
+    FixChunkCrc(badType, ihdr);
+    check(badType, "colour type 5");
+
+    auto notPng = good;
+    notPng[1] = 'Q';
+    check(notPng, "signature");
+}
+
+TEST(PngLoad, OversizedImagesAreRefusedBeforeDecoding) {
+    // Only the header tells the size: libpng must not be allowed to claim
+    // gigabytes for rows before the (tiny) data runs out.
+    auto make = [](uint32_t w, uint32_t h, uint8_t type) {
+        auto png = SmallPng();
+        size_t ihdr = FindChunk(png, "IHDR");
+        for (int i = 0; i < 4; ++i) {
+            png[ihdr + 8 + i] = uint8_t(w >> (24 - 8 * i));
+            png[ihdr + 12 + i] = uint8_t(h >> (24 - 8 * i));
+        }
+        png[ihdr + 8 + 9] = type;
+        FixChunkCrc(png, ihdr);
+        return png;
+    };
+    for (auto [w, h, type] : {std::tuple{16384u, 16384u, uint8_t{6}}, std::tuple{16385u, 1u, uint8_t{0}},
+                              std::tuple{1u, 100000u, uint8_t{0}}, std::tuple{0x7FFFFFFFu, 0x7FFFFFFFu, uint8_t{6}},
+                              std::tuple{5000u, 5000u, uint8_t{6}}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        auto png = make(w, h, type);
+        EXPECT_FALSE(LoadPixmapFrom(Ram(png, png.size())));
+        EXPECT_FALSE(LoadPNGPixmap(Ram(png, png.size())));
+    }
+}
+
+namespace {
+// Serves bytes from memory and fails with a chosen exception at one offset.
+class TFailingStream : public TStream {
+public:
+    static std::shared_ptr<TFailingStream> Over(const std::vector<uint8_t>& bytes, int32_t failAt) {
+        auto s = std::make_shared<TFailingStream>();
+        s->bytes_ = &bytes;
+        s->failAt_ = failAt;
+        return s;
+    }
+    int32_t Pos() override { return pos_; }
+    int32_t Size() override { return int32_t(bytes_->size()); }
+    int32_t Seek(int32_t p) override { return pos_ = p; }
+    int32_t Read(void* buf, int32_t n) override {
+        if (pos_ + n > failAt_) throw std::runtime_error("device lost");
+        std::memcpy(buf, bytes_->data() + pos_, size_t(n));
+        pos_ += n;
+        return n;
+    }
+    int32_t Close() override { ++closes; return 0; }
+    int closes = 0;
+
+private:
+    const std::vector<uint8_t>* bytes_ = nullptr;
+    int32_t failAt_ = 0, pos_ = 0;
+};
+}  // namespace
+
+TEST(PngLoad, ForeignExceptionsFromTheStreamPassThroughLibpng) {
+    auto png = SmallPng();
+    for (int32_t at : {4, 20, int32_t(png.size()) - 1}) {
+        auto s = TFailingStream::Over(png, at);
+        EXPECT_THROW(LoadPNGPixmap(s), std::runtime_error);
+        s->Seek(0);
+        EXPECT_THROW(LoadPixmapFrom(s), std::runtime_error) << "only stream errors count as refusal";
+        EXPECT_EQ(s->closes, 0) << "a stream passed in stays open";
+    }
+}
+
+TEST(PngLoad, AnOpenStreamIsReadInPlaceAndStaysOpen) {
+    TempDir dir;
+    auto png = SmallPng();
+    std::vector<uint8_t> file = {'j', 'u', 'n', 'k'};
+    file.insert(file.end(), png.begin(), png.end());
+    file.push_back('!');
+    WriteBytes(dir.File("embedded.bin"), file, file.size());
+    auto stream = TCStream::OpenFile(dir.File("embedded.bin"), 1, 0);
+    ASSERT_TRUE(stream);
+    stream->Seek(4);
+    auto p = LoadPNGPixmap(stream);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->width, 3);
+    EXPECT_EQ(stream->Pos(), int32_t(4 + png.size()));
+    EXPECT_EQ(stream->ReadByte(), '!');
+
+    stream->Seek(4);
+    auto q = LoadPixmapFrom(stream);
+    ASSERT_TRUE(q);
+    EXPECT_NE(stream->Handle(), nullptr);
+    EXPECT_EQ(stream->ReadByte(), '!');
+}
+
+TEST(PngLoad, MissingEmptyAndEmbeddedSources) {
+    TempDir dir;
+    EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png")));
+    EXPECT_FALSE(LoadPixmapFrom(dir.File("Metaball.png")));
+
+    WriteBytes(dir.File("zero.png"), {}, 0);
+    try {
+        LoadPNGPixmap(dir.File("zero.png"));
+        FAIL();
+    } catch (const TStreamReadException& e) {
+        EXPECT_STREQ(e.what(), "Error reading from stream");
+    }
+    EXPECT_FALSE(LoadPixmapFrom(dir.File("zero.png")));
+
+    static const std::vector<uint8_t> blob = SmallPng();
+    ASSERT_EQ(RegisterEmbeddedFile("tiny.png", blob.data(), int32_t(blob.size())), 1);
+    auto p = LoadPixmapFrom("incbin::tiny.png");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->format, PIXFMT_RGB24);
+    EXPECT_TRUE(LoadPNGPixmap("incbin::tiny.png"));
+    EXPECT_FALSE(LoadPixmapFrom("incbin::other.png"));
+}
