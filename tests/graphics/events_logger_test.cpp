@@ -2,13 +2,15 @@
 // and clicked with XTest, ended with Escape or the close box; and started with
 // no display at all.
 
+// GoogleTest comes before Xlib, whose None macro it would trip over.
+#include <gtest/gtest.h>
+
 #include "tests/graphics/x_window_find.h"
 #include "tests/support/xvfb.h"
 
 #include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
