@@ -1,0 +1,24 @@
+#pragma once
+// The scene every run starts from, and the runtime's seeded random generator.
+
+#include <cstdint>
+#include <memory>
+
+#include "sph/sph.h"
+
+// Whole state of the random generator; starts at 4660 and is never reseeded.
+extern std::int32_t RandomState;
+
+// A double in [0, 1); advances RandomState by two steps.
+double RandomUnit();
+
+// A double between min and max (in either order).
+double RandomRange(double min, double max);
+
+// Fills an empty world with the initial scene: a liquid column between two
+// short walls above a floor, and a pool along the bottom edge (2999 fluid and
+// 750 boundary particles). Returns the world (a new plain one when null).
+std::shared_ptr<TSPH> BuildScene(std::shared_ptr<TSPH> world);
+
+// A new plain world filled with the initial scene.
+std::shared_ptr<TSPH> BuildScene();

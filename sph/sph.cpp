@@ -1,0 +1,200 @@
+#include "sph/sph.h"
+
+#include <cmath>
+
+#include "sph/step_data.h"
+
+namespace {
+
+// Column or row of a world coordinate: floor of the double product, clamped
+// into [0, count - 1] so that a position outside the container (or a NaN)
+// can never index outside the grid.
+int CellOf(float position, int count) {
+    const double v = std::floor(static_cast<double>(position) * TSPHConstants::INV_SMOOTHING_LENGTH);
+    if (!(v >= 0.0)) return 0;
+    if (v >= static_cast<double>(count - 1)) return count - 1;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+void TCellGrid::Resize(int width, int height) {
+    width_ = width;
+    height_ = height;
+    heads_.assign(static_cast<std::size_t>(width) * height, nullptr);
+}
+
+TSPH::TSPH() : step_(std::make_unique<TSPHStepData>()) {
+    // ceil(320 * 0.259740263f) = ceil(83.1168823f) = 84; ceil(62.3376617f) = 63.
+    GridWidth = static_cast<std::int32_t>(std::ceil(CONTAINER_WIDTH * INV_SMOOTHING_LENGTH));
+    GridHeight = static_cast<std::int32_t>(std::ceil(CONTAINER_HEIGHT * INV_SMOOTHING_LENGTH));
+    FluidGrid.Resize(GridWidth, GridHeight);
+    BoundaryGrid.Resize(GridWidth, GridHeight);
+
+    TSPHStepData& s = *step_;
+    s.paddedHeight = GridHeight + 2;
+    // The fixed visiting order of the nine cells around a particle.
+    static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0},
+                                       {1, 0},   {0, -1}, {0, 1}, {0, 0}};
+    for (int k = 0; k < 9; ++k) s.neighbourOffset[k] = kOffsets[k][0] * s.paddedHeight + kOffsets[k][1];
+}
+
+TSPH::~TSPH() {
+    BoundaryParticles.clear();
+    Particles.clear();
+}
+
+void TSPH::Update() {
+    RedistributeGrid();
+    UpdateDensity();
+    CalcForces();
+    Integrate();
+}
+
+void TSPH::Render() {}
+
+void TSPH::AddParticle(float x, float y) {
+    const float wx = x * UNIT_SCALE * INV_WORLD_SCALE;  // float products, left to right
+    const float wy = y * UNIT_SCALE * INV_WORLD_SCALE;
+    Particles.push_back(TParticle::Create(wx, wy));
+}
+
+void TSPH::AddBoundaryParticle(float x, float y) {
+    const float wx = x * UNIT_SCALE * INV_WORLD_SCALE;
+    const float wy = y * UNIT_SCALE * INV_WORLD_SCALE;
+    BoundaryParticles.push_back(TParticle::Create(wx, wy));
+}
+
+void TSPH::FreeRect(float x1, float y1, float x2, float y2) {
+    auto sweep = [&](std::vector<std::shared_ptr<TParticle>>& array) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < array.size(); ++i) {
+            const TParticle& p = *array[i];
+            if (x1 <= p.ScreenX && p.ScreenX <= x2 && y1 <= p.ScreenY && p.ScreenY <= y2) {
+                // The grid may still link it: keep it alive until the next rebuild.
+                released_.push_back(std::move(array[i]));
+                ParticleCount = ParticleCount - 1;
+            } else {
+                if (kept != i) array[kept] = std::move(array[i]);
+                ++kept;
+            }
+        }
+        array.resize(kept);
+    };
+    sweep(Particles);
+    sweep(BoundaryParticles);
+}
+
+void TSPH::RedistributeGrid() {
+    TSPHStepData& s = *step_;
+    const std::size_t cells = static_cast<std::size_t>(GridWidth + 2) * s.paddedHeight;
+    FluidGrid.Resize(GridWidth, GridHeight);
+    BoundaryGrid.Resize(GridWidth, GridHeight);
+
+    // Bins one particle array into a grid and, alongside, into the padded
+    // cell-sorted arrays in the same list order (pushed at the front, so each
+    // cell runs from the latest particle of the array to the earliest).
+    auto bin = [&](const std::vector<std::shared_ptr<TParticle>>& array, TCellGrid& grid,
+                   std::vector<TParticle*>& at, std::vector<float>& xs, std::vector<float>& ys,
+                   std::vector<std::int32_t>& cellOf, std::vector<std::int32_t>& start) {
+        const std::size_t n = array.size();
+        at.resize(n);
+        xs.resize(n);
+        ys.resize(n);
+        cellOf.resize(n);
+        start.assign(cells + 1, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            TParticle* p = array[i].get();
+            const int cx = CellOf(p->PositionX, GridWidth);
+            const int cy = CellOf(p->PositionY, GridHeight);
+            TParticle*& head = grid(cx, cy);
+            p->Succ = head;
+            head = p;
+            at[i] = p;
+            xs[i] = p->PositionX;
+            ys[i] = p->PositionY;
+            const std::int32_t c = (cx + 1) * s.paddedHeight + (cy + 1);
+            cellOf[i] = c;
+            ++start[c + 1];
+        }
+        for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
+    };
+
+    bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
+    {
+        const std::size_t n = Particles.size();
+        s.sortedX.resize(n);
+        s.sortedY.resize(n);
+        s.sortedId.resize(n);
+        s.sortedSlot.resize(n);
+        s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
+        for (std::size_t i = n; i-- > 0;) {
+            const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
+            s.sortedX[k] = s.fluidX[i];
+            s.sortedY[k] = s.fluidY[i];
+            s.sortedId[k] = s.fluidAt[i]->ID;
+            s.sortedSlot[k] = static_cast<std::int32_t>(i);
+        }
+    }
+    std::vector<std::int32_t> boundaryCell;
+    bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart);
+    {
+        const std::size_t n = BoundaryParticles.size();
+        s.sortedBX.resize(n);
+        s.sortedBY.resize(n);
+        s.cellScratch.assign(s.boundaryStart.begin(), s.boundaryStart.end() - 1);
+        for (std::size_t i = n; i-- > 0;) {
+            const std::int32_t k = s.cellScratch[boundaryCell[i]]++;
+            s.sortedBX[k] = s.boundaryX[i];
+            s.sortedBY[k] = s.boundaryY[i];
+        }
+    }
+    s.rebuilt = true;
+    s.pairsReusable = false;
+
+    // Collection step: particles removed since the last rebuild are no longer
+    // linked by the grid.
+    for (auto& p : released_) p->Succ = nullptr;
+    released_.clear();
+}
+
+void TSPH::Integrate() {
+    const float keep = 1.0f - DAMPING;  // 0.99849999f
+    for (const auto& particle : Particles) {
+        TParticle& p = *particle;
+        const float sx = p.PositionX;
+        const float sy = p.PositionY;
+        // Damped Verlet step plus the XSPH displacement, bracket summed as written.
+        const double bx = static_cast<double>(keep) * (static_cast<double>(p.PositionX) - p.OldX) +
+                          static_cast<double>(p.DeltaVelocityX) * TIMESTEP +
+                          static_cast<double>(TIMESTEP_SQ) * p.ForceX;
+        const double by = static_cast<double>(keep) * (static_cast<double>(p.PositionY) - p.OldY) +
+                          static_cast<double>(p.DeltaVelocityY) * TIMESTEP +
+                          static_cast<double>(TIMESTEP_SQ) * p.ForceY;
+        float nx = static_cast<float>(sx + bx);
+        float ny = static_cast<float>(sy + by);
+        // Upper bound first; a NaN becomes the far edge.
+        nx = CONTAINER_WIDTH > nx ? nx : CONTAINER_WIDTH;
+        nx = 0.0f >= nx ? 0.0f : nx;
+        ny = CONTAINER_HEIGHT > ny ? ny : CONTAINER_HEIGHT;
+        ny = 0.0f >= ny ? 0.0f : ny;
+        p.PositionX = nx;
+        p.PositionY = ny;
+        p.OldX = sx;
+        p.OldY = sy;
+        p.VelocityX = static_cast<float>((static_cast<double>(nx) - sx) * INV_TIMESTEP);
+        p.VelocityY = static_cast<float>((static_cast<double>(ny) - sy) * INV_TIMESTEP);
+        const double speedSq = static_cast<double>(p.VelocityX) * p.VelocityX +
+                               static_cast<double>(p.VelocityY) * p.VelocityY;
+        if (speedSq > 4.0) {
+            // Speed cap: redo the step from the saved position at speed 2.
+            const double k = std::sqrt(4.0 / speedSq);
+            p.VelocityX = static_cast<float>(p.VelocityX * k);
+            p.VelocityY = static_cast<float>(p.VelocityY * k);
+            p.PositionX = static_cast<float>(sx + static_cast<double>(p.VelocityX) * TIMESTEP);
+            p.PositionY = static_cast<float>(sy + static_cast<double>(p.VelocityY) * TIMESTEP);
+        }
+        p.ScreenX = static_cast<float>(static_cast<double>(p.PositionX) * INV_UNIT_SCALE * WORLD_SCALE);
+        p.ScreenY = static_cast<float>(static_cast<double>(p.PositionY) * INV_UNIT_SCALE * WORLD_SCALE);
+    }
+}

@@ -1,0 +1,178 @@
+// Whole-scene runs: the optimised world against a literal reference
+// implementation, a pinned state hash, and a long run that must stay sane.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "app/scene.h"
+#include "sph/sph.h"
+#include "tests/sph/reference_sph.h"
+
+namespace {
+
+std::shared_ptr<TSPH> FreshScene() {
+    RandomState = 4660;
+    ParticleCount = 0;
+    return BuildScene();
+}
+
+// Field names for failure messages, in the order FirstDifferentField uses.
+const char* const kFieldNames[21] = {
+    "ScreenX", "ScreenY", "PositionX", "PositionY", "OldX", "OldY", "VelocityX", "VelocityY",
+    "DeltaVelocityX", "DeltaVelocityY", "ForceX", "ForceY", "Density", "DeltaDensity", "InvDensity",
+    "InvDensitySq", "Mass", "Pressure", "SoundSpeed", "Succ", "ID"};
+
+::testing::AssertionResult SameState(const TSPH& world, const ReferenceWorld& ref) {
+    if (world.Particles.size() != ref.Particles.size() ||
+        world.BoundaryParticles.size() != ref.BoundaryParticles.size())
+        return ::testing::AssertionFailure() << "particle counts differ";
+    for (std::size_t i = 0; i < world.Particles.size(); ++i) {
+        const int f = FirstDifferentField(*world.Particles[i], *ref.Particles[i]);
+        if (f >= 0) return ::testing::AssertionFailure() << "fluid particle " << i << " differs in " << kFieldNames[f];
+    }
+    for (std::size_t i = 0; i < world.BoundaryParticles.size(); ++i) {
+        const int f = FirstDifferentField(*world.BoundaryParticles[i], *ref.BoundaryParticles[i]);
+        if (f >= 0)
+            return ::testing::AssertionFailure() << "boundary particle " << i << " differs in " << kFieldNames[f];
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(Determinism, MatchesTheLiteralReferenceOnTheInitialScene) {
+    auto world = FreshScene();
+    ReferenceWorld ref(*world);
+    for (int step = 0; step < 300; ++step) {
+        world->Update();
+        ref.Update();
+        ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
+    }
+}
+
+// Frame inputs like the main program's: a left click clears an 82-pixel
+// square and pours a block of fluid, a right click clears a small square
+// and places a block of wall.
+void LeftClick(TSPH& world, ReferenceWorld& ref, float mx, float my) {
+    const int before = ParticleCount;
+    world.FreeRect(mx - 41.0f, my - 41.0f, mx + 41.0f, my + 41.0f);
+    const int removed = ref.FreeRect(mx - 41.0f, my - 41.0f, mx + 41.0f, my + 41.0f);
+    ASSERT_EQ(before - ParticleCount, removed);
+    for (int j = 0; j < 16; ++j) {
+        for (int i = 0; i < 16; ++i) {
+            const float x = mx - 40.0f + i * TSPH::PARTICLE_SPACING;
+            const float y = my - 40.0f + j * TSPH::PARTICLE_SPACING;
+            if (x < 0.0f || x > 800.0f || y < 0.0f || y > 600.0f) continue;
+            world.AddParticle(x, y);
+            ref.AppendFluidCopy(*world.Particles.back());
+        }
+    }
+}
+
+void RightClick(TSPH& world, ReferenceWorld& ref, float mx, float my) {
+    world.FreeRect(mx - 11.0f, my - 11.0f, mx + 11.0f, my + 11.0f);
+    ref.FreeRect(mx - 11.0f, my - 11.0f, mx + 11.0f, my + 11.0f);
+    for (int j = 0; j < 4; ++j) {
+        for (int i = 0; i < 4; ++i) {
+            world.AddBoundaryParticle(mx - 8.0f + i * TSPH::BOUNDARY_SPACING, my - 8.0f + j * TSPH::BOUNDARY_SPACING);
+            ref.AppendBoundaryCopy(*world.BoundaryParticles.back());
+        }
+    }
+}
+
+TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {
+    auto world = FreshScene();
+    ReferenceWorld ref(*world);
+    struct Click {
+        int step;
+        bool left;
+        float x, y;
+    };
+    const Click clicks[] = {{5, true, 180.0f, 200.0f},  {20, false, 400.0f, 560.0f}, {40, true, 30.0f, 30.0f},
+                            {41, true, 770.0f, 570.0f}, {60, false, 200.0f, 480.0f}, {75, true, 600.0f, 300.0f},
+                            {90, true, 180.0f, 300.0f}, {91, false, 0.0f, 600.0f},   {120, true, 400.0f, 590.0f}};
+    std::size_t next = 0;
+    for (int step = 0; step < 250; ++step) {
+        while (next < std::size(clicks) && clicks[next].step == step) {
+            const Click& c = clicks[next++];
+            if (c.left)
+                LeftClick(*world, ref, c.x, c.y);
+            else
+                RightClick(*world, ref, c.x, c.y);
+        }
+        world->Update();
+        ref.Update();
+        ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
+    }
+}
+
+TEST(Determinism, SingleCallsOnAStaleGridMatchTheReference) {
+    // Particles added and removed between a rebuild and the passes: the
+    // passes still walk the grid as it was built.
+    auto world = FreshScene();
+    ReferenceWorld ref(*world);
+    for (int i = 0; i < 30; ++i) {
+        world->Update();
+        ref.Update();
+    }
+    world->RedistributeGrid();
+    ref.RedistributeGrid();
+    world->FreeRect(250.0f, 100.0f, 330.0f, 180.0f);
+    ref.FreeRect(250.0f, 100.0f, 330.0f, 180.0f);
+    world->AddParticle(300.0f, 150.0f);
+    ref.AppendFluidCopy(*world->Particles.back());
+    world->UpdateDensity();
+    ref.UpdateDensity();
+    world->CalcForces();
+    ref.CalcForces();
+    world->Integrate();
+    ref.Integrate();
+    EXPECT_TRUE(SameState(*world, ref));
+    for (int i = 0; i < 5; ++i) {
+        world->Update();
+        ref.Update();
+    }
+    EXPECT_TRUE(SameState(*world, ref));
+}
+
+// Every field of every particle after 1000 steps of the initial scene.
+const std::uint64_t kHashAfter1000Steps = 3408596180902079271ull;
+
+TEST(Determinism, InitialSceneStateAfter1000StepsIsPinned) {
+    auto world = FreshScene();
+    for (int step = 0; step < 1000; ++step) world->Update();
+    EXPECT_EQ(StateHash(world->Particles, world->BoundaryParticles), kHashAfter1000Steps);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Determinism, TheLiteralReferenceReachesThePinnedState) {
+    auto world = FreshScene();
+    ReferenceWorld ref(*world);
+    for (int step = 0; step < 1000; ++step) ref.Update();
+    EXPECT_EQ(StateHash(ref.Particles, ref.BoundaryParticles), kHashAfter1000Steps);
+}
+#endif
+
+TEST(Determinism, LongRunStaysInsideTheContainerWithSaneDensities) {
+#if defined(__SANITIZE_ADDRESS__)
+    const int steps = 1500;  // the full run is the normal build's job
+#else
+    const int steps = 10000;
+#endif
+    auto world = FreshScene();
+    for (int step = 0; step < steps; ++step) world->Update();
+    for (const auto& p : world->Particles) {
+        for (float f : {p->PositionX, p->PositionY, p->VelocityX, p->VelocityY, p->ForceX, p->ForceY, p->Density,
+                        p->Pressure, p->SoundSpeed, p->DeltaVelocityX, p->DeltaVelocityY})
+            ASSERT_FALSE(std::isnan(f));
+        ASSERT_GE(p->PositionX, 0.0f);
+        ASSERT_LE(p->PositionX, 320.0f);
+        ASSERT_GE(p->PositionY, 0.0f);
+        ASSERT_LE(p->PositionY, 240.0f);
+        ASSERT_GE(p->Density, 0.3f);
+        ASSERT_LE(p->Density, 0.4f);
+    }
+    EXPECT_EQ(world->Particles.size(), 2999u);
+}
+
+}  // namespace
