@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -415,3 +416,33 @@ TEST(PngLoad, MissingEmptyAndEmbeddedSources) {
     EXPECT_TRUE(LoadPNGPixmap("incbin::tiny.png"));
     EXPECT_FALSE(LoadPixmapFrom("incbin::other.png"));
 }
+
+#ifdef FK_METABALL_PNG
+TEST(MetaballAsset, IsASoftDiscThatEndsAtItsInscribedCircle) {
+    auto p = LoadPNGPixmap(FK_METABALL_PNG);
+    ASSERT_TRUE(p) << FK_METABALL_PNG;
+    ASSERT_EQ(p->format, PIXFMT_RGBA32);
+    ASSERT_EQ(p->width, 64);
+    ASSERT_EQ(p->height, 64);
+    uint32_t peak = 0;
+    for (int32_t y = 0; y < 64; ++y) {
+        for (int32_t x = 0; x < 64; ++x) {
+            uint32_t c = p->ReadPixel(x, y);
+            double dx = x + 0.5 - 32, dy = y + 0.5 - 32;
+            if (dx * dx + dy * dy >= 32.0 * 32.0) {
+                EXPECT_EQ(c, 0u) << x << "," << y;
+            }
+            // Mirror-symmetric, blue-white (blue >= green >= red), alpha follows brightness.
+            EXPECT_EQ(c, p->ReadPixel(63 - x, y));
+            EXPECT_EQ(c, p->ReadPixel(x, 63 - y));
+            uint32_t a = c >> 24, r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
+            EXPECT_TRUE(b >= g && g >= r && a == b) << std::hex << c;
+            peak = std::max(peak, a);
+        }
+    }
+    EXPECT_EQ(p->ReadPixel(31, 31) >> 24, peak) << "brightest at the centre";
+    EXPECT_GE(peak, 250u);
+    // Falls monotonically from the centre outwards along a row.
+    for (int32_t x = 32; x < 63; ++x) EXPECT_GE(p->ReadPixel(x, 32) >> 24, p->ReadPixel(x + 1, 32) >> 24);
+}
+#endif
