@@ -186,11 +186,12 @@ bool IsRealFocusChange(const XFocusChangeEvent& focus) {
 // then the window's own effects follow. A close request (WM_DELETE_WINDOW)
 // only becomes the "AppTerminate" event: the window stays.
 void WindowProc(XEvent& event, void* /*user*/) {
-    GLContextRecord* record = FindByWindow(event.xany.window);
-    if (!record) return;
+    if (!FindByWindow(event.xany.window)) return;
     TranslateWindowMessage(event, nullptr);
+    // Looked up again: a hook reacting to the event may have destroyed the record.
+    GLContextRecord* record = FindByWindow(event.xany.window);
     Display* display = X11Display();
-    if (!display) return;
+    if (!record || !display) return;
     switch (event.type) {
     case FocusIn:
         if (!IsRealFocusChange(event.xfocus)) break;
@@ -270,7 +271,7 @@ void SetWindowProperties(Display* display, Window window, int32_t kind, int x, i
     XSetWMHints(display, window, &wmHints);
 
     XSizeHints sizeHints{};
-    sizeHints.flags = PPosition | PSize;
+    sizeHints.flags = USPosition | PPosition | PSize;
     sizeHints.x = x;
     sizeHints.y = y;
     sizeHints.width = width;

@@ -366,6 +366,38 @@ TEST(GlxWindow, CloseRequestBecomesAppTerminateAndTheWindowStays) {
     EXPECT_TRUE(WindowGone(d, w));
 }
 
+// A hook that closes the window the moment its close request arrives.
+GLContextRecord* gCloseOnTerminate = nullptr;
+HookData CloseOnTerminate(int32_t, HookData data, const HookContext&) {
+    auto event = std::dynamic_pointer_cast<TEvent>(data);
+    if (event && event->id == EVENT_APP_TERMINATE && gCloseOnTerminate) {
+        DestroyWindowContext(gCloseOnTerminate);
+        gCloseOnTerminate = nullptr;
+    }
+    return data;
+}
+
+TEST(GlxWindow, HookClosingTheWindowDuringItsOwnEventIsSafe) {
+    Observer observer;
+    Display* d = observer.get();
+    GLContextRecord* record = CreateWindowContext(120, 90, 0, 0, GFX_BACKBUFFER);
+    ASSERT_NE(record, nullptr);
+    Window w = GLXInspectRecord(record).window;
+    gCloseOnTerminate = record;
+    InsertHook(eventEmitHookId(), CloseOnTerminate, nullptr, 0);
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = w;
+    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    XSendEvent(d, w, False, NoEventMask, &close);
+    XSync(d, False);
+    EXPECT_TRUE(PumpUntil([] { return gCloseOnTerminate == nullptr; }));
+    RemoveHookEntry(eventEmitHookId(), CloseOnTerminate, nullptr);
+    EXPECT_TRUE(WindowGone(d, w));
+}
+
 TEST(GlxWindow, KeyboardFocusHoldsTheScreenSaver) {
     Observer observer;
     Display* d = observer.get();
