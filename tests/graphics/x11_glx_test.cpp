@@ -20,9 +20,11 @@
 #include <GL/gl.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
@@ -577,6 +579,94 @@ TEST(GlxDisplayMode, LosingFocusGivesTheDisplayBackAndRegainingTakesIt) {
     DestroyWindowContext(record);
     EXPECT_EQ(GLXFullscreenWindow(), 0u);
     EXPECT_FALSE(GLXScreenSaverSuspended());
+    XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(d, False);
+    PumpMessages();
+}
+
+namespace {
+
+// Offers one more mode on the server's output: 1024x768 at 60 Hz (CVT timings).
+void AddMode1024x768(Display* d) {
+    Window root = DefaultRootWindow(d);
+    XRRScreenResources* resources = XRRGetScreenResources(d, root);
+    ASSERT_NE(resources, nullptr);
+    ASSERT_GT(resources->noutput, 0);
+    XRRModeInfo mode{};
+    char name[] = "1024x768_60.00";
+    mode.name = name;
+    mode.nameLength = static_cast<unsigned>(std::strlen(name));
+    mode.width = 1024;
+    mode.height = 768;
+    mode.dotClock = 63500000;
+    mode.hSyncStart = 1072;
+    mode.hSyncEnd = 1176;
+    mode.hTotal = 1328;
+    mode.vSyncStart = 771;
+    mode.vSyncEnd = 775;
+    mode.vTotal = 798;
+    RRMode id = XRRCreateMode(d, root, &mode);
+    XRRAddOutputMode(d, resources->outputs[0], id);
+    XRRFreeScreenResources(resources);
+    XSync(d, False);
+}
+
+// The size of the screen configuration in force.
+std::pair<int, int> CurrentScreenSize(Display* d) {
+    XRRScreenConfiguration* config = XRRGetScreenInfo(d, DefaultRootWindow(d));
+    if (!config) return {0, 0};
+    int count = 0;
+    XRRScreenSize* sizes = XRRConfigSizes(config, &count);
+    Rotation rotation;
+    int index = XRRConfigCurrentConfiguration(config, &rotation);
+    std::pair<int, int> size{0, 0};
+    if (index >= 0 && index < count) size = {sizes[index].width, sizes[index].height};
+    XRRFreeScreenConfigInfo(config);
+    return size;
+}
+
+}  // namespace
+
+// Runs last: it adds a mode to the server for the rest of the binary.
+TEST(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
+    Observer observer;
+    Display* d = observer.get();
+    AddMode1024x768(d);
+    bool listed = false;
+    for (const GLDisplayMode& m : EnumerateDisplayModes(1024))
+        listed = listed || (m.width == 1024 && m.height == 768 && m.hertz == 60);
+    EXPECT_TRUE(listed);
+
+    // The rate is offered: the mode switches with vertical sync.
+    GLContextRecord* record = CreateWindowContext(1024, 768, 32, 60, GFX_BACKBUFFER);
+    ASSERT_NE(record, nullptr);
+    Window w = GLXInspectRecord(record).window;
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1024, 768));
+    EXPECT_EQ(GLXFullscreenWindow(), w);
+    EXPECT_EQ(GLXLastRequestedSwapInterval(), 1);
+
+    // Focus elsewhere gives the desktop back; focus again takes the mode again.
+    XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(d, False);
+    EXPECT_TRUE(PumpUntil([] { return GLXFullscreenWindow() == 0; }));
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1280, 1024));
+    EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
+    XSetInputFocus(d, w, RevertToPointerRoot, CurrentTime);
+    XSync(d, False);
+    EXPECT_TRUE(PumpUntil([w] { return GLXFullscreenWindow() == w; }));
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1024, 768));
+
+    DestroyWindowContext(record);
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1280, 1024));
+    EXPECT_EQ(GLXFullscreenWindow(), 0u);
+
+    // A refused rate: the same size at the rate there is, without vertical sync.
+    record = CreateWindowContext(1024, 768, 24, 75, GFX_BACKBUFFER);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1024, 768));
+    EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
+    DestroyWindowContext(record);
+    EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1280, 1024));
     XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
     XSync(d, False);
     PumpMessages();
