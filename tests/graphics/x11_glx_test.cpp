@@ -148,6 +148,19 @@ struct EventRecorder {
     }
 };
 
+// What a window manager sends when the close box is clicked.
+void SendCloseRequest(Display* d, Window w) {
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = w;
+    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, w, False, NoEventMask, &close);
+    XSync(d, False);
+}
+
 // Reads everything from fd until EOF.
 std::string ReadAll(int fd) {
     std::string text;
@@ -350,16 +363,7 @@ TEST(GlxWindow, CloseRequestBecomesAppTerminateAndTheWindowStays) {
     Window w = GLXInspectRecord(record).window;
     EventRecorder recorder;
 
-    // What a window manager sends when the close box is clicked.
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = w;
-    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    ASSERT_TRUE(XSendEvent(d, w, False, NoEventMask, &close));
-    XSync(d, False);
+    SendCloseRequest(d, w);
 
     EXPECT_TRUE(PumpUntil([&] { return recorder.Saw(EVENT_APP_TERMINATE); }));
     EXPECT_FALSE(WindowGone(d, w));
@@ -387,14 +391,7 @@ TEST(GlxWindow, HookClosingTheWindowDuringItsOwnEventIsSafe) {
     Window w = GLXInspectRecord(record).window;
     gCloseOnTerminate = record;
     InsertHook(eventEmitHookId(), CloseOnTerminate, nullptr, 0);
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = w;
-    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    XSendEvent(d, w, False, NoEventMask, &close);
-    XSync(d, False);
+    SendCloseRequest(d, w);
     EXPECT_TRUE(PumpUntil([] { return gCloseOnTerminate == nullptr; }));
     RemoveHookEntry(eventEmitHookId(), CloseOnTerminate, nullptr);
     EXPECT_TRUE(WindowGone(d, w));
@@ -557,33 +554,6 @@ TEST(GlxDisplayMode, RefusedRateFallsBackToAnyRateWithoutSync) {
     EXPECT_TRUE(WindowGone(observer.get(), info.window));
 }
 
-TEST(GlxDisplayMode, LosingFocusGivesTheDisplayBackAndRegainingTakesIt) {
-    Observer observer;
-    Display* d = observer.get();
-    GLContextRecord* record = CreateWindowContext(1280, 1024, 32, 0, GFX_BACKBUFFER);
-    ASSERT_NE(record, nullptr);
-    Window w = GLXInspectRecord(record).window;
-    ASSERT_EQ(GLXFullscreenWindow(), w);
-    // The fullscreen window took the keyboard itself.
-    EXPECT_TRUE(PumpUntil([] { return GLXScreenSaverSuspended(); }));
-
-    XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
-    XSync(d, False);
-    EXPECT_TRUE(PumpUntil([] { return GLXFullscreenWindow() == 0; }));
-    EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
-
-    XSetInputFocus(d, w, RevertToPointerRoot, CurrentTime);
-    XSync(d, False);
-    EXPECT_TRUE(PumpUntil([w] { return GLXFullscreenWindow() == w; }));
-
-    DestroyWindowContext(record);
-    EXPECT_EQ(GLXFullscreenWindow(), 0u);
-    EXPECT_FALSE(GLXScreenSaverSuspended());
-    XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
-    XSync(d, False);
-    PumpMessages();
-}
-
 namespace {
 
 // Offers one more mode on the server's output: 1024x768 at 60 Hz (CVT timings).
@@ -644,6 +614,8 @@ TEST(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
     EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1024, 768));
     EXPECT_EQ(GLXFullscreenWindow(), w);
     EXPECT_EQ(GLXLastRequestedSwapInterval(), 1);
+    // The fullscreen window took the keyboard itself.
+    EXPECT_TRUE(PumpUntil([] { return GLXScreenSaverSuspended(); }));
 
     // Focus elsewhere gives the desktop back; focus again takes the mode again.
     XSetInputFocus(d, PointerRoot, RevertToPointerRoot, CurrentTime);
@@ -659,6 +631,7 @@ TEST(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
     DestroyWindowContext(record);
     EXPECT_EQ(CurrentScreenSize(d), std::make_pair(1280, 1024));
     EXPECT_EQ(GLXFullscreenWindow(), 0u);
+    EXPECT_FALSE(GLXScreenSaverSuspended());
 
     // A refused rate: the same size at the rate there is, without vertical sync.
     record = CreateWindowContext(1024, 768, 24, 75, GFX_BACKBUFFER);
