@@ -161,13 +161,31 @@ protected:
         XSync(display_, False);
     }
 
-    // Moves the pointer to window-relative (x, y) and clicks button.
-    void Click(Window w, int x, int y, unsigned button) {
+    // Moves the pointer to window-relative (x, y).
+    void MovePointer(Window w, int x, int y) {
         int rootX = 0, rootY = 0;
         Window child = 0;
         XTranslateCoordinates(display_, w, DefaultRootWindow(display_), x, y, &rootX, &rootY,
                               &child);
         XTestFakeMotionEvent(display_, -1, rootX, rootY, CurrentTime);
+        XSync(display_, False);
+    }
+
+    // The logger prints once its window is open and polled input listens: move
+    // the pointer over the window until a move is printed.
+    bool WaitUntilReady(LoggerProcess& logger, Window w) {
+        auto deadline = Clock::now() + kGenerous;
+        for (int i = 0; Clock::now() < deadline; ++i) {
+            MovePointer(w, 20 + i % 2, 20);
+            for (int j = 0; j < 5; ++j) logger.Collect(20);
+            if (logger.out.find("MouseMove: ") != std::string::npos) return true;
+        }
+        return false;
+    }
+
+    // Moves the pointer to window-relative (x, y) and clicks button.
+    void Click(Window w, int x, int y, unsigned button) {
+        MovePointer(w, x, y);
         XTestFakeButtonEvent(display_, button, True, CurrentTime);
         XTestFakeButtonEvent(display_, button, False, CurrentTime);
         XSync(display_, False);
@@ -181,6 +199,7 @@ TEST_F(EventsLoggerTest, PrintsKeysAndClicksAndEndsOnEscape) {
     ASSERT_TRUE(logger.Started());
     Window w = WaitForLoggerWindow(logger);
     ASSERT_NE(w, 0u) << logger.err;
+    ASSERT_TRUE(WaitUntilReady(logger, w)) << logger.out << logger.err;
 
     TapKey(XK_a);
     EXPECT_TRUE(logger.WaitForLine("KeyDown: data=65, ")) << logger.out;
@@ -204,6 +223,7 @@ TEST_F(EventsLoggerTest, EndsOnTheCloseRequest) {
     ASSERT_TRUE(logger.Started());
     Window w = WaitForLoggerWindow(logger);
     ASSERT_NE(w, 0u) << logger.err;
+    ASSERT_TRUE(WaitUntilReady(logger, w)) << logger.out << logger.err;
 
     XEvent e{};
     e.xclient.type = ClientMessage;

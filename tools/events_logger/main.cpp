@@ -15,8 +15,12 @@
 
 namespace {
 
+// Set whenever an event goes by.
+bool gEventsSeen = false;
+
 // Every emitted event, as its text, flushed at once so a reader sees it live.
 HookData PrintEvent(int32_t, HookData data, const HookContext&) {
+    gEventsSeen = true;
     if (auto* event = dynamic_cast<TEvent*>(data.get())) {
         std::fputs(event->ToString().c_str(), stdout);
         std::fputc('\n', stdout);
@@ -36,14 +40,18 @@ int Run() {
         std::fputs("events-logger: cannot open a 640x480 OpenGL window (no X display?)\n", stderr);
         return 1;
     }
-    // After the polled-input hook, so the counts are current when a line appears.
+    // Installed once the window is open and polled input listens, so a printed
+    // line means the logger is ready. Priority -1 runs it after the polled-input hook.
     InsertHook(eventEmitHookId(), PrintEvent, nullptr, -1);
     ClearAndFlip();
     for (;;) {
+        // Each query pumps messages: an event taken in by the second one would
+        // not wake the wait below, so look again whenever a query saw events.
+        gEventsSeen = false;
         const bool escape = KeyHitCount(27) != 0;
         const bool close = TerminateRequested() != 0;
         if (escape || close) break;
-        WaitForMessages();
+        if (!gEventsSeen) WaitForMessages();
         ClearAndFlip();
     }
     // Nothing the closing window produces may follow the last line.
