@@ -12,6 +12,9 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -121,6 +124,22 @@ TEST_F(GLGraphicsDisplayTest, FullscreenModeThatDoesNotExistGivesNull) {
     // The driver's mode list is the screen's, fetched once.
     EXPECT_GT(GraphicsModeCount(), 0);
     EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);
+}
+
+// A program that returns from main with its graphics open: the close that the
+// opening registered runs at exit, and nothing fails on the way out.
+TEST(GLGraphicsAtExitTest, OpenedGraphicsIsClosedAtExit) {
+    // Bounded: a child that hangs is killed after a minute.
+    std::string command = "timeout -s KILL 60 " + std::string(AT_EXIT_CHILD_PATH) + " 2>&1";
+    FILE* child = popen(command.c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    std::string output;
+    char buffer[256];
+    while (size_t n = fread(buffer, 1, sizeof buffer, child)) output.append(buffer, n);
+    int status = pclose(child);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_EQ(output, "");
 }
 
 }  // namespace
