@@ -75,3 +75,13 @@ int32_t ReserveHookId() {
     (void)eventEmitHookId();  // the emit hook always takes the first id
     return ProcessHookTable().ReserveHookId();
 }
+
+void InsertHook(int32_t id, THookFunc func, HookContext context, int32_t priority) {
+    ProcessHookTable().InsertHook(id, func, std::move(context), priority);
+}
+
+HookData RunHookChain(int32_t id, HookData data) { return ProcessHookTable().RunHookChain(id, std::move(data)); }
+
+void RemoveHookEntry(int32_t id, THookFunc func, const HookContext& context) {
+    ProcessHookTable().RemoveHookEntry(id, func, context);
+}

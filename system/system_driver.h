@@ -50,6 +50,11 @@ extern int32_t modifierState;
 // Milliseconds of a monotonic clock, wrapping after about 49.7 days:
 // compare two readings only by their difference (CurrentMillis() - t0).
 int32_t CurrentMillis();
+// later - earlier in milliseconds, right across the wrap of the counter
+// (plain int32 subtraction would overflow there).
+inline int32_t MillisBetween(int32_t earlier, int32_t later) {
+    return static_cast<int32_t>(static_cast<uint32_t>(later) - static_cast<uint32_t>(earlier));
+}
 // Sleeps ms milliseconds; negative values do nothing.
 void SleepMillis(int32_t ms);
 

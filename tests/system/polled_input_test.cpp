@@ -1,0 +1,233 @@
+#include "system/polled_input.h"
+#include "system/system_driver.h"
+
+#include "runtime/errors.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void Send(int32_t id, int32_t data = 0, int32_t x = 0, int32_t y = 0, EventSource source = nullptr) {
+    SendEvent(MakeEvent(id, source, data, 0, x, y));
+}
+
+class PolledInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetSystemDriver(nullptr);
+        StartPolledInput(nullptr);
+    }
+    void TearDown() override {
+        SetSystemDriver(nullptr);
+        Send(EVENT_APP_RESUME);
+        StopPolledInput();
+        (void)TerminateRequested();
+    }
+};
+
+TEST_F(PolledInputTest, ClicksAreCountedUntilAsked) {
+    for (int i = 0; i < 3; ++i) {
+        Send(EVENT_MOUSE_DOWN, 1, 5, 6);
+        Send(EVENT_MOUSE_UP, 1, 5, 6);
+    }
+    Send(EVENT_MOUSE_DOWN, 2);
+    EXPECT_EQ(MouseHitCount(1), 3);
+    EXPECT_EQ(MouseHitCount(1), 0);
+    EXPECT_EQ(IsMouseButtonDown(1), 0);
+    EXPECT_EQ(IsMouseButtonDown(2), 1);
+    // A second press without a release counts nothing.
+    Send(EVENT_MOUSE_DOWN, 2);
+    EXPECT_EQ(MouseHitCount(2), 1);
+    Send(EVENT_MOUSE_UP, 2);
+    EXPECT_EQ(IsMouseButtonDown(2), 0);
+}
+
+TEST_F(PolledInputTest, AHeldKeyIsOneHitHoweverOftenItRepeats) {
+    Send(EVENT_KEY_DOWN, 27);
+    for (int i = 0; i < 5; ++i) Send(EVENT_KEY_REPEAT, 27);
+    EXPECT_EQ(IsKeyDown(27), 1);
+    EXPECT_EQ(KeyHitCount(27), 1);
+    Send(EVENT_KEY_DOWN, 27);  // a press of a key marked down counts nothing
+    EXPECT_EQ(KeyHitCount(27), 0);
+    Send(EVENT_KEY_UP, 27);
+    EXPECT_EQ(IsKeyDown(27), 0);
+    Send(EVENT_KEY_DOWN, 27);
+    Send(EVENT_KEY_UP, 27);
+    Send(EVENT_KEY_DOWN, 27);
+    EXPECT_EQ(KeyHitCount(27), 2);
+    EXPECT_EQ(KeyHitCount(32), 0);
+}
+
+TEST_F(PolledInputTest, SuspendingClearsHeldKeysAndButtons) {
+    Send(EVENT_KEY_DOWN, 65);
+    Send(EVENT_MOUSE_DOWN, 1);
+    Send(EVENT_KEY_CHAR, 'a');
+    Send(EVENT_APP_SUSPEND);
+    EXPECT_EQ(IsSuspended(), 1);
+    EXPECT_EQ(IsKeyDown(65), 0);
+    EXPECT_EQ(KeyHitCount(65), 0);
+    EXPECT_EQ(IsMouseButtonDown(1), 0);
+    EXPECT_EQ(MouseHitCount(1), 0);
+    EXPECT_EQ(NextChar(), 0);
+    Send(EVENT_APP_RESUME);
+    EXPECT_EQ(IsSuspended(), 0);
+    // Back in the application the key counts afresh.
+    Send(EVENT_KEY_DOWN, 65);
+    EXPECT_EQ(KeyHitCount(65), 1);
+}
+
+TEST_F(PolledInputTest, TheCharacterRingHolds256AndDropsTheRest) {
+    for (int i = 1; i <= 257; ++i) Send(EVENT_KEY_CHAR, i);
+    EXPECT_EQ(NextChar(), 1);
+    Send(EVENT_KEY_CHAR, 1000);  // fits again after one was read
+    Send(EVENT_KEY_CHAR, 1001);  // dropped
+    for (int i = 2; i <= 256; ++i) ASSERT_EQ(NextChar(), i);
+    EXPECT_EQ(NextChar(), 1000);
+    EXPECT_EQ(NextChar(), 0);
+    EXPECT_EQ(NextChar(), 0);
+}
+
+TEST_F(PolledInputTest, TerminateIsReportedOncePerRequest) {
+    EXPECT_EQ(TerminateRequested(), 0);
+    Send(EVENT_APP_TERMINATE);
+    Send(EVENT_APP_TERMINATE);
+    EXPECT_EQ(TerminateRequested(), 1);
+    EXPECT_EQ(TerminateRequested(), 0);
+    Send(EVENT_APP_TERMINATE);
+    EXPECT_EQ(TerminateRequested(), 1);
+}
+
+TEST_F(PolledInputTest, ThePointerFollowsMovesAndTheWheelAddsUp) {
+    Send(EVENT_MOUSE_MOVE, 0, 123, 45);
+    Send(EVENT_MOUSE_WHEEL, 1);
+    Send(EVENT_MOUSE_WHEEL, 1);
+    Send(EVENT_MOUSE_WHEEL, -3);
+    Send(EVENT_MOUSE_ENTER, 0, 9, 9);  // enter and leave do not move the pointer
+    Send(EVENT_MOUSE_DOWN, 3, 1, 1);   // nor do clicks
+    EXPECT_EQ(PointerX(), 123);
+    EXPECT_EQ(PointerY(), 45);
+    EXPECT_EQ(WheelPosition(), -1);
+    ResetMouse();
+    EXPECT_EQ(WheelPosition(), 0);
+    EXPECT_EQ(IsMouseButtonDown(3), 0);
+    EXPECT_EQ(PointerX(), 123);
+    EXPECT_EQ(PointerY(), 45);
+}
+
+TEST_F(PolledInputTest, OnlyTheChosenSourceCounts) {
+    StopPolledInput();
+    int mine = 0, other = 0;
+    StartPolledInput(&mine);
+    Send(EVENT_KEY_DOWN, 40, 0, 0, &other);
+    Send(EVENT_KEY_DOWN, 41, 0, 0, nullptr);
+    Send(EVENT_KEY_DOWN, 42, 0, 0, &mine);
+    EXPECT_EQ(KeyHitCount(40), 0);
+    EXPECT_EQ(KeyHitCount(41), 0);
+    EXPECT_EQ(KeyHitCount(42), 1);
+    // Starting again while running changes nothing.
+    StartPolledInput(nullptr);
+    Send(EVENT_KEY_DOWN, 43, 0, 0, nullptr);
+    EXPECT_EQ(KeyHitCount(43), 0);
+}
+
+TEST_F(PolledInputTest, StoppingForgetsKeysButKeepsTheFlags) {
+    Send(EVENT_KEY_DOWN, 50);
+    Send(EVENT_APP_SUSPEND);
+    Send(EVENT_KEY_DOWN, 51);
+    Send(EVENT_APP_TERMINATE);
+    StopPolledInput();
+    EXPECT_EQ(IsKeyDown(51), 0);
+    EXPECT_EQ(IsSuspended(), 1);
+    Send(EVENT_KEY_DOWN, 52);  // no hook any more
+    EXPECT_EQ(KeyHitCount(52), 0);
+    EXPECT_EQ(TerminateRequested(), 1);
+    StartPolledInput(nullptr);
+    Send(EVENT_APP_RESUME);
+    EXPECT_EQ(IsSuspended(), 0);
+}
+
+TEST_F(PolledInputTest, OutOfRangeKeysAndButtonsAreBoundsErrors) {
+    EXPECT_THROW(IsKeyDown(256), TArrayBoundsError);
+    EXPECT_THROW(KeyHitCount(-1), TArrayBoundsError);
+    EXPECT_THROW(IsMouseButtonDown(4), TArrayBoundsError);
+    try {
+        MouseHitCount(-1);
+        FAIL() << "no error";
+    } catch (const TRuntimeError& e) {
+        EXPECT_STREQ(e.what(), "Attempt to index array element beyond array length");
+    }
+    EXPECT_EQ(IsKeyDown(0), 0);
+    EXPECT_EQ(IsKeyDown(255), 0);
+    EXPECT_EQ(MouseHitCount(0), 0);
+    // An event carrying a code outside the tables fails the emitter the same way.
+    EXPECT_THROW(Send(EVENT_KEY_DOWN, 256), TArrayBoundsError);
+    EXPECT_THROW(Send(EVENT_MOUSE_DOWN, 7), TArrayBoundsError);
+}
+
+TEST_F(PolledInputTest, OtherObjectsOnTheChainPassUntouched) {
+    auto object = std::make_shared<THookObject>();
+    EXPECT_EQ(PolledInputHook(eventEmitHookId(), object, nullptr), object);
+    EXPECT_EQ(PolledInputHook(eventEmitHookId(), nullptr, nullptr), nullptr);
+}
+
+// Posted calls that emit events, so that the waits below have something to find.
+void EmitKeys(const std::shared_ptr<void>&, int32_t) {
+    Send(EVENT_KEY_DOWN, 40);
+    Send(EVENT_KEY_DOWN, 30);
+    Send(EVENT_KEY_DOWN, 7);
+}
+
+TEST_F(PolledInputTest, WaitForKeyReturnsTheLowestHitAndClearsWhatItAsked) {
+    Send(EVENT_KEY_DOWN, 3);  // cleared by the wait's reset
+    Send(EVENT_KEY_UP, 3);
+    // The wait's own reset pumps once; the keys come with the pump after it.
+    RunOnMainThread([] { RunOnMainThread(EmitKeys, nullptr, 0); });
+    EXPECT_EQ(WaitForKey(), 7);
+    // Keys above the answer were not asked: their hits are still there.
+    EXPECT_EQ(KeyHitCount(30), 1);
+    EXPECT_EQ(KeyHitCount(40), 1);
+    EXPECT_EQ(KeyHitCount(3), 0);
+}
+
+TEST_F(PolledInputTest, WaitForCharAndButtonReturnWhatArrives) {
+    Send(EVENT_KEY_CHAR, 'z');  // cleared by the wait's reset
+    RunOnMainThread([] { RunOnMainThread([] { Send(EVENT_KEY_CHAR, 'q'); }); });
+    EXPECT_EQ(WaitForChar(), 'q');
+    Send(EVENT_MOUSE_DOWN, 1);  // cleared by the wait's reset
+    RunOnMainThread([] {
+        RunOnMainThread([] {
+            Send(EVENT_MOUSE_DOWN, 3);
+            Send(EVENT_MOUSE_DOWN, 2);
+        });
+    });
+    EXPECT_EQ(WaitForMouseButton(), 2);
+    EXPECT_EQ(MouseHitCount(3), 1);
+}
+
+// A driver that counts its pumps and emits a suspend from inside one, the way
+// a window procedure does: the hook's resets must not pump again.
+class CountingDriver : public TSystemDriver {
+public:
+    int polls = 0;
+    int32_t Poll() override {
+        ++polls;
+        Send(EVENT_APP_SUSPEND);
+        PumpMessages();
+        WaitForMessages();
+        return 0;
+    }
+    int32_t Wait() override { return Poll(); }
+};
+
+TEST_F(PolledInputTest, HooksRunningInsideAPumpDoNotPumpAgain) {
+    auto driver = std::make_shared<CountingDriver>();
+    SetSystemDriver(driver);
+    EXPECT_EQ(IsSuspended(), 1);  // one pump; the suspend's resets did not nest
+    EXPECT_EQ(driver->polls, 1);
+    WaitForMessages();
+    EXPECT_EQ(driver->polls, 2);
+    EXPECT_FALSE(PumpBusy());
+    SetSystemDriver(nullptr);
+}
+
+}  // namespace

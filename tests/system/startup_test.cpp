@@ -1,0 +1,49 @@
+#include "runtime/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+std::string WorkingDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+TEST(Startup, TheDirectoryOfAProgramHasNoTrailingSlashExceptAtARoot) {
+    EXPECT_EQ(DirectoryOfProgram("/opt/demo/bin/sph"), "/opt/demo/bin");
+    EXPECT_EQ(DirectoryOfProgram("/sph"), "/");
+    EXPECT_EQ(DirectoryOfProgram("C:/sph.exe"), "C:/");
+    EXPECT_EQ(DirectoryOfProgram("C:/games/sph.exe"), "C:/games");
+    EXPECT_EQ(DirectoryOfProgram("sph"), "");
+    EXPECT_EQ(DirectoryOfProgram(""), "");
+}
+
+TEST(Startup, ValuesAreReadyWithoutStartUpAndStartUpMovesIntoTheProgramDirectory) {
+    // Before RuntimeStartup: values computed on use, working directory untouched.
+    const std::string before = WorkingDirectory();
+    EXPECT_EQ(LaunchDirectory(), before);
+    EXPECT_EQ(ApplicationTitle(), "Ferrumkit Application");
+    EXPECT_TRUE(ProgramArguments().empty());
+    ASSERT_FALSE(ProgramFile().empty());
+    EXPECT_EQ(ProgramFile().substr(ProgramFile().rfind('/') + 1), "system_startup_test");
+    EXPECT_EQ(ProgramDirectory(), DirectoryOfProgram(ProgramFile()));
+    EXPECT_EQ(access(ProgramFile().c_str(), X_OK), 0);
+
+    ASSERT_EQ(chdir("/"), 0);
+    char arg0[] = "first";
+    char arg1[] = "second arg";
+    char* argv[] = {arg0, arg1, nullptr};
+    RuntimeStartup(2, argv);
+    EXPECT_EQ(WorkingDirectory(), ProgramDirectory());
+    EXPECT_EQ(ProgramArguments(), (std::vector<std::string>{"first", "second arg"}));
+    EXPECT_EQ(LaunchDirectory(), before);  // the launch directory is kept as it was
+
+    SetApplicationTitle("Liquid");
+    EXPECT_EQ(ApplicationTitle(), "Liquid");
+    ASSERT_EQ(chdir(before.c_str()), 0);
+}
+
+}  // namespace
