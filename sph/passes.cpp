@@ -1,237 +1,214 @@
-// The density and force passes over the step's neighbour-pair list.
+// The density and force passes. Each pass first computes every pair's
+// terms (independent of one another, so they run four lanes at a time
+// where the processor allows) and then sums them into the particles in
+// the fixed order, particle by particle.
 
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 #include "sph/sph.h"
 #include "sph/step_data.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define FK_SPH_X86 1
+#endif
 
 namespace {
 
 using C = TSPHConstants;
 
-inline bool SameBits(float a, float b) {
-    std::uint32_t ua, ub;
-    std::memcpy(&ua, &a, sizeof ua);
-    std::memcpy(&ub, &b, sizeof ub);
-    return ua == ub;
+void ResizeTerms(TSPHStepData& s) {
+    const std::size_t n = s.pairCount + 8;
+    if (s.termA.size() >= n) return;
+    for (auto* v : {&s.termA, &s.termB, &s.termSx, &s.termSy}) v->resize(2 * n);
+    s.termFx.resize(2 * n);
+    s.termFy.resize(2 * n);
 }
 
-// True when the particle arrays and positions are exactly those the last
-// grid rebuild binned, so the padded cell-sorted copy mirrors the grid.
-bool GridMatchesArrays(const TSPH& world, const TSPHStepData& s) {
-    if (!s.rebuilt) return false;
-    const std::size_t n = world.Particles.size();
-    if (n != s.fluidAt.size() || world.BoundaryParticles.size() != s.boundaryAt.size()) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle* p = world.Particles[i].get();
-        if (p != s.fluidAt[i] || !SameBits(p->PositionX, s.fluidX[i]) || !SameBits(p->PositionY, s.fluidY[i]))
-            return false;
+// Density rate of pairs [from, to): w = t (vr t) / r, weighted by the
+// other particle's mass for each side.
+void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
+    for (std::size_t k = from; k < to; ++k) {
+        const std::int32_t p = s.pairP[k];
+        const std::int32_t q = s.pairQ[k];
+        const double r2 = s.pairR2[k];
+        const double r = std::sqrt(r2);
+        const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
+        const double vr = (s.opVx[p] - s.opVx[q]) * s.pairDx[k] + (s.opVy[p] - s.opVy[q]) * s.pairDy[k];
+        const double w = t * (vr * t) / r;
+        s.termA[k] = s.opMass[q] * w;  // into p
+        s.termB[k] = s.opMass[p] * w;  // into q
     }
-    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
-        const TParticle* p = world.BoundaryParticles[i].get();
-        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
-            !SameBits(p->PositionY, s.boundaryY[i]))
-            return false;
-    }
-    return true;
 }
 
-// Pair window of the density and force passes, with dx, dy and r^2 in
-// single precision.
-inline bool InWindow(float px, float py, float qx, float qy, TPairEntry& e) {
-    e.dx = static_cast<float>(static_cast<double>(px) - qx);
-    e.dy = static_cast<float>(static_cast<double>(py) - qy);
-    e.r2 = static_cast<float>(static_cast<double>(e.dx) * e.dx + static_cast<double>(e.dy) * e.dy);
-    return 0.1f < e.r2 && e.r2 < C::SMOOTHING_LENGTH_SQ;
-}
-
-// Boundary push on a fluid particle at (px, py); false when out of range
-// (or exactly on the boundary particle, where the force has no value).
-inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h) {
-    const double dx = static_cast<double>(px) - bx;
-    const double dy = static_cast<double>(py) - by;
-    const double r2 = dx * dx + dy * dy;
-    if (!(r2 < static_cast<double>(C::REPULSIVE_DIST_SQ)) || r2 == 0.0) return false;
-    const double u = 1.0 / r2;
-    const double s = static_cast<double>(C::REPULSIVE_DIST_SQ) * u;
-    const double g = u * (static_cast<double>(C::REPULSIVE_D) * (s * s - s));
-    h.Gx = dx * g;
-    h.Gy = dy * g;
-    return true;
-}
-
-void ResizeSlots(TSPHStepData& s, std::size_t n) {
-    for (auto* v : {&s.x, &s.y, &s.vx, &s.vy, &s.mass, &s.dens, &s.dd, &s.pres, &s.invDensSq, &s.sound,
-                    &s.forceX, &s.forceY, &s.dvx, &s.dvy})
-        v->resize(n);
-}
-
-// Pair list from the cell-sorted copy of an up-to-date grid.
-void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
-    const std::size_t n = world.Particles.size();
-    s.slotObject.assign(s.fluidAt.begin(), s.fluidAt.end());
-    s.pairIds.resize(n);
-    s.pairStart.resize(n + 1);
-    s.hitStart.resize(n + 1);
-    s.pairs.clear();
-    s.hits.clear();
-    ResizeSlots(s, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        s.x[i] = s.fluidX[i];
-        s.y[i] = s.fluidY[i];
-        s.pairIds[i] = s.fluidAt[i]->ID;
-    }
-    const float* sx = s.sortedX.data();
-    const float* sy = s.sortedY.data();
-    const std::int32_t* sid = s.sortedId.data();
-    const std::int32_t* sslot = s.sortedSlot.data();
-    const std::int32_t* fstart = s.fluidStart.data();
-    const std::int32_t* bstart = s.boundaryStart.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        s.pairStart[i] = static_cast<std::int32_t>(s.pairs.size());
-        s.hitStart[i] = static_cast<std::int32_t>(s.hits.size());
-        const float px = s.x[i];
-        const float py = s.y[i];
-        const std::int32_t pid = s.pairIds[i];
-        const std::int32_t home = s.fluidCell[i];
-        for (int o = 0; o < 9; ++o) {
-            const std::int32_t c = home + s.neighbourOffset[o];
-            for (std::int32_t k = fstart[c], end = fstart[c + 1]; k < end; ++k) {
-                if (sid[k] >= pid) continue;
-                TPairEntry e;
-                if (InWindow(px, py, sx[k], sy[k], e)) {
-                    e.q = sslot[k];
-                    s.pairs.push_back(e);
-                }
-            }
-            for (std::int32_t k = bstart[c], end = bstart[c + 1]; k < end; ++k) {
-                TBoundaryHit h;
-                if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
-                    h.At = static_cast<std::int32_t>(s.pairs.size());
-                    s.hits.push_back(h);
-                }
-            }
+// Pressure, viscosity and XSPH terms of pairs [from, to).
+void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
+    const double h = C::SMOOTHING_LENGTH;
+    for (std::size_t k = from; k < to; ++k) {
+        const std::int32_t p = s.pairP[k];
+        const std::int32_t q = s.pairQ[k];
+        const double dx = s.pairDx[k];
+        const double dy = s.pairDy[k];
+        const double r2 = s.pairR2[k];
+        const float r = static_cast<float>(std::sqrt(r2));
+        const float hr = static_cast<float>(h - r);
+        const double ddx = s.opVx[q] - s.opVx[p];
+        const double ddy = s.opVy[q] - s.opVy[p];
+        double a = s.opPressure[p] + s.opPressure[q];
+        const double b = 2.0 / (s.opDensity[p] + s.opDensity[q]);
+        const double vr = -dx * ddx - dy * ddy;
+        if (vr < 0.0) {
+            // Artificial viscosity for approaching particles.
+            const double mu = vr * h / (r2 + 20.0);
+            const double pi = ((-static_cast<double>(C::V_ALPHA)) * mu * (s.opSound[p] + s.opSound[q]) * 0.5 +
+                               mu * (static_cast<double>(C::V_BETA) * mu)) *
+                              b;
+            a = a + pi;
         }
+        const double kk = s.opKernelMass[q] * hr * hr / r;
+        s.termFx[k] = static_cast<float>(dx * (a * kk));
+        s.termFy[k] = static_cast<float>(dy * (a * kk));
+        const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
+        const double sxs = s.opXsphMass[q] * w * w * w * C::D_KERNEL_FACTOR * b;
+        s.termSx[k] = ddx * sxs;
+        s.termSy[k] = ddy * sxs;
     }
-    s.pairStart[n] = static_cast<std::int32_t>(s.pairs.size());
-    s.hitStart[n] = static_cast<std::int32_t>(s.hits.size());
-    s.pairsReusable = true;
 }
 
-// Pair list from walking the grid's own cell lists, for a grid that no
-// longer matches the arrays (particles added, removed or moved since the
-// rebuild). Linked particles missing from the array get slots of their own.
-void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
-    const std::size_t n = world.Particles.size();
-    s.slotObject.resize(n);
-    std::unordered_map<const TParticle*, std::int32_t> slotOf;
-    for (std::size_t i = 0; i < n; ++i) {
-        s.slotObject[i] = world.Particles[i].get();
-        slotOf.emplace(s.slotObject[i], static_cast<std::int32_t>(i));
-    }
-    s.pairIds.resize(n);
-    s.pairStart.resize(n + 1);
-    s.hitStart.resize(n + 1);
-    s.pairs.clear();
-    s.hits.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle& p = *s.slotObject[i];
-        s.pairStart[i] = static_cast<std::int32_t>(s.pairs.size());
-        s.hitStart[i] = static_cast<std::int32_t>(s.hits.size());
-        s.pairIds[i] = p.ID;
-        const int hx = static_cast<int>(std::trunc(std::fmin(
-            std::fmax(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridWidth - 1)));
-        const int hy = static_cast<int>(std::trunc(std::fmin(
-            std::fmax(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridHeight - 1)));
-        static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0},
-                                           {1, 0},   {0, -1}, {0, 1}, {0, 0}};
-        for (const auto& off : kOffsets) {
-            const int cx = hx + off[0];
-            const int cy = hy + off[1];
-            if (cx < 0 || cx >= world.GridWidth || cy < 0 || cy >= world.GridHeight) continue;
-            for (const TParticle* q = world.FluidGrid(cx, cy); q != nullptr; q = q->Succ) {
-                if (!(p.ID > q->ID)) continue;
-                TPairEntry e;
-                if (!InWindow(p.PositionX, p.PositionY, q->PositionX, q->PositionY, e)) continue;
-                auto found = slotOf.find(q);
-                if (found == slotOf.end()) {
-                    found = slotOf.emplace(q, static_cast<std::int32_t>(s.slotObject.size())).first;
-                    s.slotObject.push_back(const_cast<TParticle*>(q));
-                }
-                e.q = found->second;
-                s.pairs.push_back(e);
-            }
-            for (const TParticle* b = world.BoundaryGrid(cx, cy); b != nullptr; b = b->Succ) {
-                TBoundaryHit h;
-                if (BoundaryPush(p.PositionX, p.PositionY, b->PositionX, b->PositionY, h)) {
-                    h.At = static_cast<std::int32_t>(s.pairs.size());
-                    s.hits.push_back(h);
-                }
-            }
-        }
-    }
-    s.pairStart[n] = static_cast<std::int32_t>(s.pairs.size());
-    s.hitStart[n] = static_cast<std::int32_t>(s.hits.size());
-    ResizeSlots(s, s.slotObject.size());
-    for (std::size_t k = 0; k < s.slotObject.size(); ++k) {
-        s.x[k] = s.slotObject[k]->PositionX;
-        s.y[k] = s.slotObject[k]->PositionY;
-    }
-    s.pairsReusable = false;
+#ifdef FK_SPH_X86
+#define FK_AVX2 __attribute__((target("avx2")))
+
+FK_AVX2 inline __m256d Gather(const std::vector<double>& v, __m128i index) {
+    // The masked form with an explicit source, all lanes on.
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v.data(), index, all, 8);
 }
 
-// Makes the pair list current: reused from the density pass when nothing
-// it depends on changed since.
-void EnsurePairs(const TSPH& world, TSPHStepData& s) {
-    const bool fast = GridMatchesArrays(world, s);
-    if (fast && s.pairsReusable) {
-        bool same = true;
-        for (std::size_t i = 0; i < s.pairIds.size() && same; ++i) same = world.Particles[i]->ID == s.pairIds[i];
-        if (same) return;
+// Single precision of four doubles, widened back.
+FK_AVX2 inline __m256d RoundToFloat(__m256d v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
+
+// DensityTermsPlain, four pairs at a time (the list has slack to round up).
+FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t count) {
+    const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
+    for (std::size_t k = 0; k < count; k += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairP.data() + k));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairQ.data() + k));
+        const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
+        const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
+        const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
+        const __m256d r = _mm256_sqrt_pd(r2);
+        const __m256d t = _mm256_sub_pd(h2, r2);
+        const __m256d vr =
+            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(Gather(s.opVx, p), Gather(s.opVx, q)), dx),
+                          _mm256_mul_pd(_mm256_sub_pd(Gather(s.opVy, p), Gather(s.opVy, q)), dy));
+        const __m256d w = _mm256_div_pd(_mm256_mul_pd(t, _mm256_mul_pd(vr, t)), r);
+        _mm256_storeu_pd(s.termA.data() + k, _mm256_mul_pd(Gather(s.opMass, q), w));
+        _mm256_storeu_pd(s.termB.data() + k, _mm256_mul_pd(Gather(s.opMass, p), w));
     }
-    if (fast)
-        BuildPairsFast(world, s);
-    else
-        BuildPairsFromLists(world, s);
+}
+
+// ForceTermsPlain, four pairs at a time; the viscosity is computed for
+// every pair and selected by the sign of vr.
+FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t count) {
+    const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
+    const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
+    const __m256d two = _mm256_set1_pd(2.0);
+    const __m256d twenty = _mm256_set1_pd(20.0);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d alpha = _mm256_set1_pd(-static_cast<double>(C::V_ALPHA));
+    const __m256d beta = _mm256_set1_pd(C::V_BETA);
+    const __m256d kernel = _mm256_set1_pd(C::D_KERNEL_FACTOR);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d zero = _mm256_setzero_pd();
+    for (std::size_t k = 0; k < count; k += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairP.data() + k));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairQ.data() + k));
+        const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
+        const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
+        const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
+        const __m256d r = RoundToFloat(_mm256_sqrt_pd(r2));
+        const __m256d hr = RoundToFloat(_mm256_sub_pd(h, r));
+        const __m256d ddx = _mm256_sub_pd(Gather(s.opVx, q), Gather(s.opVx, p));
+        const __m256d ddy = _mm256_sub_pd(Gather(s.opVy, q), Gather(s.opVy, p));
+        const __m256d a0 = _mm256_add_pd(Gather(s.opPressure, p), Gather(s.opPressure, q));
+        const __m256d b = _mm256_div_pd(two, _mm256_add_pd(Gather(s.opDensity, p), Gather(s.opDensity, q)));
+        const __m256d vr = _mm256_sub_pd(_mm256_mul_pd(_mm256_xor_pd(dx, sign), ddx), _mm256_mul_pd(dy, ddy));
+        const __m256d mu = _mm256_div_pd(_mm256_mul_pd(vr, h), _mm256_add_pd(r2, twenty));
+        const __m256d sound = _mm256_add_pd(Gather(s.opSound, p), Gather(s.opSound, q));
+        const __m256d pi = _mm256_mul_pd(
+            _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(alpha, mu), sound), half),
+                          _mm256_mul_pd(mu, _mm256_mul_pd(beta, mu))),
+            b);
+        const __m256d a = _mm256_blendv_pd(a0, _mm256_add_pd(a0, pi), _mm256_cmp_pd(vr, zero, _CMP_LT_OQ));
+        const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(Gather(s.opKernelMass, q), hr), hr), r);
+        const __m256d akk = _mm256_mul_pd(a, kk);
+        _mm_storeu_ps(s.termFx.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dx, akk)));
+        _mm_storeu_ps(s.termFy.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dy, akk)));
+        const __m256d w = _mm256_sub_pd(h2, r2);
+        const __m256d sxs = _mm256_mul_pd(
+            _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(Gather(s.opXsphMass, q), w), w), w), kernel),
+            b);
+        _mm256_storeu_pd(s.termSx.data() + k, _mm256_mul_pd(ddx, sxs));
+        _mm256_storeu_pd(s.termSy.data() + k, _mm256_mul_pd(ddy, sxs));
+    }
+}
+#endif
+
+void DensityTerms(TSPHStepData& s) {
+    ResizeTerms(s);
+#ifdef FK_SPH_X86
+    if (SphUseAvx2()) return DensityTermsAvx2(s, s.pairCount);
+#endif
+    DensityTermsPlain(s, 0, s.pairCount);
+}
+
+void ForceTerms(TSPHStepData& s) {
+    ResizeTerms(s);
+#ifdef FK_SPH_X86
+    if (SphUseAvx2()) return ForceTermsAvx2(s, s.pairCount);
+#endif
+    ForceTermsPlain(s, 0, s.pairCount);
 }
 
 }  // namespace
+
+bool& SphUseAvx2() {
+#ifdef FK_SPH_X86
+    static bool enabled = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    }();
+#else
+    static bool enabled = false;
+#endif
+    return enabled;
+}
 
 void TSPH::UpdateDensity() {
     TSPHStepData& s = *step_;
     EnsurePairs(*this, s);
     const std::size_t slots = s.slotObject.size();
+    float* dd = s.dd.data();
     for (std::size_t k = 0; k < slots; ++k) {
         const TParticle& p = *s.slotObject[k];
-        s.vx[k] = p.VelocityX;
-        s.vy[k] = p.VelocityY;
-        s.mass[k] = p.Mass;
-        s.dd[k] = p.DeltaDensity;
+        s.opVx[k] = p.VelocityX;
+        s.opVy[k] = p.VelocityY;
+        s.opMass[k] = p.Mass;
+        dd[k] = p.DeltaDensity;
     }
 
     // Phase 1: density rate, each pair once, applied to both particles.
+    DensityTerms(s);
     const std::size_t n = Particles.size();
-    const TPairEntry* pairs = s.pairs.data();
-    float* dd = s.dd.data();
-    const float* vx = s.vx.data();
-    const float* vy = s.vy.data();
-    const float* mass = s.mass.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const double* intoP = s.termA.data();
+    const double* intoQ = s.termB.data();
     for (std::size_t i = 0; i < n; ++i) {
-        const double pvx = vx[i];
-        const double pvy = vy[i];
-        const double pm = mass[i];
         float acc = dd[i];
-        for (std::int32_t k = s.pairStart[i], end = s.pairStart[i + 1]; k < end; ++k) {
-            const TPairEntry& e = pairs[k];
-            const std::int32_t q = e.q;
-            const double r = std::sqrt(static_cast<double>(e.r2));
-            const double t = static_cast<double>(SMOOTHING_LENGTH_SQ) - e.r2;
-            const double vr = (pvx - vx[q]) * e.dx + (pvy - vy[q]) * e.dy;
-            const double w = t * (vr * t) / r;
-            acc = static_cast<float>(acc + static_cast<double>(mass[q]) * w);
-            dd[q] = static_cast<float>(dd[q] + pm * w);
+        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+            acc = static_cast<float>(acc + intoP[k]);
+            dd[pq[k]] = static_cast<float>(dd[pq[k]] + intoQ[k]);
         }
         dd[i] = acc;
     }
@@ -260,89 +237,60 @@ void TSPH::CalcForces() {
     EnsurePairs(*this, s);
     const std::size_t slots = s.slotObject.size();
     const std::size_t n = Particles.size();
-    for (std::size_t k = 0; k < slots; ++k) {
-        const TParticle& p = *s.slotObject[k];
-        s.vx[k] = p.VelocityX;
-        s.vy[k] = p.VelocityY;
-        s.mass[k] = p.Mass;
-        s.dens[k] = p.Density;
-        s.pres[k] = p.Pressure;
-        s.invDensSq[k] = p.InvDensitySq;
-        s.sound[k] = p.SoundSpeed;
-        if (k < n) {
-            // Phase 1: gravity scaled by density; the rest starts from zero.
-            s.forceX[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
-            s.forceY[k] = static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density);
-            s.dvx[k] = 0.0f;
-            s.dvy[k] = 0.0f;
-        } else {
-            s.forceX[k] = p.ForceX;
-            s.forceY[k] = p.ForceY;
-            s.dvx[k] = p.DeltaVelocityX;
-            s.dvy[k] = p.DeltaVelocityY;
-        }
-    }
-
-    const TPairEntry* pairs = s.pairs.data();
-    const TBoundaryHit* hits = s.hits.data();
-    const float* vx = s.vx.data();
-    const float* vy = s.vy.data();
-    const float* mass = s.mass.data();
-    const float* dens = s.dens.data();
-    const float* pres = s.pres.data();
-    const float* ids = s.invDensSq.data();
-    const float* sound = s.sound.data();
     float* fxs = s.forceX.data();
     float* fys = s.forceY.data();
     float* dvxs = s.dvx.data();
     float* dvys = s.dvy.data();
-    const double h = SMOOTHING_LENGTH;
+    for (std::size_t k = 0; k < slots; ++k) {
+        const TParticle& p = *s.slotObject[k];
+        s.opVx[k] = p.VelocityX;
+        s.opVy[k] = p.VelocityY;
+        s.opPressure[k] = static_cast<double>(p.Pressure) * p.InvDensitySq;
+        s.opDensity[k] = p.Density;
+        s.opSound[k] = p.SoundSpeed;
+        s.opKernelMass[k] = (-static_cast<double>(p.Mass)) * P_KERNEL_FACTOR;
+        s.opXsphMass[k] = static_cast<double>(XSPH_EPSILON) * p.Mass;
+        if (k < n) {
+            // Phase 1: gravity scaled by density; the rest starts from zero.
+            fxs[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
+            fys[k] = static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density);
+            dvxs[k] = 0.0f;
+            dvys[k] = 0.0f;
+        } else {
+            fxs[k] = p.ForceX;
+            fys[k] = p.ForceY;
+            dvxs[k] = p.DeltaVelocityX;
+            dvys[k] = p.DeltaVelocityY;
+        }
+    }
+
+    // Phase 2: pair terms, then the sums in order: for each particle its
+    // fluid pairs and boundary pushes cell by cell, then the walls.
+    ForceTerms(s);
+    const std::int32_t* pq = s.pairQ.data();
+    const float* tfx = s.termFx.data();
+    const float* tfy = s.termFy.data();
+    const double* tsx = s.termSx.data();
+    const double* tsy = s.termSy.data();
+    const TBoundaryHit* hits = s.hits.data();
     for (std::size_t i = 0; i < n; ++i) {
-        const double pvx = vx[i];
-        const double pvy = vy[i];
-        const double pa = static_cast<double>(pres[i]) * ids[i];
-        const double pd = dens[i];
-        const double pc = sound[i];
         float fx = fxs[i], fy = fys[i], dvx = dvxs[i], dvy = dvys[i];
-        std::int32_t hit = s.hitStart[i];
-        const std::int32_t hitEnd = s.hitStart[i + 1];
-        for (std::int32_t k = s.pairStart[i], end = s.pairStart[i + 1]; k < end; ++k) {
+        std::int32_t hit = s.hitBegin[i];
+        const std::int32_t hitEnd = s.hitEnd[i];
+        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
             for (; hit < hitEnd && hits[hit].At == k; ++hit) {
                 fx = static_cast<float>(fx + hits[hit].Gx);
                 fy = static_cast<float>(fy + hits[hit].Gy);
             }
-            const TPairEntry& e = pairs[k];
-            const std::int32_t q = e.q;
-            const float r = static_cast<float>(std::sqrt(static_cast<double>(e.r2)));
-            const float hr = static_cast<float>(h - r);
-            const double ddx = static_cast<double>(vx[q]) - pvx;
-            const double ddy = static_cast<double>(vy[q]) - pvy;
-            double a = pa + static_cast<double>(pres[q]) * ids[q];
-            const double b = 2.0 / (pd + dens[q]);
-            const double vr = -static_cast<double>(e.dx) * ddx - static_cast<double>(e.dy) * ddy;
-            if (vr < 0.0) {
-                // Artificial viscosity for approaching particles.
-                const double mu = vr * h / (static_cast<double>(e.r2) + 20.0);
-                const double pi = ((-static_cast<double>(V_ALPHA)) * mu * (pc + sound[q]) * 0.5 +
-                                   mu * (static_cast<double>(V_BETA) * mu)) *
-                                  b;
-                a = a + pi;
-            }
-            const double qm = mass[q];
-            const double kk = (-qm * P_KERNEL_FACTOR) * hr * hr / r;
-            const float pfx = static_cast<float>(e.dx * (a * kk));
-            const float pfy = static_cast<float>(e.dy * (a * kk));
-            fx = static_cast<float>(static_cast<double>(fx) + pfx);
-            fy = static_cast<float>(static_cast<double>(fy) + pfy);
-            fxs[q] = static_cast<float>(static_cast<double>(fxs[q]) - pfx);
-            fys[q] = static_cast<float>(static_cast<double>(fys[q]) - pfy);
-            // XSPH: pulls both velocities towards each other.
-            const double w = static_cast<double>(SMOOTHING_LENGTH_SQ) - e.r2;
-            const double sxs = (static_cast<double>(XSPH_EPSILON) * qm * w * w) * w * D_KERNEL_FACTOR * b;
-            dvx = static_cast<float>(dvx + ddx * sxs);
-            dvy = static_cast<float>(dvy + ddy * sxs);
-            dvxs[q] = static_cast<float>(dvxs[q] - ddx * sxs);
-            dvys[q] = static_cast<float>(dvys[q] - ddy * sxs);
+            const std::int32_t q = pq[k];
+            fx = static_cast<float>(static_cast<double>(fx) + tfx[k]);
+            fy = static_cast<float>(static_cast<double>(fy) + tfy[k]);
+            fxs[q] = static_cast<float>(static_cast<double>(fxs[q]) - tfx[k]);
+            fys[q] = static_cast<float>(static_cast<double>(fys[q]) - tfy[k]);
+            dvx = static_cast<float>(dvx + tsx[k]);
+            dvy = static_cast<float>(dvy + tsy[k]);
+            dvxs[q] = static_cast<float>(dvxs[q] - tsx[k]);
+            dvys[q] = static_cast<float>(dvys[q] - tsy[k]);
         }
         for (; hit < hitEnd; ++hit) {
             fx = static_cast<float>(fx + hits[hit].Gx);
@@ -352,6 +300,7 @@ void TSPH::CalcForces() {
         // Container walls: a push of Density at the wall, none at REPULSIVE_DISTANCE.
         const float px = s.x[i];
         const float py = s.y[i];
+        const double pd = s.opDensity[i];
         const double right = static_cast<double>(CONTAINER_WIDTH) - px;
         const double bottom = static_cast<double>(CONTAINER_HEIGHT) - py;
         const float dR = static_cast<float>(right > 0.0 ? right : 0.0);

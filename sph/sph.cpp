@@ -1,5 +1,6 @@
 #include "sph/sph.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sph/step_data.h"
@@ -8,9 +9,10 @@ namespace {
 
 // Column or row of a world coordinate: floor of the double product, clamped
 // into [0, count - 1] so that a position outside the container (or a NaN)
-// can never index outside the grid.
+// can never index outside the grid. For the non-negative products that
+// remain after the clamp, truncation is the floor.
 int CellOf(float position, int count) {
-    const double v = std::floor(static_cast<double>(position) * TSPHConstants::INV_SMOOTHING_LENGTH);
+    const double v = static_cast<double>(position) * TSPHConstants::INV_SMOOTHING_LENGTH;
     if (!(v >= 0.0)) return 0;
     if (v >= static_cast<double>(count - 1)) return count - 1;
     return static_cast<int>(v);
@@ -123,10 +125,10 @@ void TSPH::RedistributeGrid() {
     bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
     {
         const std::size_t n = Particles.size();
-        s.sortedX.resize(n);
-        s.sortedY.resize(n);
-        s.sortedId.resize(n);
-        s.sortedSlot.resize(n);
+        s.sortedX.assign(n + 8, 0.0f);
+        s.sortedY.assign(n + 8, 0.0f);
+        s.sortedId.assign(n + 8, 0);
+        s.sortedSlot.assign(n + 8, 0);
         s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
         for (std::size_t i = n; i-- > 0;) {
             const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
@@ -135,6 +137,11 @@ void TSPH::RedistributeGrid() {
             s.sortedId[k] = s.fluidAt[i]->ID;
             s.sortedSlot[k] = static_cast<std::int32_t>(i);
         }
+        s.fluidId.resize(n);
+        for (std::size_t i = 0; i < n; ++i) s.fluidId[i] = s.fluidAt[i]->ID;
+        std::int32_t most = 0;
+        for (std::size_t c = 0; c < cells; ++c) most = std::max(most, s.fluidStart[c + 1] - s.fluidStart[c]);
+        s.maxFluidPerCell = most;
     }
     std::vector<std::int32_t> boundaryCell;
     bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart);

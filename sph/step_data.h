@@ -13,15 +13,6 @@
 
 #include "sph/sph.h"
 
-// One handled fluid pair (p, q): q's slot and the single-precision
-// separation p - q with its squared length.
-struct TPairEntry {
-    std::int32_t q;
-    float dx;
-    float dy;
-    float r2;
-};
-
 // One boundary push on p, applied just before p's pair with the absolute
 // index At (so that it lands between the same pair terms as in a cell walk).
 struct TBoundaryHit {
@@ -30,11 +21,18 @@ struct TBoundaryHit {
     double Gy;  // dy * G
 };
 
+// Whether the pair search and the pair terms run eight or four lanes at a
+// time with AVX2: true when the processor has it. Every lane performs the
+// scalar operations, so the results are the same bit for bit; tests switch
+// it off to check the plain path.
+bool& SphUseAvx2();
+
 struct TSPHStepData {
     // Snapshot of the last grid rebuild: the arrays and positions it binned.
     std::vector<TParticle*> fluidAt;
     std::vector<TParticle*> boundaryAt;
     std::vector<float> fluidX, fluidY, boundaryX, boundaryY;
+    std::vector<std::int32_t> fluidId;
     std::vector<std::int32_t> fluidCell;  // padded cell index per fluid particle
     bool rebuilt = false;
 
@@ -44,20 +42,40 @@ struct TSPHStepData {
     int neighbourOffset[9] = {};
     // Cell contents in list order (latest in the array first).
     std::vector<std::int32_t> fluidStart, boundaryStart;
+    // Fluid particles of all cells, cell by cell (8 entries of slack).
     std::vector<float> sortedX, sortedY;
     std::vector<std::int32_t> sortedId, sortedSlot;
     std::vector<float> sortedBX, sortedBY;
+    std::int32_t maxFluidPerCell = 0;
 
     // Pair list of the current step.
     bool pairsReusable = false;
     std::vector<TParticle*> slotObject;
-    std::vector<std::int32_t> pairIds;  // IDs the list was built from
-    std::vector<std::int32_t> pairStart, hitStart;
-    std::vector<TPairEntry> pairs;
+    // Each particle's pairs and boundary hits, in summing order; segments of
+    // different particles may lie anywhere in the buffers.
+    std::vector<std::int32_t> pairBegin, pairEnd, hitBegin, hitEnd;
+    // Pair (p, q): q's slot and the single-precision separation p - q with
+    // its squared length; used up to pairCount (the rest is slack).
+    std::vector<std::int32_t> pairP, pairQ;
+    std::vector<float> pairDx, pairDy, pairR2;
+    std::size_t pairCount = 0;
     std::vector<TBoundaryHit> hits;
+    // Scratch: the fluid particles of the nine cells around one cell.
+    std::vector<float> candX, candY;
+    std::vector<std::int32_t> candId, candSlot;
+    // Per-slot operands of the pair terms, widened once per pass.
+    std::vector<double> opVx, opVy, opMass, opPressure, opDensity, opSound, opKernelMass, opXsphMass;
+    // Per-pair terms: the density pass's two mass-weighted rates, the force
+    // pass's force (single precision) and XSPH products.
+    std::vector<double> termA, termB, termSx, termSy;
+    std::vector<float> termFx, termFy;
 
     // Slot arrays.
     std::vector<float> x, y, vx, vy, mass, dens, dd, pres, invDensSq, sound;
     std::vector<float> forceX, forceY, dvx, dvy;
     std::vector<std::int32_t> cellScratch;
 };
+
+// Makes the step's pair list current for the world's grid and positions:
+// reused when nothing it depends on changed since it was built.
+void EnsurePairs(const TSPH& world, TSPHStepData& s);

@@ -8,6 +8,7 @@
 
 #include "app/scene.h"
 #include "sph/sph.h"
+#include "sph/step_data.h"
 #include "tests/sph/reference_sph.h"
 
 namespace {
@@ -78,6 +79,22 @@ void RightClick(TSPH& world, ReferenceWorld& ref, float mx, float my) {
             ref.AppendBoundaryCopy(*world.BoundaryParticles.back());
         }
     }
+}
+
+TEST(Determinism, ThePlainPathMatchesTheReferenceToo) {
+    // Without the AVX2 pair search and pair terms (as on a processor
+    // without them).
+    const bool saved = SphUseAvx2();
+    SphUseAvx2() = false;
+    auto world = FreshScene();
+    ReferenceWorld ref(*world);
+    for (int step = 0; step < 150; ++step) {
+        world->Update();
+        ref.Update();
+        if (step % 10 == 9) LeftClick(*world, ref, 100.0f + 5.0f * step, 300.0f);
+        ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
+    }
+    SphUseAvx2() = saved;
 }
 
 TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {

@@ -1,0 +1,363 @@
+// The step's neighbour-pair list: built once per step, in the order in
+// which the density and force passes sum their contributions.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "sph/sph.h"
+#include "sph/step_data.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define FK_SPH_X86 1
+#endif
+
+namespace {
+
+using C = TSPHConstants;
+
+inline bool SameBits(float a, float b) {
+    std::uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    return ua == ub;
+}
+
+// True when the particle arrays, positions and IDs are exactly those the
+// last grid rebuild binned, so the padded cell-sorted copy mirrors the grid.
+bool GridMatchesArrays(const TSPH& world, const TSPHStepData& s) {
+    if (!s.rebuilt) return false;
+    const std::size_t n = world.Particles.size();
+    if (n != s.fluidAt.size() || world.BoundaryParticles.size() != s.boundaryAt.size()) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle* p = world.Particles[i].get();
+        if (p != s.fluidAt[i] || !SameBits(p->PositionX, s.fluidX[i]) || !SameBits(p->PositionY, s.fluidY[i]) ||
+            p->ID != s.fluidId[i])
+            return false;
+    }
+    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
+        const TParticle* p = world.BoundaryParticles[i].get();
+        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
+            !SameBits(p->PositionY, s.boundaryY[i]))
+            return false;
+    }
+    return true;
+}
+
+// Boundary push on a fluid particle at (px, py); false when out of range
+// (or exactly on the boundary particle, where the force has no value).
+inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h) {
+    const double dx = static_cast<double>(px) - bx;
+    const double dy = static_cast<double>(py) - by;
+    const double r2 = dx * dx + dy * dy;
+    if (!(r2 < static_cast<double>(C::REPULSIVE_DIST_SQ)) || r2 == 0.0) return false;
+    const double u = 1.0 / r2;
+    const double s = static_cast<double>(C::REPULSIVE_DIST_SQ) * u;
+    const double g = u * (static_cast<double>(C::REPULSIVE_D) * (s * s - s));
+    h.Gx = dx * g;
+    h.Gy = dy * g;
+    return true;
+}
+
+void ResizeSlots(TSPHStepData& s, std::size_t n) {
+    for (auto* v : {&s.x, &s.y, &s.vx, &s.vy, &s.mass, &s.dens, &s.dd, &s.pres, &s.invDensSq, &s.sound,
+                    &s.forceX, &s.forceY, &s.dvx, &s.dvy})
+        v->resize(n);
+    for (auto* v : {&s.opVx, &s.opVy, &s.opMass, &s.opPressure, &s.opDensity, &s.opSound, &s.opKernelMass,
+                    &s.opXsphMass})
+        v->resize(n);
+}
+
+void ResizeIndex(TSPHStepData& s, std::size_t n) {
+    s.pairBegin.resize(n);
+    s.pairEnd.resize(n);
+    s.hitBegin.resize(n);
+    s.hitEnd.resize(n);
+}
+
+// Room for 'more' pairs after the first np, plus a vector's worth of slack.
+void ReservePairs(TSPHStepData& s, std::size_t np, std::size_t more) {
+    const std::size_t need = np + more + 8;
+    if (s.pairQ.size() >= need) return;
+    const std::size_t size = 2 * need;
+    s.pairP.resize(size);
+    s.pairQ.resize(size);
+    s.pairDx.resize(size);
+    s.pairDy.resize(size);
+    s.pairR2.resize(size);
+}
+
+// Ends the list at np; the slack after it names slot 0, so that the pair
+// terms may be computed a whole vector at a time.
+void FinishPairs(TSPHStepData& s, std::size_t np) {
+    ReservePairs(s, np, 0);
+    s.pairCount = np;
+    for (std::size_t k = np; k < np + 8; ++k) {
+        s.pairP[k] = 0;
+        s.pairQ[k] = 0;
+        s.pairDx[k] = s.pairDy[k] = 0.0f;
+        s.pairR2[k] = 1.0f;
+    }
+}
+
+// Appends p's pairs among candidates [from, to) at np without a branch per
+// candidate: the pair window 0.1 < r^2 < SMOOTHING_LENGTH_SQ with dx, dy,
+// r^2 in single precision, and the pair rule q.ID < p.ID.
+std::size_t ScanPlain(TSPHStepData& s, std::int32_t from, std::int32_t to, float px, float py, std::int32_t pid,
+                      std::int32_t slot, std::size_t np) {
+    std::int32_t* op = s.pairP.data();
+    std::int32_t* oq = s.pairQ.data();
+    float* odx = s.pairDx.data();
+    float* ody = s.pairDy.data();
+    float* or2 = s.pairR2.data();
+    for (std::int32_t k = from; k < to; ++k) {
+        const float dx = px - s.candX[k];  // the same as rounding the double difference
+        const float dy = py - s.candY[k];
+        const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
+        op[np] = slot;
+        oq[np] = s.candSlot[k];
+        odx[np] = dx;
+        ody[np] = dy;
+        or2[np] = r2;
+        np += static_cast<std::size_t>(static_cast<int>(s.candId[k] < pid) & static_cast<int>(0.1f < r2) &
+                                       static_cast<int>(r2 < C::SMOOTHING_LENGTH_SQ));
+    }
+    return np;
+}
+
+#ifdef FK_SPH_X86
+// Lane permutations that pack the selected lanes of an 8-lane vector first.
+struct TCompressTable {
+    alignas(32) std::int32_t lanes[256][8];
+    TCompressTable() {
+        for (int m = 0; m < 256; ++m) {
+            int n = 0;
+            for (int b = 0; b < 8; ++b)
+                if (m & (1 << b)) lanes[m][n++] = b;
+            while (n < 8) lanes[m][n++] = 0;
+        }
+    }
+};
+const TCompressTable kCompress;
+
+// ScanPlain, eight candidates at a time. Every lane performs exactly the
+// scalar operations (float subtraction, double squares and sum, one
+// rounding), so the pairs are the same bit for bit. The candidate arrays
+// have at least 8 readable entries past 'to'.
+__attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std::int32_t from, std::int32_t to,
+                                                             float px, float py, std::int32_t pid, std::int32_t p,
+                                                             std::size_t np) {
+    const __m256 vpx = _mm256_set1_ps(px);
+    const __m256 vpy = _mm256_set1_ps(py);
+    const __m256i vpid = _mm256_set1_epi32(pid);
+    const __m256 low = _mm256_set1_ps(0.1f);
+    const __m256 high = _mm256_set1_ps(C::SMOOTHING_LENGTH_SQ);
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i vp = _mm256_set1_epi32(p);
+    std::int32_t* op = s.pairP.data();
+    std::int32_t* oq = s.pairQ.data();
+    float* odx = s.pairDx.data();
+    float* ody = s.pairDy.data();
+    float* or2 = s.pairR2.data();
+    for (std::int32_t k = from; k < to; k += 8) {
+        const __m256 dx = _mm256_sub_ps(vpx, _mm256_loadu_ps(s.candX.data() + k));
+        const __m256 dy = _mm256_sub_ps(vpy, _mm256_loadu_ps(s.candY.data() + k));
+        const __m256d dxl = _mm256_cvtps_pd(_mm256_castps256_ps128(dx));
+        const __m256d dxh = _mm256_cvtps_pd(_mm256_extractf128_ps(dx, 1));
+        const __m256d dyl = _mm256_cvtps_pd(_mm256_castps256_ps128(dy));
+        const __m256d dyh = _mm256_cvtps_pd(_mm256_extractf128_ps(dy, 1));
+        const __m128 r2l = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dxl, dxl), _mm256_mul_pd(dyl, dyl)));
+        const __m128 r2h = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dxh, dxh), _mm256_mul_pd(dyh, dyh)));
+        const __m256 r2 = _mm256_insertf128_ps(_mm256_castps128_ps256(r2l), r2h, 1);
+        const __m256 window = _mm256_and_ps(_mm256_cmp_ps(r2, low, _CMP_GT_OQ), _mm256_cmp_ps(r2, high, _CMP_LT_OQ));
+        const __m256i slot = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.candSlot.data() + k));
+        const __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.candId.data() + k));
+        const __m256i rule = _mm256_and_si256(_mm256_cmpgt_epi32(vpid, id),
+                                              _mm256_cmpgt_epi32(_mm256_set1_epi32(to - k), iota));
+        const int mask = _mm256_movemask_ps(_mm256_and_ps(window, _mm256_castsi256_ps(rule)));
+        const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.lanes[mask]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(op + np), vp);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(oq + np), _mm256_permutevar8x32_epi32(slot, perm));
+        _mm256_storeu_ps(odx + np, _mm256_permutevar8x32_ps(dx, perm));
+        _mm256_storeu_ps(ody + np, _mm256_permutevar8x32_ps(dy, perm));
+        _mm256_storeu_ps(or2 + np, _mm256_permutevar8x32_ps(r2, perm));
+        np += static_cast<std::size_t>(_mm_popcnt_u32(static_cast<unsigned>(mask)));
+    }
+    return np;
+}
+
+#endif
+
+using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::int32_t,
+                              std::size_t);
+
+TScan ChooseScan() {
+#ifdef FK_SPH_X86
+    if (SphUseAvx2()) return ScanAvx2;
+#endif
+    return ScanPlain;
+}
+
+// Pair list from the cell-sorted copy of an up-to-date grid. All particles
+// of one cell see the same nine cells in the same order, so the candidates
+// are gathered once per cell and scanned by each of its particles.
+void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
+    const std::size_t n = world.Particles.size();
+    s.slotObject.assign(s.fluidAt.begin(), s.fluidAt.end());
+    ResizeIndex(s, n);
+    ResizeSlots(s, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        s.x[i] = s.fluidX[i];
+        s.y[i] = s.fluidY[i];
+    }
+    s.hits.clear();
+    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 8;
+    if (s.candX.size() < scratch) {
+        s.candX.resize(scratch);
+        s.candY.resize(scratch);
+        s.candId.resize(scratch);
+        s.candSlot.resize(scratch);
+    }
+    const TScan scan = ChooseScan();
+    const std::int32_t* fstart = s.fluidStart.data();
+    const std::int32_t* bstart = s.boundaryStart.data();
+    const std::int32_t cells = static_cast<std::int32_t>(s.fluidStart.size()) - 1;
+    std::size_t np = 0;
+    for (std::int32_t c = 0; c < cells; ++c) {
+        const std::int32_t members = fstart[c + 1] - fstart[c];
+        if (members == 0) continue;
+        // The nine cells' fluid particles, in visiting order, copied eight at
+        // a time (a cell rarely holds more) so that the copy hardly branches.
+        std::int32_t segEnd[9];
+        std::int32_t nc = 0;
+        bool boundary = false;
+        for (int o = 0; o < 9; ++o) {
+            const std::int32_t cell = c + s.neighbourOffset[o];
+            const std::int32_t first = fstart[cell];
+            const std::int32_t count = fstart[cell + 1] - first;
+            std::int32_t j = 0;
+            do {
+                std::memcpy(s.candX.data() + nc + j, s.sortedX.data() + first + j, 8 * sizeof(float));
+                std::memcpy(s.candY.data() + nc + j, s.sortedY.data() + first + j, 8 * sizeof(float));
+                std::memcpy(s.candId.data() + nc + j, s.sortedId.data() + first + j, 8 * sizeof(std::int32_t));
+                std::memcpy(s.candSlot.data() + nc + j, s.sortedSlot.data() + first + j, 8 * sizeof(std::int32_t));
+                j += 8;
+            } while (j < count);
+            nc += count;
+            segEnd[o] = nc;
+            boundary = boundary || bstart[cell] != bstart[cell + 1];
+        }
+        ReservePairs(s, np, static_cast<std::size_t>(nc) * members);
+        for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
+            const std::int32_t slot = s.sortedSlot[m];
+            const float px = s.sortedX[m];
+            const float py = s.sortedY[m];
+            const std::int32_t pid = s.sortedId[m];
+            const std::size_t i = static_cast<std::size_t>(slot);
+            s.pairBegin[i] = static_cast<std::int32_t>(np);
+            s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
+            if (!boundary) {
+                np = scan(s, 0, nc, px, py, pid, slot, np);
+            } else {
+                // Boundary pushes land between the pair terms of the cells.
+                std::int32_t from = 0;
+                for (int o = 0; o < 9; ++o) {
+                    np = scan(s, from, segEnd[o], px, py, pid, slot, np);
+                    from = segEnd[o];
+                    const std::int32_t cell = c + s.neighbourOffset[o];
+                    for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
+                        TBoundaryHit h;
+                        if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
+                            h.At = static_cast<std::int32_t>(np);
+                            s.hits.push_back(h);
+                        }
+                    }
+                }
+            }
+            s.pairEnd[i] = static_cast<std::int32_t>(np);
+            s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
+        }
+    }
+    FinishPairs(s, np);
+    s.pairsReusable = true;
+}
+
+// Pair list from walking the grid's own cell lists, for a grid that no
+// longer matches the arrays (particles added, removed or moved since the
+// rebuild). Linked particles missing from the array get slots of their own.
+void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
+    const std::size_t n = world.Particles.size();
+    s.slotObject.resize(n);
+    std::unordered_map<const TParticle*, std::int32_t> slotOf;
+    for (std::size_t i = 0; i < n; ++i) {
+        s.slotObject[i] = world.Particles[i].get();
+        slotOf.emplace(s.slotObject[i], static_cast<std::int32_t>(i));
+    }
+    ResizeIndex(s, n);
+    s.hits.clear();
+    std::size_t np = 0;
+    static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {0, 0}};
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle& p = *s.slotObject[i];
+        s.pairBegin[i] = static_cast<std::int32_t>(np);
+        s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
+        const int hx = static_cast<int>(std::trunc(std::fmin(
+            std::fmax(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridWidth - 1)));
+        const int hy = static_cast<int>(std::trunc(std::fmin(
+            std::fmax(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridHeight - 1)));
+        for (const auto& off : kOffsets) {
+            const int cx = hx + off[0];
+            const int cy = hy + off[1];
+            if (cx < 0 || cx >= world.GridWidth || cy < 0 || cy >= world.GridHeight) continue;
+            for (const TParticle* q = world.FluidGrid(cx, cy); q != nullptr; q = q->Succ) {
+                if (!(p.ID > q->ID)) continue;
+                const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
+                const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
+                const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
+                if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+                auto found = slotOf.find(q);
+                if (found == slotOf.end()) {
+                    found = slotOf.emplace(q, static_cast<std::int32_t>(s.slotObject.size())).first;
+                    s.slotObject.push_back(const_cast<TParticle*>(q));
+                }
+                ReservePairs(s, np, 1);
+                s.pairP[np] = static_cast<std::int32_t>(i);
+                s.pairQ[np] = found->second;
+                s.pairDx[np] = dx;
+                s.pairDy[np] = dy;
+                s.pairR2[np] = r2;
+                ++np;
+            }
+            for (const TParticle* b = world.BoundaryGrid(cx, cy); b != nullptr; b = b->Succ) {
+                TBoundaryHit h;
+                if (BoundaryPush(p.PositionX, p.PositionY, b->PositionX, b->PositionY, h)) {
+                    h.At = static_cast<std::int32_t>(np);
+                    s.hits.push_back(h);
+                }
+            }
+        }
+        s.pairEnd[i] = static_cast<std::int32_t>(np);
+        s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
+    }
+    FinishPairs(s, np);
+    ResizeSlots(s, s.slotObject.size());
+    for (std::size_t k = 0; k < s.slotObject.size(); ++k) {
+        s.x[k] = s.slotObject[k]->PositionX;
+        s.y[k] = s.slotObject[k]->PositionY;
+    }
+    s.pairsReusable = false;
+}
+
+}  // namespace
+
+void EnsurePairs(const TSPH& world, TSPHStepData& s) {
+    const bool fast = GridMatchesArrays(world, s);
+    if (fast && s.pairsReusable) return;
+    if (fast)
+        BuildPairsFast(world, s);
+    else
+        BuildPairsFromLists(world, s);
+}
+
