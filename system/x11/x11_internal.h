@@ -16,5 +16,7 @@ void X11ForgetWindow(Window window);
 // leaveX, leaveY: the pointer in the old tracked window's coordinates, when known.
 void X11TrackPointer(Window window, int x, int y, EventSource source, const int* leaveX = nullptr,
                      const int* leaveY = nullptr);
+// The window that now shows the invisible cursor (None: the pointer shows everywhere).
+Window X11BlankedWindow();
 // Clears the translator's record of held keys (focus went elsewhere).
 void X11ForgetHeldKeys();

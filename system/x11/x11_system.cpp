@@ -54,6 +54,8 @@ void EmitTracking(int32_t id, EventSource source, int x, int y) {
 
 Window TrackedWindow() { return trackedWindow; }
 
+Window X11BlankedWindow() { return blankedWindow; }
+
 void X11TrackPointer(Window window, int x, int y, EventSource source, const int* leaveX, const int* leaveY) {
     if (window == trackedWindow) return;
     if (trackedWindow != None) {

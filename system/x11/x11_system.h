@@ -30,6 +30,7 @@ void StartX11System();
 // one, plus "KeyChar" after a key press that types text, and "MouseEnter" /
 // "MouseLeave" from pointer tracking). Called by window procedures with a
 // null source. Every emitted event carries source and modifierState.
+// Keys without a virtual-key code give no key events, only the text they type.
 void TranslateWindowMessage(const XEvent& event, EventSource source);
 
 // The Windows virtual-key code of a key event (0: the key has none).

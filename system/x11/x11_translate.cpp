@@ -107,6 +107,7 @@ Display* DisplayOf(const XEvent& event) { return event.xany.display ? event.xany
 
 // The character a key press types, as UTF-16 code units (none, one or two).
 int TypedUnits(XKeyEvent key, int32_t units[2]) {
+    if (!key.display) return 0;  // nothing to look the key up with
     char text[16];
     KeySym ks = NoSymbol;
     const int n = XLookupString(&key, text, sizeof text, &ks, nullptr);
@@ -182,10 +183,13 @@ void TranslateKeyPress(const XKeyEvent& key, EventSource source) {
     const unsigned int slot = key.keycode & 255u;
     const bool repeat = heldCode[slot] != 0;
     const int32_t vk = repeat ? heldCode[slot] : VirtualKeyOfEvent(key);
-    if (vk == 0) return;
-    heldCode[slot] = vk;
-    if (IsModifierVk(vk)) RebuildModifierState();
-    Emit(repeat ? EVENT_KEY_REPEAT : EVENT_KEY_DOWN, source, vk);
+    if (vk != 0) {
+        heldCode[slot] = vk;
+        if (IsModifierVk(vk)) RebuildModifierState();
+        Emit(repeat ? EVENT_KEY_REPEAT : EVENT_KEY_DOWN, source, vk);
+    }
+    // A key without a code still types its text (an umlaut key, say), so
+    // that no typed character is lost.
     int32_t units[2];
     const int count = TypedUnits(key, units);
     for (int i = 0; i < count; ++i) Emit(EVENT_KEY_CHAR, source, units[i]);
