@@ -109,8 +109,11 @@ uint32_t ReadPixel(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y)
 int32_t WritePixel(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y, uint32_t argb);
 // TPixmap::ClearPixels.
 int32_t ClearPixels(const std::shared_ptr<TPixmap>& pixmap, uint32_t argb);
-// The pixmap's fields.
+// The pixmap's width.
 int32_t PixmapWidth(const std::shared_ptr<TPixmap>& pixmap);
+// The pixmap's height.
 int32_t PixmapHeight(const std::shared_ptr<TPixmap>& pixmap);
+// The pixmap's pitch.
 int32_t PixmapPitch(const std::shared_ptr<TPixmap>& pixmap);
+// The pixmap's format id.
 int32_t PixmapFormat(const std::shared_ptr<TPixmap>& pixmap);
