@@ -18,33 +18,6 @@ namespace {
 
 using C = TSPHConstants;
 
-inline bool SameBits(float a, float b) {
-    std::uint32_t ua, ub;
-    std::memcpy(&ua, &a, sizeof ua);
-    std::memcpy(&ub, &b, sizeof ub);
-    return ua == ub;
-}
-
-// True when the particle arrays, positions and IDs are exactly those the
-// last grid rebuild binned, so the padded cell-sorted copy mirrors the grid.
-bool GridMatchesArrays(const TSPH& world, const TSPHStepData& s) {
-    if (!s.rebuilt) return false;
-    const std::size_t n = world.Particles.size();
-    if (n != s.fluidAt.size() || world.BoundaryParticles.size() != s.boundaryAt.size()) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle* p = world.Particles[i].get();
-        if (p != s.fluidAt[i] || !SameBits(p->PositionX, s.fluidX[i]) || !SameBits(p->PositionY, s.fluidY[i]) ||
-            p->ID != s.fluidId[i])
-            return false;
-    }
-    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
-        const TParticle* p = world.BoundaryParticles[i].get();
-        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
-            !SameBits(p->PositionY, s.boundaryY[i]))
-            return false;
-    }
-    return true;
-}
 
 // Boundary push on a fluid particle at (px, py); false when out of range
 // (or exactly on the boundary particle, where the force has no value).
@@ -61,14 +34,16 @@ inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h
     return true;
 }
 
+}  // namespace
+
 void ResizeSlots(TSPHStepData& s, std::size_t n) {
     for (auto* v : {&s.x, &s.y, &s.vx, &s.vy, &s.mass, &s.dens, &s.dd, &s.pres, &s.invDensSq, &s.sound,
                     &s.forceX, &s.forceY, &s.dvx, &s.dvy})
         v->resize(n);
-    for (auto* v : {&s.opVx, &s.opVy, &s.opMass, &s.opPressure, &s.opDensity, &s.opSound, &s.opKernelMass,
-                    &s.opXsphMass})
-        v->resize(n);
+    s.rows.resize(n);
 }
+
+namespace {
 
 void ResizeIndex(TSPHStepData& s, std::size_t n) {
     s.pairBegin.resize(n);
@@ -79,7 +54,7 @@ void ResizeIndex(TSPHStepData& s, std::size_t n) {
 
 // Room for 'more' pairs after the first np, plus a vector's worth of slack.
 void ReservePairs(TSPHStepData& s, std::size_t np, std::size_t more) {
-    const std::size_t need = np + more + 8;
+    const std::size_t need = np + more + 16;
     if (s.pairQ.size() >= need) return;
     const std::size_t size = 2 * need;
     s.pairP.resize(size);
@@ -213,7 +188,7 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
         s.y[i] = s.fluidY[i];
     }
     s.hits.clear();
-    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 8;
+    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 16;
     if (s.candX.size() < scratch) {
         s.candX.resize(scratch);
         s.candY.resize(scratch);
@@ -352,8 +327,20 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
 
 }  // namespace
 
-void EnsurePairs(const TSPH& world, TSPHStepData& s) {
-    const bool fast = GridMatchesArrays(world, s);
+bool GridMayMatch(const TSPH& world, const TSPHStepData& s) {
+    if (!s.rebuilt || world.Particles.size() != s.fluidAt.size() ||
+        world.BoundaryParticles.size() != s.boundaryAt.size())
+        return false;
+    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
+        const TParticle* p = world.BoundaryParticles[i].get();
+        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
+            !SameBits(p->PositionY, s.boundaryY[i]))
+            return false;
+    }
+    return true;
+}
+
+void EnsurePairs(const TSPH& world, TSPHStepData& s, bool fast) {
     if (fast && s.pairsReusable) return;
     if (fast)
         BuildPairsFast(world, s);

@@ -35,10 +35,12 @@ void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
         const double r2 = s.pairR2[k];
         const double r = std::sqrt(r2);
         const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
-        const double vr = (s.opVx[p] - s.opVx[q]) * s.pairDx[k] + (s.opVy[p] - s.opVy[q]) * s.pairDy[k];
+        const TOperandRow& rp = s.rows[p];
+        const TOperandRow& rq = s.rows[q];
+        const double vr = (rp.vx - rq.vx) * s.pairDx[k] + (rp.vy - rq.vy) * s.pairDy[k];
         const double w = t * (vr * t) / r;
-        s.termA[k] = s.opMass[q] * w;  // into p
-        s.termB[k] = s.opMass[p] * w;  // into q
+        s.termA[k] = rq.mass * w;  // into p
+        s.termB[k] = rp.mass * w;  // into q
     }
 }
 
@@ -53,24 +55,26 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
         const double r2 = s.pairR2[k];
         const float r = static_cast<float>(std::sqrt(r2));
         const float hr = static_cast<float>(h - r);
-        const double ddx = s.opVx[q] - s.opVx[p];
-        const double ddy = s.opVy[q] - s.opVy[p];
-        double a = s.opPressure[p] + s.opPressure[q];
-        const double b = 2.0 / (s.opDensity[p] + s.opDensity[q]);
+        const TOperandRow& rp = s.rows[p];
+        const TOperandRow& rq = s.rows[q];
+        const double ddx = rq.vx - rp.vx;
+        const double ddy = rq.vy - rp.vy;
+        double a = rp.pressure + rq.pressure;
+        const double b = 2.0 / (rp.density + rq.density);
         const double vr = -dx * ddx - dy * ddy;
         if (vr < 0.0) {
             // Artificial viscosity for approaching particles.
             const double mu = vr * h / (r2 + 20.0);
-            const double pi = ((-static_cast<double>(C::V_ALPHA)) * mu * (s.opSound[p] + s.opSound[q]) * 0.5 +
+            const double pi = ((-static_cast<double>(C::V_ALPHA)) * mu * (rp.sound + rq.sound) * 0.5 +
                                mu * (static_cast<double>(C::V_BETA) * mu)) *
                               b;
             a = a + pi;
         }
-        const double kk = s.opKernelMass[q] * hr * hr / r;
+        const double kk = rq.kernelMass * hr * hr / r;
         s.termFx[k] = static_cast<float>(dx * (a * kk));
         s.termFy[k] = static_cast<float>(dy * (a * kk));
         const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
-        const double sxs = s.opXsphMass[q] * w * w * w * C::D_KERNEL_FACTOR * b;
+        const double sxs = rq.xsphMass * w * w * w * C::D_KERNEL_FACTOR * b;
         s.termSx[k] = ddx * sxs;
         s.termSy[k] = ddy * sxs;
     }
@@ -79,10 +83,34 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
 #ifdef FK_SPH_X86
 #define FK_AVX2 __attribute__((target("avx2")))
 
-FK_AVX2 inline __m256d Gather(const std::vector<double>& v, __m128i index) {
-    // The masked form with an explicit source, all lanes on.
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), v.data(), index, all, 8);
+// The eight operands of four particles as eight four-lane vectors.
+struct TRows4 {
+    __m256d vx, vy, pressure, density, sound, kernelMass, xsphMass, mass;
+};
+
+FK_AVX2 inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a, __m256d& b, __m256d& c,
+                              __m256d& d) {
+    const __m256d t0 = _mm256_unpacklo_pd(r0, r1);
+    const __m256d t1 = _mm256_unpackhi_pd(r0, r1);
+    const __m256d t2 = _mm256_unpacklo_pd(r2, r3);
+    const __m256d t3 = _mm256_unpackhi_pd(r2, r3);
+    a = _mm256_permute2f128_pd(t0, t2, 0x20);
+    b = _mm256_permute2f128_pd(t1, t3, 0x20);
+    c = _mm256_permute2f128_pd(t0, t2, 0x31);
+    d = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+FK_AVX2 inline TRows4 LoadRows(const TOperandRow* rows, const std::int32_t* index) {
+    const double* r0 = &rows[index[0]].vx;
+    const double* r1 = &rows[index[1]].vx;
+    const double* r2 = &rows[index[2]].vx;
+    const double* r3 = &rows[index[3]].vx;
+    TRows4 v;
+    Transpose(_mm256_load_pd(r0), _mm256_load_pd(r1), _mm256_load_pd(r2), _mm256_load_pd(r3), v.vx, v.vy,
+              v.pressure, v.density);
+    Transpose(_mm256_load_pd(r0 + 4), _mm256_load_pd(r1 + 4), _mm256_load_pd(r2 + 4), _mm256_load_pd(r3 + 4),
+              v.sound, v.kernelMass, v.xsphMass, v.mass);
+    return v;
 }
 
 // Single precision of four doubles, widened back.
@@ -92,19 +120,18 @@ FK_AVX2 inline __m256d RoundToFloat(__m256d v) { return _mm256_cvtps_pd(_mm256_c
 FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t count) {
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     for (std::size_t k = 0; k < count; k += 4) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairP.data() + k));
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairQ.data() + k));
+        const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
+        const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
         const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
         const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
         const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
         const __m256d r = _mm256_sqrt_pd(r2);
         const __m256d t = _mm256_sub_pd(h2, r2);
         const __m256d vr =
-            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(Gather(s.opVx, p), Gather(s.opVx, q)), dx),
-                          _mm256_mul_pd(_mm256_sub_pd(Gather(s.opVy, p), Gather(s.opVy, q)), dy));
+            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(p.vx, q.vx), dx), _mm256_mul_pd(_mm256_sub_pd(p.vy, q.vy), dy));
         const __m256d w = _mm256_div_pd(_mm256_mul_pd(t, _mm256_mul_pd(vr, t)), r);
-        _mm256_storeu_pd(s.termA.data() + k, _mm256_mul_pd(Gather(s.opMass, q), w));
-        _mm256_storeu_pd(s.termB.data() + k, _mm256_mul_pd(Gather(s.opMass, p), w));
+        _mm256_storeu_pd(s.termA.data() + k, _mm256_mul_pd(q.mass, w));
+        _mm256_storeu_pd(s.termB.data() + k, _mm256_mul_pd(p.mass, w));
     }
 }
 
@@ -122,32 +149,32 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t count) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d zero = _mm256_setzero_pd();
     for (std::size_t k = 0; k < count; k += 4) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairP.data() + k));
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.pairQ.data() + k));
+        const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
+        const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
         const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
         const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
         const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
         const __m256d r = RoundToFloat(_mm256_sqrt_pd(r2));
         const __m256d hr = RoundToFloat(_mm256_sub_pd(h, r));
-        const __m256d ddx = _mm256_sub_pd(Gather(s.opVx, q), Gather(s.opVx, p));
-        const __m256d ddy = _mm256_sub_pd(Gather(s.opVy, q), Gather(s.opVy, p));
-        const __m256d a0 = _mm256_add_pd(Gather(s.opPressure, p), Gather(s.opPressure, q));
-        const __m256d b = _mm256_div_pd(two, _mm256_add_pd(Gather(s.opDensity, p), Gather(s.opDensity, q)));
+        const __m256d ddx = _mm256_sub_pd(q.vx, p.vx);
+        const __m256d ddy = _mm256_sub_pd(q.vy, p.vy);
+        const __m256d a0 = _mm256_add_pd(p.pressure, q.pressure);
+        const __m256d b = _mm256_div_pd(two, _mm256_add_pd(p.density, q.density));
         const __m256d vr = _mm256_sub_pd(_mm256_mul_pd(_mm256_xor_pd(dx, sign), ddx), _mm256_mul_pd(dy, ddy));
         const __m256d mu = _mm256_div_pd(_mm256_mul_pd(vr, h), _mm256_add_pd(r2, twenty));
-        const __m256d sound = _mm256_add_pd(Gather(s.opSound, p), Gather(s.opSound, q));
+        const __m256d sound = _mm256_add_pd(p.sound, q.sound);
         const __m256d pi = _mm256_mul_pd(
             _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(alpha, mu), sound), half),
                           _mm256_mul_pd(mu, _mm256_mul_pd(beta, mu))),
             b);
         const __m256d a = _mm256_blendv_pd(a0, _mm256_add_pd(a0, pi), _mm256_cmp_pd(vr, zero, _CMP_LT_OQ));
-        const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(Gather(s.opKernelMass, q), hr), hr), r);
+        const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(q.kernelMass, hr), hr), r);
         const __m256d akk = _mm256_mul_pd(a, kk);
         _mm_storeu_ps(s.termFx.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dx, akk)));
         _mm_storeu_ps(s.termFy.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dy, akk)));
         const __m256d w = _mm256_sub_pd(h2, r2);
         const __m256d sxs = _mm256_mul_pd(
-            _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(Gather(s.opXsphMass, q), w), w), w), kernel),
+            _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(q.xsphMass, w), w), w), kernel),
             b);
         _mm256_storeu_pd(s.termSx.data() + k, _mm256_mul_pd(ddx, sxs));
         _mm256_storeu_pd(s.termSy.data() + k, _mm256_mul_pd(ddy, sxs));
@@ -187,20 +214,29 @@ bool& SphUseAvx2() {
 
 void TSPH::UpdateDensity() {
     TSPHStepData& s = *step_;
-    EnsurePairs(*this, s);
-    const std::size_t slots = s.slotObject.size();
-    float* dd = s.dd.data();
-    for (std::size_t k = 0; k < slots; ++k) {
-        const TParticle& p = *s.slotObject[k];
-        s.opVx[k] = p.VelocityX;
-        s.opVy[k] = p.VelocityY;
-        s.opMass[k] = p.Mass;
-        dd[k] = p.DeltaDensity;
+    const std::size_t n = Particles.size();
+    auto gather = [&s](std::size_t k, const TParticle& p) {
+        TOperandRow& row = s.rows[k];
+        row.vx = p.VelocityX;
+        row.vy = p.VelocityY;
+        row.mass = p.Mass;
+        s.dd[k] = p.DeltaDensity;
+    };
+    // The grid check shares the sweep that reads the operands.
+    bool matches = GridMayMatch(*this, s);
+    if (s.rows.size() < n) ResizeSlots(s, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle& p = *Particles[i];
+        matches = matches && FluidMatches(s, i, p);
+        gather(i, p);
     }
+    EnsurePairs(*this, s, matches);
+    const std::size_t slots = s.slotObject.size();
+    for (std::size_t k = n; k < slots; ++k) gather(k, *s.slotObject[k]);
+    float* dd = s.dd.data();
 
     // Phase 1: density rate, each pair once, applied to both particles.
     DensityTerms(s);
-    const std::size_t n = Particles.size();
     const std::int32_t* pq = s.pairQ.data();
     const double* intoP = s.termA.data();
     const double* intoQ = s.termB.data();
@@ -234,35 +270,44 @@ void TSPH::UpdateDensity() {
 
 void TSPH::CalcForces() {
     TSPHStepData& s = *step_;
-    EnsurePairs(*this, s);
-    const std::size_t slots = s.slotObject.size();
     const std::size_t n = Particles.size();
+    auto gather = [&s, n](std::size_t k, const TParticle& p) {
+        TOperandRow& row = s.rows[k];
+        row.vx = p.VelocityX;
+        row.vy = p.VelocityY;
+        row.pressure = static_cast<double>(p.Pressure) * p.InvDensitySq;
+        row.density = p.Density;
+        row.sound = p.SoundSpeed;
+        row.kernelMass = (-static_cast<double>(p.Mass)) * P_KERNEL_FACTOR;
+        row.xsphMass = static_cast<double>(XSPH_EPSILON) * p.Mass;
+        row.mass = p.Mass;
+        if (k < n) {
+            // Phase 1: gravity scaled by density; the rest starts from zero.
+            s.forceX[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
+            s.forceY[k] = static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density);
+            s.dvx[k] = 0.0f;
+            s.dvy[k] = 0.0f;
+        } else {
+            s.forceX[k] = p.ForceX;
+            s.forceY[k] = p.ForceY;
+            s.dvx[k] = p.DeltaVelocityX;
+            s.dvy[k] = p.DeltaVelocityY;
+        }
+    };
+    bool matches = GridMayMatch(*this, s);
+    if (s.rows.size() < n) ResizeSlots(s, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle& p = *Particles[i];
+        matches = matches && FluidMatches(s, i, p);
+        gather(i, p);
+    }
+    EnsurePairs(*this, s, matches);
+    const std::size_t slots = s.slotObject.size();
+    for (std::size_t k = n; k < slots; ++k) gather(k, *s.slotObject[k]);
     float* fxs = s.forceX.data();
     float* fys = s.forceY.data();
     float* dvxs = s.dvx.data();
     float* dvys = s.dvy.data();
-    for (std::size_t k = 0; k < slots; ++k) {
-        const TParticle& p = *s.slotObject[k];
-        s.opVx[k] = p.VelocityX;
-        s.opVy[k] = p.VelocityY;
-        s.opPressure[k] = static_cast<double>(p.Pressure) * p.InvDensitySq;
-        s.opDensity[k] = p.Density;
-        s.opSound[k] = p.SoundSpeed;
-        s.opKernelMass[k] = (-static_cast<double>(p.Mass)) * P_KERNEL_FACTOR;
-        s.opXsphMass[k] = static_cast<double>(XSPH_EPSILON) * p.Mass;
-        if (k < n) {
-            // Phase 1: gravity scaled by density; the rest starts from zero.
-            fxs[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
-            fys[k] = static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density);
-            dvxs[k] = 0.0f;
-            dvys[k] = 0.0f;
-        } else {
-            fxs[k] = p.ForceX;
-            fys[k] = p.ForceY;
-            dvxs[k] = p.DeltaVelocityX;
-            dvys[k] = p.DeltaVelocityY;
-        }
-    }
 
     // Phase 2: pair terms, then the sums in order: for each particle its
     // fluid pairs and boundary pushes cell by cell, then the walls.
@@ -300,7 +345,7 @@ void TSPH::CalcForces() {
         // Container walls: a push of Density at the wall, none at REPULSIVE_DISTANCE.
         const float px = s.x[i];
         const float py = s.y[i];
-        const double pd = s.opDensity[i];
+        const double pd = s.rows[i].density;
         const double right = static_cast<double>(CONTAINER_WIDTH) - px;
         const double bottom = static_cast<double>(CONTAINER_HEIGHT) - py;
         const float dR = static_cast<float>(right > 0.0 ? right : 0.0);

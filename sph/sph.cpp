@@ -125,10 +125,10 @@ void TSPH::RedistributeGrid() {
     bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
     {
         const std::size_t n = Particles.size();
-        s.sortedX.assign(n + 8, 0.0f);
-        s.sortedY.assign(n + 8, 0.0f);
-        s.sortedId.assign(n + 8, 0);
-        s.sortedSlot.assign(n + 8, 0);
+        s.sortedX.assign(n + 16, 0.0f);
+        s.sortedY.assign(n + 16, 0.0f);
+        s.sortedId.assign(n + 16, 0);
+        s.sortedSlot.assign(n + 16, 0);
         s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
         for (std::size_t i = n; i-- > 0;) {
             const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;

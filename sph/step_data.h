@@ -9,6 +9,7 @@
 // particles that a stale grid still links although they left the array.
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "sph/sph.h"
@@ -19,6 +20,18 @@ struct TBoundaryHit {
     std::int32_t At;
     double Gx;  // dx * G
     double Gy;  // dy * G
+};
+
+// A particle's operands of the pair terms, widened to double once per pass;
+// one cache line, so that four rows transpose into four-lane vectors.
+struct alignas(64) TOperandRow {
+    double vx, vy;
+    double pressure;    // Pressure * InvDensitySq
+    double density;
+    double sound;
+    double kernelMass;  // -Mass * P_KERNEL_FACTOR
+    double xsphMass;    // XSPH_EPSILON * Mass
+    double mass;
 };
 
 // Whether the pair search and the pair terms run eight or four lanes at a
@@ -42,7 +55,7 @@ struct TSPHStepData {
     int neighbourOffset[9] = {};
     // Cell contents in list order (latest in the array first).
     std::vector<std::int32_t> fluidStart, boundaryStart;
-    // Fluid particles of all cells, cell by cell (8 entries of slack).
+    // Fluid particles of all cells, cell by cell (16 entries of slack).
     std::vector<float> sortedX, sortedY;
     std::vector<std::int32_t> sortedId, sortedSlot;
     std::vector<float> sortedBX, sortedBY;
@@ -64,7 +77,7 @@ struct TSPHStepData {
     std::vector<float> candX, candY;
     std::vector<std::int32_t> candId, candSlot;
     // Per-slot operands of the pair terms, widened once per pass.
-    std::vector<double> opVx, opVy, opMass, opPressure, opDensity, opSound, opKernelMass, opXsphMass;
+    std::vector<TOperandRow> rows;
     // Per-pair terms: the density pass's two mass-weighted rates, the force
     // pass's force (single precision) and XSPH products.
     std::vector<double> termA, termB, termSx, termSy;
@@ -76,6 +89,29 @@ struct TSPHStepData {
     std::vector<std::int32_t> cellScratch;
 };
 
-// Makes the step's pair list current for the world's grid and positions:
-// reused when nothing it depends on changed since it was built.
-void EnsurePairs(const TSPH& world, TSPHStepData& s);
+inline bool SameBits(float a, float b) {
+    std::uint32_t ua, ub;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    return ua == ub;
+}
+
+// First half of the check that the grid's cell-sorted copy still mirrors
+// the world: the last rebuild binned arrays of the same sizes and the same
+// boundary particles at the same places.
+bool GridMayMatch(const TSPH& world, const TSPHStepData& s);
+
+// Second half, for fluid particle i (done while the passes read it anyway).
+inline bool FluidMatches(const TSPHStepData& s, std::size_t i, const TParticle& p) {
+    return &p == s.fluidAt[i] && SameBits(p.PositionX, s.fluidX[i]) && SameBits(p.PositionY, s.fluidY[i]) &&
+           p.ID == s.fluidId[i];
+}
+
+// Makes the step's pair list current. 'matches': both halves of the check
+// held, so the cell-sorted copy is used (and a list built from it this step
+// is reused); otherwise the list is built by walking the grid's own cell
+// lists. Slots 0 to Particles.size() - 1 are the fluid particles either way.
+void EnsurePairs(const TSPH& world, TSPHStepData& s, bool matches);
+
+// Makes room for n slots, keeping what the first ones hold.
+void ResizeSlots(TSPHStepData& s, std::size_t n);
