@@ -27,6 +27,9 @@ const char* const kUsage =
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n";
 
+// Upper bound of steps x repeats (one timing sample each).
+const long kMaxSamples = 100000000;
+
 struct Options {
     long steps = 1000;
     long repeat = 1;
@@ -72,6 +75,7 @@ Options ParseArguments(int argc, char** argv) {
             if (o.dump.empty()) BadArguments("empty dump file name");
         }
     }
+    if (o.steps > kMaxSamples / o.repeat) BadArguments("--steps times --repeat must not exceed 100000000");
     return o;
 }
 
@@ -100,7 +104,7 @@ void PutFloat(std::vector<unsigned char>& out, float f) {
     PutInt(out, v);
 }
 
-bool WriteDump(const std::string& path, const TSPH& world) {
+bool WriteDump(std::FILE* f, const TSPH& world) {
     std::vector<unsigned char> out;
     PutInt(out, static_cast<std::int32_t>(world.Particles.size()));
     PutInt(out, static_cast<std::int32_t>(world.BoundaryParticles.size()));
@@ -113,8 +117,6 @@ bool WriteDump(const std::string& path, const TSPH& world) {
         PutFloat(out, p->PositionX);
         PutFloat(out, p->PositionY);
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
     const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     return std::fclose(f) == 0 && written;
 }
@@ -123,6 +125,16 @@ bool WriteDump(const std::string& path, const TSPH& world) {
 
 int main(int argc, char** argv) {
     const Options o = ParseArguments(argc, argv);
+    // Open the dump file first, so that a bad path fails before the run.
+    std::FILE* dump = nullptr;
+    if (!o.dump.empty()) {
+        dump = std::fopen(o.dump.c_str(), "wb");
+        if (dump == nullptr) {
+            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
     std::vector<double> stepMs;
     stepMs.reserve(static_cast<std::size_t>(o.steps * o.repeat));
     std::shared_ptr<TSPH> world;
@@ -150,8 +162,8 @@ int main(int argc, char** argv) {
     std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
     std::printf("Update median %.4f ms, min %.4f ms\n", median, minimum);
     std::printf("fluid particle-steps per second (median) %.4g\n", rate);
-    if (!o.dump.empty()) {
-        if (!WriteDump(o.dump, *world)) {
+    if (dump != nullptr) {
+        if (!WriteDump(dump, *world)) {
             std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
                          std::strerror(errno));
             return 1;
