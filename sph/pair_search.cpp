@@ -18,7 +18,6 @@ namespace {
 
 using C = TSPHConstants;
 
-
 // Boundary push on a fluid particle at (px, py); false when out of range
 // (or exactly on the boundary particle, where the force has no value).
 inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h) {
@@ -37,8 +36,7 @@ inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h
 }  // namespace
 
 void ResizeSlots(TSPHStepData& s, std::size_t n) {
-    for (auto* v : {&s.x, &s.y, &s.vx, &s.vy, &s.mass, &s.dens, &s.dd, &s.pres, &s.invDensSq, &s.sound,
-                    &s.forceX, &s.forceY, &s.dvx, &s.dvy})
+    for (auto* v : {&s.x, &s.y, &s.dd, &s.forceX, &s.forceY, &s.dvx, &s.dvy})
         v->resize(n);
     s.rows.resize(n);
 }

@@ -67,7 +67,7 @@ struct TSPHStepData {
     // Each particle's pairs and boundary hits, in summing order; segments of
     // different particles may lie anywhere in the buffers.
     std::vector<std::int32_t> pairBegin, pairEnd, hitBegin, hitEnd;
-    // Pair (p, q): q's slot and the single-precision separation p - q with
+    // Pair (p, q): both slots and the single-precision separation p - q with
     // its squared length; used up to pairCount (the rest is slack).
     std::vector<std::int32_t> pairP, pairQ;
     std::vector<float> pairDx, pairDy, pairR2;
@@ -84,11 +84,12 @@ struct TSPHStepData {
     std::vector<float> termFx, termFy;
 
     // Slot arrays.
-    std::vector<float> x, y, vx, vy, mass, dens, dd, pres, invDensSq, sound;
+    std::vector<float> x, y, dd;  // positions the pairs were built from; density rate
     std::vector<float> forceX, forceY, dvx, dvy;
     std::vector<std::int32_t> cellScratch;
 };
 
+// Bitwise equality of two floats (a NaN equals the same NaN).
 inline bool SameBits(float a, float b) {
     std::uint32_t ua, ub;
     std::memcpy(&ua, &a, sizeof ua);
