@@ -324,7 +324,7 @@ TEST(PngLoad, OversizedImagesAreRefusedBeforeDecoding) {
     };
     for (auto [w, h, type] : {std::tuple{16384u, 16384u, uint8_t{6}}, std::tuple{16385u, 1u, uint8_t{0}},
                               std::tuple{1u, 100000u, uint8_t{0}}, std::tuple{0x7FFFFFFFu, 0x7FFFFFFFu, uint8_t{6}},
-                              std::tuple{5000u, 5000u, uint8_t{6}}}) {
+                              std::tuple{5000u, 5000u, uint8_t{6}}, std::tuple{14851u, 4864u, uint8_t{4}}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         auto png = make(w, h, type);
         EXPECT_FALSE(LoadPixmapFrom(Ram(png, png.size())));
