@@ -134,9 +134,15 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
     float* odx = s.pairDx.data();
     float* ody = s.pairDy.data();
     float* or2 = s.pairR2.data();
+    // In locals: the vector stores below may alias anything, so the
+    // containers' pointers would be reloaded on every round otherwise.
+    const float* cx = s.candX.data();
+    const float* cy = s.candY.data();
+    const std::int32_t* cid = s.candId.data();
+    const std::int32_t* cslot = s.candSlot.data();
     for (std::int32_t k = from; k < to; k += 8) {
-        const __m256 dx = _mm256_sub_ps(vpx, _mm256_loadu_ps(s.candX.data() + k));
-        const __m256 dy = _mm256_sub_ps(vpy, _mm256_loadu_ps(s.candY.data() + k));
+        const __m256 dx = _mm256_sub_ps(vpx, _mm256_loadu_ps(cx + k));
+        const __m256 dy = _mm256_sub_ps(vpy, _mm256_loadu_ps(cy + k));
         const __m256d dxl = _mm256_cvtps_pd(_mm256_castps256_ps128(dx));
         const __m256d dxh = _mm256_cvtps_pd(_mm256_extractf128_ps(dx, 1));
         const __m256d dyl = _mm256_cvtps_pd(_mm256_castps256_ps128(dy));
@@ -145,8 +151,8 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
         const __m128 r2h = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dxh, dxh), _mm256_mul_pd(dyh, dyh)));
         const __m256 r2 = _mm256_insertf128_ps(_mm256_castps128_ps256(r2l), r2h, 1);
         const __m256 window = _mm256_and_ps(_mm256_cmp_ps(r2, low, _CMP_GT_OQ), _mm256_cmp_ps(r2, high, _CMP_LT_OQ));
-        const __m256i slot = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.candSlot.data() + k));
-        const __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.candId.data() + k));
+        const __m256i slot = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cslot + k));
+        const __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cid + k));
         const __m256i rule = _mm256_and_si256(_mm256_cmpgt_epi32(vpid, id),
                                               _mm256_cmpgt_epi32(_mm256_set1_epi32(to - k), iota));
         const int mask = _mm256_movemask_ps(_mm256_and_ps(window, _mm256_castsi256_ps(rule)));

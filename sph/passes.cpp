@@ -322,11 +322,9 @@ void TSPH::CalcForces() {
         float fx = fxs[i], fy = fys[i], dvx = dvxs[i], dvy = dvys[i];
         std::int32_t hit = s.hitBegin[i];
         const std::int32_t hitEnd = s.hitEnd[i];
-        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-            for (; hit < hitEnd && hits[hit].At == k; ++hit) {
-                fx = static_cast<float>(fx + hits[hit].Gx);
-                fy = static_cast<float>(fy + hits[hit].Gy);
-            }
+        const std::int32_t begin = s.pairBegin[i];
+        const std::int32_t end = s.pairEnd[i];
+        auto pairTerm = [&](std::int32_t k) {
             const std::int32_t q = pq[k];
             fx = static_cast<float>(static_cast<double>(fx) + tfx[k]);
             fy = static_cast<float>(static_cast<double>(fy) + tfy[k]);
@@ -336,10 +334,20 @@ void TSPH::CalcForces() {
             dvy = static_cast<float>(dvy + tsy[k]);
             dvxs[q] = static_cast<float>(dvxs[q] - tsx[k]);
             dvys[q] = static_cast<float>(dvys[q] - tsy[k]);
-        }
-        for (; hit < hitEnd; ++hit) {
-            fx = static_cast<float>(fx + hits[hit].Gx);
-            fy = static_cast<float>(fy + hits[hit].Gy);
+        };
+        auto boundaryTerm = [&](std::int32_t h) {
+            fx = static_cast<float>(fx + hits[h].Gx);
+            fy = static_cast<float>(fy + hits[h].Gy);
+        };
+        if (hit == hitEnd) {
+            for (std::int32_t k = begin; k < end; ++k) pairTerm(k);
+        } else {
+            // Boundary pushes go in before the pair they were met before.
+            for (std::int32_t k = begin; k < end; ++k) {
+                for (; hit < hitEnd && hits[hit].At == k; ++hit) boundaryTerm(hit);
+                pairTerm(k);
+            }
+            for (; hit < hitEnd; ++hit) boundaryTerm(hit);
         }
 
         // Container walls: a push of Density at the wall, none at REPULSIVE_DISTANCE.

@@ -143,7 +143,7 @@ void TSPH::RedistributeGrid() {
         for (std::size_t c = 0; c < cells; ++c) most = std::max(most, s.fluidStart[c + 1] - s.fluidStart[c]);
         s.maxFluidPerCell = most;
     }
-    std::vector<std::int32_t> boundaryCell;
+    std::vector<std::int32_t>& boundaryCell = s.boundaryCell;
     bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart);
     {
         const std::size_t n = BoundaryParticles.size();

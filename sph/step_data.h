@@ -46,7 +46,8 @@ struct TSPHStepData {
     std::vector<TParticle*> boundaryAt;
     std::vector<float> fluidX, fluidY, boundaryX, boundaryY;
     std::vector<std::int32_t> fluidId;
-    std::vector<std::int32_t> fluidCell;  // padded cell index per fluid particle
+    std::vector<std::int32_t> fluidCell;     // padded cell index per fluid particle
+    std::vector<std::int32_t> boundaryCell;  // same per boundary particle
     bool rebuilt = false;
 
     // Padded grid (one empty cell all round, so neighbour cells need no
