@@ -92,6 +92,11 @@ void TSPH::RedistributeGrid() {
     const std::size_t cells = static_cast<std::size_t>(GridWidth + 2) * s.paddedHeight;
     FluidGrid.Resize(GridWidth, GridHeight);
     BoundaryGrid.Resize(GridWidth, GridHeight);
+    // Collection step: with the grids emptied, particles removed since the
+    // last rebuild are linked by nothing any more (done before binning, in
+    // case one of them was put back into an array).
+    for (auto& p : released_) p->Succ = nullptr;
+    released_.clear();
 
     // Bins one particle array into a grid and, alongside, into the padded
     // cell-sorted arrays in the same list order (pushed at the front, so each
@@ -158,11 +163,6 @@ void TSPH::RedistributeGrid() {
     }
     s.rebuilt = true;
     s.pairsReusable = false;
-
-    // Collection step: particles removed since the last rebuild are no longer
-    // linked by the grid.
-    for (auto& p : released_) p->Succ = nullptr;
-    released_.clear();
 }
 
 void TSPH::Integrate() {
