@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "sph/step_data.h"
 
@@ -21,9 +22,16 @@ int CellOf(float position, int count) {
 }  // namespace
 
 void TCellGrid::Resize(int width, int height) {
+    const std::size_t cells = static_cast<std::size_t>(width) * height;
+    if (width == width_ && height == height_ && heads_.size() == cells) {
+        // The simulation is built without the vectorizers: clear with the
+        // library's block fill rather than a pointer-by-pointer loop.
+        std::fill(heads_.begin(), heads_.end(), nullptr);
+        return;
+    }
     width_ = width;
     height_ = height;
-    heads_.assign(static_cast<std::size_t>(width) * height, nullptr);
+    heads_.assign(cells, nullptr);
 }
 
 TSPH::TSPH() : step_(std::make_unique<TSPHStepData>()) {
@@ -109,7 +117,8 @@ void TSPH::RedistributeGrid() {
         xs.resize(n);
         ys.resize(n);
         cellOf.resize(n);
-        start.assign(cells + 1, 0);
+        start.resize(cells + 1);
+        std::memset(start.data(), 0, start.size() * sizeof(std::int32_t));
         for (std::size_t i = 0; i < n; ++i) {
             TParticle* p = array[i].get();
             const int cx = CellOf(p->PositionX, GridWidth);
@@ -124,16 +133,30 @@ void TSPH::RedistributeGrid() {
             cellOf[i] = c;
             ++start[c + 1];
         }
-        for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
+        // Counts into starts; the running sum stays in a register.
+        std::int32_t most = 0;
+        std::int32_t sum = 0;
+        for (std::size_t c = 1; c <= cells; ++c) {
+            const std::int32_t count = start[c];
+            most = count > most ? count : most;
+            sum += count;
+            start[c] = sum;
+        }
+        return most;
     };
 
-    bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
+    s.maxFluidPerCell = bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
     {
         const std::size_t n = Particles.size();
-        s.sortedX.assign(n + 16, 0.0f);
-        s.sortedY.assign(n + 16, 0.0f);
-        s.sortedId.assign(n + 16, 0);
-        s.sortedSlot.assign(n + 16, 0);
+        // Every entry is written below but the slack, which is zeroed.
+        s.sortedX.resize(n + 16);
+        s.sortedY.resize(n + 16);
+        s.sortedId.resize(n + 16);
+        s.sortedSlot.resize(n + 16);
+        std::memset(s.sortedX.data() + n, 0, 16 * sizeof(float));
+        std::memset(s.sortedY.data() + n, 0, 16 * sizeof(float));
+        std::memset(s.sortedId.data() + n, 0, 16 * sizeof(std::int32_t));
+        std::memset(s.sortedSlot.data() + n, 0, 16 * sizeof(std::int32_t));
         s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
         for (std::size_t i = n; i-- > 0;) {
             const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
@@ -144,9 +167,6 @@ void TSPH::RedistributeGrid() {
         }
         s.fluidId.resize(n);
         for (std::size_t i = 0; i < n; ++i) s.fluidId[i] = s.fluidAt[i]->ID;
-        std::int32_t most = 0;
-        for (std::size_t c = 0; c < cells; ++c) most = std::max(most, s.fluidStart[c + 1] - s.fluidStart[c]);
-        s.maxFluidPerCell = most;
     }
     std::vector<std::int32_t>& boundaryCell = s.boundaryCell;
     bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart);
