@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "sph/sph.h"
+#include "sph/step_data.h"
 #include "tests/sph/support.h"
 
 namespace {
@@ -315,6 +317,32 @@ TEST(Integrate, BoundaryParticlesNeverMove) {
     EXPECT_EQ(wall.PositionY, 230.0f);
     EXPECT_EQ(wall.ScreenX, 25.0f);
     EXPECT_EQ(wall.ForceX, 0.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Equation of state ----------------------------------------------------
+
+TEST(Density, SeventhPowersMatchPowForEveryDensityTheGuardLetsThrough) {
+    // Every single-precision density in [0.3, 0.4], on both paths.
+    std::vector<float> densities;
+    for (float d = 0.3f; d <= 0.4f; d = std::nextafter(d, 1.0f)) densities.push_back(d);
+    densities.push_back(0.349999994f);  // x = 1 exactly
+    std::vector<double> powers(densities.size());
+    std::vector<std::int32_t> scratch;
+    const bool saved = SphUseAvx2();
+    for (bool vector : {true, false}) {
+        SphUseAvx2() = vector && saved;
+        SeventhPowers(densities.data(), powers.data(), densities.size(), scratch);
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < densities.size(); ++i)
+            wrong += powers[i] != std::pow(static_cast<double>(densities[i]) / TSPH::REST_DENSITY, 7.0);
+        EXPECT_EQ(wrong, 0u) << (vector ? "vector path" : "plain path");
+    }
+    SphUseAvx2() = saved;
+    EXPECT_EQ(densities.size(), 3355444u + 1u);
 }
 
 }  // namespace
