@@ -6,11 +6,13 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
+suites=0
 build_and_test() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  suites=$((suites + $(ctest --test-dir "$dir" -N | sed -n 's/^Total Tests: //p')))
 }
 
 echo "== normal build"
@@ -23,3 +25,4 @@ if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
   bash scripts/fuzz-smoke.sh
 fi
 echo "All builds and suites passed."
+echo "suites: $suites passed, 0 failed"
