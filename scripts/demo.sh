@@ -9,4 +9,4 @@ cmake --build build -j "$(nproc)"
 if [ -x build/app/fluid ]; then
   exec build/app/fluid
 fi
-exec build/tools/fluid-bench "$@"
+exec build/tools/fluid_bench/fluid-bench "$@"
