@@ -39,6 +39,7 @@ void ResizeSlots(TSPHStepData& s, std::size_t n) {
     for (auto* v : {&s.x, &s.y, &s.dd, &s.forceX, &s.forceY, &s.dvx, &s.dvy})
         v->resize(n);
     s.rows.resize(n);
+    s.densityRows.resize(n);
 }
 
 namespace {
@@ -57,9 +58,13 @@ void ReservePairs(TSPHStepData& s, std::size_t np, std::size_t more) {
     const std::size_t size = 2 * need;
     s.pairP.resize(size);
     s.pairQ.resize(size);
-    s.pairDx.resize(size);
-    s.pairDy.resize(size);
-    s.pairR2.resize(size);
+}
+
+// The same for the cell-order scan's partners.
+void ReserveRaw(TSPHStepData& s, std::size_t np, std::size_t more) {
+    const std::size_t need = np + more + 16;
+    if (s.rawQ.size() >= need) return;
+    s.rawQ.resize(2 * need);
 }
 
 // Ends the list at np; the slack after it names slot 0, so that the pair
@@ -70,30 +75,21 @@ void FinishPairs(TSPHStepData& s, std::size_t np) {
     for (std::size_t k = np; k < np + 8; ++k) {
         s.pairP[k] = 0;
         s.pairQ[k] = 0;
-        s.pairDx[k] = s.pairDy[k] = 0.0f;
-        s.pairR2[k] = 1.0f;
     }
 }
 
-// Appends p's pairs among candidates [from, to) at np without a branch per
-// candidate: the pair window 0.1 < r^2 < SMOOTHING_LENGTH_SQ with dx, dy,
-// r^2 in single precision, and the pair rule q.ID < p.ID.
+// Appends the slots of p's partners among candidates [from, to) to the raw
+// list at np without a branch per candidate: the pair window 0.1 < r^2 <
+// SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
+// rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.)
 std::size_t ScanPlain(TSPHStepData& s, std::int32_t from, std::int32_t to, float px, float py, std::int32_t pid,
-                      std::int32_t slot, std::size_t np) {
-    std::int32_t* op = s.pairP.data();
-    std::int32_t* oq = s.pairQ.data();
-    float* odx = s.pairDx.data();
-    float* ody = s.pairDy.data();
-    float* or2 = s.pairR2.data();
+                      std::size_t np) {
+    std::int32_t* oq = s.rawQ.data();
     for (std::int32_t k = from; k < to; ++k) {
         const float dx = px - s.candX[k];  // the same as rounding the double difference
         const float dy = py - s.candY[k];
         const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-        op[np] = slot;
         oq[np] = s.candSlot[k];
-        odx[np] = dx;
-        ody[np] = dy;
-        or2[np] = r2;
         np += static_cast<std::size_t>(static_cast<int>(s.candId[k] < pid) & static_cast<int>(0.1f < r2) &
                                        static_cast<int>(r2 < C::SMOOTHING_LENGTH_SQ));
     }
@@ -120,20 +116,14 @@ const TCompressTable kCompress;
 // rounding), so the pairs are the same bit for bit. The candidate arrays
 // have at least 8 readable entries past 'to'.
 __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std::int32_t from, std::int32_t to,
-                                                             float px, float py, std::int32_t pid, std::int32_t p,
-                                                             std::size_t np) {
+                                                             float px, float py, std::int32_t pid, std::size_t np) {
     const __m256 vpx = _mm256_set1_ps(px);
     const __m256 vpy = _mm256_set1_ps(py);
     const __m256i vpid = _mm256_set1_epi32(pid);
     const __m256 low = _mm256_set1_ps(0.1f);
     const __m256 high = _mm256_set1_ps(C::SMOOTHING_LENGTH_SQ);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i vp = _mm256_set1_epi32(p);
-    std::int32_t* op = s.pairP.data();
-    std::int32_t* oq = s.pairQ.data();
-    float* odx = s.pairDx.data();
-    float* ody = s.pairDy.data();
-    float* or2 = s.pairR2.data();
+    std::int32_t* oq = s.rawQ.data();
     // In locals: the vector stores below may alias anything, so the
     // containers' pointers would be reloaded on every round otherwise.
     const float* cx = s.candX.data();
@@ -157,11 +147,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
                                               _mm256_cmpgt_epi32(_mm256_set1_epi32(to - k), iota));
         const int mask = _mm256_movemask_ps(_mm256_and_ps(window, _mm256_castsi256_ps(rule)));
         const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.lanes[mask]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(op + np), vp);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(oq + np), _mm256_permutevar8x32_epi32(slot, perm));
-        _mm256_storeu_ps(odx + np, _mm256_permutevar8x32_ps(dx, perm));
-        _mm256_storeu_ps(ody + np, _mm256_permutevar8x32_ps(dy, perm));
-        _mm256_storeu_ps(or2 + np, _mm256_permutevar8x32_ps(r2, perm));
         np += static_cast<std::size_t>(_mm_popcnt_u32(static_cast<unsigned>(mask)));
     }
     return np;
@@ -169,8 +155,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
 
 #endif
 
-using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::int32_t,
-                              std::size_t);
+using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::size_t);
 
 TScan ChooseScan() {
 #ifdef FK_SPH_X86
@@ -179,9 +164,43 @@ TScan ChooseScan() {
     return ScanPlain;
 }
 
+// Moves the partners found by the cell-order scan (each particle's segment
+// at [pairBegin, pairEnd) of the raw list) into the pair list in array
+// order, so that the passes find the pairs of consecutive particles in one
+// short stretch of the list. Boundary hits follow their pairs.
+void ToArrayOrder(TSPHStepData& s, std::size_t n, std::size_t total) {
+    ReservePairs(s, 0, total);
+    std::int32_t* pairP = s.pairP.data();
+    std::int32_t* pairQ = s.pairQ.data();
+    const std::int32_t* rawQ = s.rawQ.data();
+    TBoundaryHit* hits = s.hits.data();
+    std::int32_t np = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int32_t b = s.pairBegin[i];
+        const std::int32_t count = s.pairEnd[i] - b;
+        const std::int32_t shift = np - b;
+        for (std::int32_t h = s.hitBegin[i]; h < s.hitEnd[i]; ++h) hits[h].At += shift;
+        std::int32_t self[8];
+        for (std::int32_t& v : self) v = static_cast<std::int32_t>(i);
+        // Eight at a time (a particle rarely has more partners); both lists
+        // have room for a vector past their ends.
+        std::int32_t j = 0;
+        do {
+            std::memcpy(pairQ + np + j, rawQ + b + j, 8 * sizeof(std::int32_t));
+            std::memcpy(pairP + np + j, self, 8 * sizeof(std::int32_t));
+            j += 8;
+        } while (j < count);
+        s.pairBegin[i] = np;
+        np += count;
+        s.pairEnd[i] = np;
+    }
+    FinishPairs(s, static_cast<std::size_t>(np));
+}
+
 // Pair list from the cell-sorted copy of an up-to-date grid. All particles
 // of one cell see the same nine cells in the same order, so the candidates
-// are gathered once per cell and scanned by each of its particles.
+// are gathered once per cell and scanned by each of its particles; the
+// partners are then put into array order.
 void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
     const std::size_t n = world.Particles.size();
     s.slotObject.assign(s.fluidAt.begin(), s.fluidAt.end());
@@ -228,7 +247,7 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
             segEnd[o] = nc;
             boundary = boundary || bstart[cell] != bstart[cell + 1];
         }
-        ReservePairs(s, np, static_cast<std::size_t>(nc) * members);
+        ReserveRaw(s, np, static_cast<std::size_t>(nc) * members);
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const std::int32_t slot = s.sortedSlot[m];
             const float px = s.sortedX[m];
@@ -238,12 +257,12 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
             s.pairBegin[i] = static_cast<std::int32_t>(np);
             s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
             if (!boundary) {
-                np = scan(s, 0, nc, px, py, pid, slot, np);
+                np = scan(s, 0, nc, px, py, pid, np);
             } else {
                 // Boundary pushes land between the pair terms of the cells.
                 std::int32_t from = 0;
                 for (int o = 0; o < 9; ++o) {
-                    np = scan(s, from, segEnd[o], px, py, pid, slot, np);
+                    np = scan(s, from, segEnd[o], px, py, pid, np);
                     from = segEnd[o];
                     const std::int32_t cell = c + s.neighbourOffset[o];
                     for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
@@ -259,7 +278,7 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
             s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
         }
     }
-    FinishPairs(s, np);
+    ToArrayOrder(s, n, np);
     s.pairsReusable = true;
 }
 
@@ -304,9 +323,6 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
                 ReservePairs(s, np, 1);
                 s.pairP[np] = static_cast<std::int32_t>(i);
                 s.pairQ[np] = found->second;
-                s.pairDx[np] = dx;
-                s.pairDy[np] = dy;
-                s.pairR2[np] = r2;
                 ++np;
             }
             for (const TParticle* b = world.BoundaryGrid(cx, cy); b != nullptr; b = b->Succ) {

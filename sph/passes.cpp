@@ -19,41 +19,74 @@ namespace {
 
 using C = TSPHConstants;
 
-void ResizeTerms(TSPHStepData& s) {
-    const std::size_t n = s.pairCount + 8;
+// Pairs per chunk of terms: the chunk's terms stay in the first-level cache
+// between being computed and being summed.
+constexpr std::int32_t kChunkPairs = 256;
+
+// Room for the terms of 'count' pairs, rounded up to whole vectors.
+void ResizeTerms(TSPHStepData& s, std::size_t count) {
+    const std::size_t n = count + 8;
     if (s.termA.size() >= n) return;
-    for (auto* v : {&s.termA, &s.termB, &s.termSx, &s.termSy}) v->resize(2 * n);
-    s.termFx.resize(2 * n);
-    s.termFy.resize(2 * n);
+    const std::size_t size = n > kChunkPairs + 64 ? 2 * n : kChunkPairs + 64;
+    for (auto* v : {&s.termA, &s.termB, &s.termSx, &s.termSy}) v->resize(size);
+    s.termFx.resize(size);
+    s.termFy.resize(size);
+}
+
+// The chunk of particles from i0: whole particles, up to about kChunkPairs
+// pairs (one particle's pairs always lie in one chunk).
+std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n) {
+    const std::int32_t first = s.pairBegin[i0];
+    std::size_t i1 = i0;
+    do ++i1;
+    while (i1 < n && s.pairEnd[i1 - 1] - first < kChunkPairs);
+    return i1;
+}
+
+// The separation p - q and its squared length, in single precision and
+// formed exactly as the pair search formed them.
+struct TSeparation {
+    float dx, dy, r2;
+};
+
+inline TSeparation Separation(const TSPHStepData& s, std::int32_t p, std::int32_t q) {
+    TSeparation d;
+    d.dx = s.x[p] - s.x[q];
+    d.dy = s.y[p] - s.y[q];
+    d.r2 = static_cast<float>(static_cast<double>(d.dx) * d.dx + static_cast<double>(d.dy) * d.dy);
+    return d;
 }
 
 // Density rate of pairs [from, to): w = t (vr t) / r, weighted by the
-// other particle's mass for each side.
+// other particle's mass for each side; stored from index 0 of the chunk.
 void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
     for (std::size_t k = from; k < to; ++k) {
         const std::int32_t p = s.pairP[k];
         const std::int32_t q = s.pairQ[k];
-        const double r2 = s.pairR2[k];
+        const TSeparation d = Separation(s, p, q);
+        const double r2 = d.r2;
         const double r = std::sqrt(r2);
         const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
-        const TOperandRow& rp = s.rows[p];
-        const TOperandRow& rq = s.rows[q];
-        const double vr = (rp.vx - rq.vx) * s.pairDx[k] + (rp.vy - rq.vy) * s.pairDy[k];
+        const TDensityRow& rp = s.densityRows[p];
+        const TDensityRow& rq = s.densityRows[q];
+        const double vr = (rp.vx - rq.vx) * d.dx + (rp.vy - rq.vy) * d.dy;
         const double w = t * (vr * t) / r;
-        s.termA[k] = rq.mass * w;  // into p
-        s.termB[k] = rp.mass * w;  // into q
+        s.termA[k - from] = rq.mass * w;  // into p
+        s.termB[k - from] = rp.mass * w;  // into q
     }
 }
 
-// Pressure, viscosity and XSPH terms of pairs [from, to).
+// Pressure, viscosity and XSPH terms of pairs [from, to), stored from
+// index 0 of the chunk.
 void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
     const double h = C::SMOOTHING_LENGTH;
     for (std::size_t k = from; k < to; ++k) {
         const std::int32_t p = s.pairP[k];
         const std::int32_t q = s.pairQ[k];
-        const double dx = s.pairDx[k];
-        const double dy = s.pairDy[k];
-        const double r2 = s.pairR2[k];
+        const TSeparation d = Separation(s, p, q);
+        const double dx = d.dx;
+        const double dy = d.dy;
+        const double r2 = d.r2;
         const float r = static_cast<float>(std::sqrt(r2));
         const float hr = static_cast<float>(h - r);
         const TOperandRow& rp = s.rows[p];
@@ -72,12 +105,12 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
             a = a + pi;
         }
         const double kk = rq.kernelMass * hr * hr / r;
-        s.termFx[k] = static_cast<float>(dx * (a * kk));
-        s.termFy[k] = static_cast<float>(dy * (a * kk));
+        s.termFx[k - from] = static_cast<float>(dx * (a * kk));
+        s.termFy[k - from] = static_cast<float>(dy * (a * kk));
         const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
         const double sxs = rq.xsphMass * w * w * w * C::D_KERNEL_FACTOR * b;
-        s.termSx[k] = ddx * sxs;
-        s.termSy[k] = ddy * sxs;
+        s.termSx[k - from] = ddx * sxs;
+        s.termSy[k - from] = ddy * sxs;
     }
 }
 
@@ -86,7 +119,7 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
 
 // The eight operands of four particles as eight four-lane vectors.
 struct TRows4 {
-    __m256d vx, vy, pressure, density, sound, kernelMass, xsphMass, mass;
+    __m256d vx, vy, pressure, density, sound, kernelMass, xsphMass, xy;
 };
 
 FK_AVX2 inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a, __m256d& b, __m256d& c,
@@ -110,35 +143,60 @@ FK_AVX2 inline TRows4 LoadRows(const TOperandRow* rows, const std::int32_t* inde
     Transpose(_mm256_load_pd(r0), _mm256_load_pd(r1), _mm256_load_pd(r2), _mm256_load_pd(r3), v.vx, v.vy,
               v.pressure, v.density);
     Transpose(_mm256_load_pd(r0 + 4), _mm256_load_pd(r1 + 4), _mm256_load_pd(r2 + 4), _mm256_load_pd(r3 + 4),
-              v.sound, v.kernelMass, v.xsphMass, v.mass);
+              v.sound, v.kernelMass, v.xsphMass, v.xy);
     return v;
+}
+
+// The density pass's operands of four particles.
+struct TDensityRows4 {
+    __m256d vx, vy, mass, xy;
+};
+
+FK_AVX2 inline TDensityRows4 LoadDensityRows(const TDensityRow* rows, const std::int32_t* index) {
+    TDensityRows4 v;
+    Transpose(_mm256_load_pd(&rows[index[0]].vx), _mm256_load_pd(&rows[index[1]].vx),
+              _mm256_load_pd(&rows[index[2]].vx), _mm256_load_pd(&rows[index[3]].vx), v.vx, v.vy, v.mass, v.xy);
+    return v;
+}
+
+// Separation p - q of four pairs from the packed positions of their rows,
+// as Separation forms it, widened to double.
+FK_AVX2 inline void Separation4(__m256d pxy, __m256d qxy, __m256d& dx, __m256d& dy, __m256d& r2) {
+    const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256 p = _mm256_permutevar8x32_ps(_mm256_castpd_ps(pxy), split);
+    const __m256 q = _mm256_permutevar8x32_ps(_mm256_castpd_ps(qxy), split);
+    const __m256 d = _mm256_sub_ps(p, q);  // four x differences, then four y differences
+    dx = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
+    dy = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
+    r2 = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
 }
 
 // Single precision of four doubles, widened back.
 FK_AVX2 inline __m256d RoundToFloat(__m256d v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
 
 // DensityTermsPlain, four pairs at a time (the list has slack to round up).
-FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t count) {
+FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
-    for (std::size_t k = 0; k < count; k += 4) {
-        const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
-        const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
-        const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
-        const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
-        const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
+    double* intoP = s.termA.data();
+    double* intoQ = s.termB.data();
+    for (std::size_t k = from; k < to; k += 4) {
+        const TDensityRows4 p = LoadDensityRows(s.densityRows.data(), s.pairP.data() + k);
+        const TDensityRows4 q = LoadDensityRows(s.densityRows.data(), s.pairQ.data() + k);
+        __m256d dx, dy, r2;
+        Separation4(p.xy, q.xy, dx, dy, r2);
         const __m256d r = _mm256_sqrt_pd(r2);
         const __m256d t = _mm256_sub_pd(h2, r2);
         const __m256d vr =
             _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(p.vx, q.vx), dx), _mm256_mul_pd(_mm256_sub_pd(p.vy, q.vy), dy));
         const __m256d w = _mm256_div_pd(_mm256_mul_pd(t, _mm256_mul_pd(vr, t)), r);
-        _mm256_storeu_pd(s.termA.data() + k, _mm256_mul_pd(q.mass, w));
-        _mm256_storeu_pd(s.termB.data() + k, _mm256_mul_pd(p.mass, w));
+        _mm256_storeu_pd(intoP + (k - from), _mm256_mul_pd(q.mass, w));
+        _mm256_storeu_pd(intoQ + (k - from), _mm256_mul_pd(p.mass, w));
     }
 }
 
 // ForceTermsPlain, four pairs at a time; the viscosity is computed for
 // every pair and selected by the sign of vr.
-FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t count) {
+FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
     const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     const __m256d two = _mm256_set1_pd(2.0);
@@ -149,12 +207,15 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t count) {
     const __m256d kernel = _mm256_set1_pd(C::D_KERNEL_FACTOR);
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d zero = _mm256_setzero_pd();
-    for (std::size_t k = 0; k < count; k += 4) {
+    float* outFx = s.termFx.data();
+    float* outFy = s.termFy.data();
+    double* outSx = s.termSx.data();
+    double* outSy = s.termSy.data();
+    for (std::size_t k = from; k < to; k += 4) {
         const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
         const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
-        const __m256d dx = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDx.data() + k));
-        const __m256d dy = _mm256_cvtps_pd(_mm_loadu_ps(s.pairDy.data() + k));
-        const __m256d r2 = _mm256_cvtps_pd(_mm_loadu_ps(s.pairR2.data() + k));
+        __m256d dx, dy, r2;
+        Separation4(p.xy, q.xy, dx, dy, r2);
         const __m256d r = RoundToFloat(_mm256_sqrt_pd(r2));
         const __m256d hr = RoundToFloat(_mm256_sub_pd(h, r));
         const __m256d ddx = _mm256_sub_pd(q.vx, p.vx);
@@ -171,14 +232,14 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t count) {
         const __m256d a = _mm256_blendv_pd(a0, _mm256_add_pd(a0, pi), _mm256_cmp_pd(vr, zero, _CMP_LT_OQ));
         const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(q.kernelMass, hr), hr), r);
         const __m256d akk = _mm256_mul_pd(a, kk);
-        _mm_storeu_ps(s.termFx.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dx, akk)));
-        _mm_storeu_ps(s.termFy.data() + k, _mm256_cvtpd_ps(_mm256_mul_pd(dy, akk)));
+        _mm_storeu_ps(outFx + (k - from), _mm256_cvtpd_ps(_mm256_mul_pd(dx, akk)));
+        _mm_storeu_ps(outFy + (k - from), _mm256_cvtpd_ps(_mm256_mul_pd(dy, akk)));
         const __m256d w = _mm256_sub_pd(h2, r2);
         const __m256d sxs = _mm256_mul_pd(
             _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(q.xsphMass, w), w), w), kernel),
             b);
-        _mm256_storeu_pd(s.termSx.data() + k, _mm256_mul_pd(ddx, sxs));
-        _mm256_storeu_pd(s.termSy.data() + k, _mm256_mul_pd(ddy, sxs));
+        _mm256_storeu_pd(outSx + (k - from), _mm256_mul_pd(ddx, sxs));
+        _mm256_storeu_pd(outSy + (k - from), _mm256_mul_pd(ddy, sxs));
     }
 }
 
@@ -261,20 +322,21 @@ FK_AVX2 std::size_t SeventhPowersAvx2(const float* density, double* out, std::si
 
 #endif
 
-void DensityTerms(TSPHStepData& s) {
-    ResizeTerms(s);
+// Terms of the pairs [from, to) into the chunk buffers.
+void DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
+    ResizeTerms(s, to - from);
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return DensityTermsAvx2(s, s.pairCount);
+    if (SphUseAvx2()) return DensityTermsAvx2(s, from, to);
 #endif
-    DensityTermsPlain(s, 0, s.pairCount);
+    DensityTermsPlain(s, from, to);
 }
 
-void ForceTerms(TSPHStepData& s) {
-    ResizeTerms(s);
+void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
+    ResizeTerms(s, to - from);
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return ForceTermsAvx2(s, s.pairCount);
+    if (SphUseAvx2()) return ForceTermsAvx2(s, from, to);
 #endif
-    ForceTermsPlain(s, 0, s.pairCount);
+    ForceTermsPlain(s, from, to);
 }
 
 }  // namespace
@@ -306,10 +368,12 @@ void TSPH::UpdateDensity() {
     TSPHStepData& s = *step_;
     const std::size_t n = Particles.size();
     auto gather = [&s](std::size_t k, const TParticle& p) {
-        TOperandRow& row = s.rows[k];
+        TDensityRow& row = s.densityRows[k];
         row.vx = p.VelocityX;
         row.vy = p.VelocityY;
         row.mass = p.Mass;
+        row.x = p.PositionX;
+        row.y = p.PositionY;
         s.dd[k] = p.DeltaDensity;
     };
     // The grid check shares the sweep that reads the operands.
@@ -326,17 +390,25 @@ void TSPH::UpdateDensity() {
     float* dd = s.dd.data();
 
     // Phase 1: density rate, each pair once, applied to both particles.
-    DensityTerms(s);
+    // The terms are computed a chunk of particles at a time, just before
+    // they are summed.
     const std::int32_t* pq = s.pairQ.data();
-    const double* intoP = s.termA.data();
-    const double* intoQ = s.termB.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        float acc = dd[i];
-        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-            acc = static_cast<float>(acc + intoP[k]);
-            dd[pq[k]] = static_cast<float>(dd[pq[k]] + intoQ[k]);
+    for (std::size_t i0 = 0; i0 < n;) {
+        const std::size_t i1 = ChunkEnd(s, i0, n);
+        const std::int32_t first = s.pairBegin[i0];
+        DensityTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[i1 - 1]));
+        const double* intoP = s.termA.data();
+        const double* intoQ = s.termB.data();
+        for (std::size_t i = i0; i < i1; ++i) {
+            float acc = dd[i];
+            for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+                const std::int32_t t = k - first;
+                acc = static_cast<float>(acc + intoP[t]);
+                dd[pq[k]] = static_cast<float>(dd[pq[k]] + intoQ[t]);
+            }
+            dd[i] = acc;
         }
-        dd[i] = acc;
+        i0 = i1;
     }
     for (std::size_t k = n; k < slots; ++k) s.slotObject[k]->DeltaDensity = dd[k];
 
@@ -379,7 +451,8 @@ void TSPH::CalcForces() {
         row.sound = p.SoundSpeed;
         row.kernelMass = (-static_cast<double>(p.Mass)) * P_KERNEL_FACTOR;
         row.xsphMass = static_cast<double>(XSPH_EPSILON) * p.Mass;
-        row.mass = p.Mass;
+        row.x = p.PositionX;
+        row.y = p.PositionY;
         if (k < n) {
             // Phase 1: gravity scaled by density; the rest starts from zero.
             s.forceX[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
@@ -410,14 +483,22 @@ void TSPH::CalcForces() {
 
     // Phase 2: pair terms, then the sums in order: for each particle its
     // fluid pairs and boundary pushes cell by cell, then the walls.
-    ForceTerms(s);
+    // The terms are computed a chunk of particles at a time, just before
+    // they are summed.
     const std::int32_t* pq = s.pairQ.data();
-    const float* tfx = s.termFx.data();
-    const float* tfy = s.termFy.data();
-    const double* tsx = s.termSx.data();
-    const double* tsy = s.termSy.data();
     const TBoundaryHit* hits = s.hits.data();
+    std::size_t chunkEnd = 0;
+    std::int32_t first = 0;
     for (std::size_t i = 0; i < n; ++i) {
+        if (i == chunkEnd) {
+            chunkEnd = ChunkEnd(s, i, n);
+            first = s.pairBegin[i];
+            ForceTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[chunkEnd - 1]));
+        }
+        const float* tfx = s.termFx.data();
+        const float* tfy = s.termFy.data();
+        const double* tsx = s.termSx.data();
+        const double* tsy = s.termSy.data();
         float fx = fxs[i], fy = fys[i], dvx = dvxs[i], dvy = dvys[i];
         std::int32_t hit = s.hitBegin[i];
         const std::int32_t hitEnd = s.hitEnd[i];
@@ -425,14 +506,15 @@ void TSPH::CalcForces() {
         const std::int32_t end = s.pairEnd[i];
         auto pairTerm = [&](std::int32_t k) {
             const std::int32_t q = pq[k];
-            fx = static_cast<float>(static_cast<double>(fx) + tfx[k]);
-            fy = static_cast<float>(static_cast<double>(fy) + tfy[k]);
-            fxs[q] = static_cast<float>(static_cast<double>(fxs[q]) - tfx[k]);
-            fys[q] = static_cast<float>(static_cast<double>(fys[q]) - tfy[k]);
-            dvx = static_cast<float>(dvx + tsx[k]);
-            dvy = static_cast<float>(dvy + tsy[k]);
-            dvxs[q] = static_cast<float>(dvxs[q] - tsx[k]);
-            dvys[q] = static_cast<float>(dvys[q] - tsy[k]);
+            const std::int32_t t = k - first;
+            fx = static_cast<float>(static_cast<double>(fx) + tfx[t]);
+            fy = static_cast<float>(static_cast<double>(fy) + tfy[t]);
+            fxs[q] = static_cast<float>(static_cast<double>(fxs[q]) - tfx[t]);
+            fys[q] = static_cast<float>(static_cast<double>(fys[q]) - tfy[t]);
+            dvx = static_cast<float>(dvx + tsx[t]);
+            dvy = static_cast<float>(dvy + tsy[t]);
+            dvxs[q] = static_cast<float>(dvxs[q] - tsx[t]);
+            dvys[q] = static_cast<float>(dvys[q] - tsy[t]);
         };
         auto boundaryTerm = [&](std::int32_t h) {
             fx = static_cast<float>(fx + hits[h].Gx);

@@ -22,8 +22,9 @@ struct TBoundaryHit {
     double Gy;  // dy * G
 };
 
-// A particle's operands of the pair terms, widened to double once per pass;
-// one cache line, so that four rows transpose into four-lane vectors.
+// A particle's operands of the force pass's pair terms, widened to double
+// once per pass, and its position (as two floats in the last lane); one
+// cache line, so that four rows transpose into four-lane vectors.
 struct alignas(64) TOperandRow {
     double vx, vy;
     double pressure;    // Pressure * InvDensitySq
@@ -31,7 +32,14 @@ struct alignas(64) TOperandRow {
     double sound;
     double kernelMass;  // -Mass * P_KERNEL_FACTOR
     double xsphMass;    // XSPH_EPSILON * Mass
+    float x, y;
+};
+
+// The same for the density pass: four lanes in half a cache line.
+struct alignas(32) TDensityRow {
+    double vx, vy;
     double mass;
+    float x, y;
 };
 
 // Whether the pair search and the pair terms run eight or four lanes at a
@@ -65,22 +73,27 @@ struct TSPHStepData {
     // Pair list of the current step.
     bool pairsReusable = false;
     std::vector<TParticle*> slotObject;
-    // Each particle's pairs and boundary hits, in summing order; segments of
-    // different particles may lie anywhere in the buffers.
+    // Each particle's pairs and boundary hits, in summing order; the
+    // segments follow one another in array order (pairBegin[i + 1] is
+    // pairEnd[i] for the array's particles).
     std::vector<std::int32_t> pairBegin, pairEnd, hitBegin, hitEnd;
-    // Pair (p, q): both slots and the single-precision separation p - q with
-    // its squared length; used up to pairCount (the rest is slack).
+    // Pair (p, q): both slots, used up to pairCount (the rest is slack). The
+    // passes form the separation from the slots' positions x, y.
     std::vector<std::int32_t> pairP, pairQ;
-    std::vector<float> pairDx, pairDy, pairR2;
     std::size_t pairCount = 0;
     std::vector<TBoundaryHit> hits;
+    // The partners as the cell-order scan finds them, before they are put
+    // into array order.
+    std::vector<std::int32_t> rawQ;
     // Scratch: the fluid particles of the nine cells around one cell.
     std::vector<float> candX, candY;
     std::vector<std::int32_t> candId, candSlot;
     // Per-slot operands of the pair terms, widened once per pass.
     std::vector<TOperandRow> rows;
-    // Per-pair terms: the density pass's two mass-weighted rates, the force
-    // pass's force (single precision) and XSPH products.
+    std::vector<TDensityRow> densityRows;
+    // Per-pair terms of the chunk of particles being summed: the density
+    // pass's two mass-weighted rates, the force pass's force (single
+    // precision) and XSPH products.
     std::vector<double> termA, termB, termSx, termSy;
     std::vector<float> termFx, termFy;
     // The density pass's new densities and their powers (Density / REST_DENSITY)^7.
