@@ -97,6 +97,20 @@ HookData WatchEvents(int32_t, HookData data, const HookContext&) {
 
 }  // namespace
 
+// Looks at the program's windows through a connection of its own, as any
+// other client would.
+class Glx : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(d, nullptr); }
+    static Window WindowOf(GLContextRecord* record) { return GLXInspectRecord(record).window; }
+    XConnection observer;
+    Display* d = observer.get();
+};
+using GlxWindow = Glx;
+using GlxAttach = Glx;
+using GlxDisplayMode = Glx;
+using GlxModeSwitch = Glx;
+
 // Must run first: the child inherits no X connection only while none was opened.
 TEST(GlxNoDisplay, CreatesNothingAndPrintsNothing) {
     ChildProcess child([] {
@@ -115,10 +129,7 @@ TEST(GlxNoDisplay, CreatesNothingAndPrintsNothing) {
     EXPECT_EQ(child.out + child.err, "");
 }
 
-TEST(GlxWindow, WindowedCreateIsCentredFixedTitledAndDestroyable) {
-    XConnection observer;
-    Display* d = observer.get();
-    ASSERT_NE(d, nullptr);
+TEST_F(GlxWindow, WindowedCreateIsCentredFixedTitledAndDestroyable) {
     const int before = GLXRecordCount();
     GLContextRecord* record = CreateWindowContext(800, 600, 0, 60, GFX_BACKBUFFER | GFX_DEPTHBUFFER);
     ASSERT_NE(record, nullptr);
@@ -160,7 +171,7 @@ TEST(GlxWindow, WindowedCreateIsCentredFixedTitledAndDestroyable) {
     EXPECT_FALSE(GLXInspectRecord(record).listed);
 }
 
-TEST(GlxWindow, FlagsChooseTheBuffersAsked) {
+TEST_F(GlxWindow, FlagsChooseTheBuffersAsked) {
     const std::pair<int32_t, Buffers> table[] = {
         {GFX_BACKBUFFER | GFX_DEPTHBUFFER, {1, 0, 1, 0, 0}},  // the demo's: nothing unrequested
         {GFX_ALPHABUFFER | GFX_DEPTHBUFFER | GFX_STENCILBUFFER | GFX_ACCUMBUFFER, {0, 1, 1, 1, 1}},
@@ -175,17 +186,16 @@ TEST(GlxWindow, FlagsChooseTheBuffersAsked) {
     }
 }
 
-TEST(GlxWindow, ClearedFrameIsWhatTheServerShowsAndIntervalIsSetOnce) {
-    XConnection observer;
+TEST_F(GlxWindow, ClearedFrameIsWhatTheServerShowsAndIntervalIsSetOnce) {
     GLContextRecord* record = CreateWindowContext(200, 150, 0, 0, GFX_BACKBUFFER | GFX_DEPTHBUFFER);
     ASSERT_NE(record, nullptr);
-    const Window w = GLXInspectRecord(record).window;
+    const Window w = WindowOf(record);
     MakeContextCurrent(record);
     DrawFrame(1.0f, 0.0f, 0.0f);
-    EXPECT_EQ(WaitForColour(observer.get(), w, 100, 75, 0xFF0000ul), 0xFF0000ul);
-    EXPECT_EQ(WaitForColour(observer.get(), w, 0, 0, 0xFF0000ul), 0xFF0000ul);
+    EXPECT_EQ(WaitForColour(d, w, 100, 75, 0xFF0000ul), 0xFF0000ul);
+    EXPECT_EQ(WaitForColour(d, w, 0, 0, 0xFF0000ul), 0xFF0000ul);
     DrawFrame(0.0f, 0.0f, 1.0f);
-    EXPECT_EQ(WaitForColour(observer.get(), w, 199, 149, 0x0000FFul), 0x0000FFul);
+    EXPECT_EQ(WaitForColour(d, w, 199, 149, 0x0000FFul), 0x0000FFul);
 
     // The interval changes only when the wanted sync differs from the last one set.
     int calls = GLXSwapIntervalCallCount();
@@ -208,7 +218,7 @@ TEST(GlxWindow, ClearedFrameIsWhatTheServerShowsAndIntervalIsSetOnce) {
     DestroyWindowContext(record);
 }
 
-TEST(GlxWindow, DestroyingTheCurrentRecordLeavesNothingCurrent) {
+TEST_F(GlxWindow, DestroyingTheCurrentRecordLeavesNothingCurrent) {
     GLContextRecord* record = CreateWindowContext(64, 48, 0, 0, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
     MakeContextCurrent(record);
@@ -222,17 +232,14 @@ TEST(GlxWindow, DestroyingTheCurrentRecordLeavesNothingCurrent) {
     ASSERT_NE(again, nullptr);
     MakeContextCurrent(again);
     DrawFrame(0.0f, 1.0f, 0.0f);
-    XConnection observer;
-    EXPECT_EQ(WaitForColour(observer.get(), GLXInspectRecord(again).window, 10, 10, 0x00FF00ul), 0x00FF00ul);
+    EXPECT_EQ(WaitForColour(d, WindowOf(again), 10, 10, 0x00FF00ul), 0x00FF00ul);
     DestroyWindowContext(again);
 }
 
-TEST(GlxWindow, CloseRequestIsAppTerminateTheWindowStaysAndAHookMayCloseIt) {
-    XConnection observer;
-    Display* d = observer.get();
+TEST_F(GlxWindow, CloseRequestIsAppTerminateTheWindowStaysAndAHookMayCloseIt) {
     GLContextRecord* record = CreateWindowContext(320, 240, 0, 0, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
-    const Window w = GLXInspectRecord(record).window;
+    const Window w = WindowOf(record);
     gEventIds.clear();
     InsertHook(eventEmitHookId(), WatchEvents, nullptr, 0);
 
@@ -251,12 +258,10 @@ TEST(GlxWindow, CloseRequestIsAppTerminateTheWindowStaysAndAHookMayCloseIt) {
     EXPECT_FALSE(GLXInspectRecord(record).listed);
 }
 
-TEST(GlxWindow, KeyboardFocusHoldsTheScreenSaver) {
-    XConnection observer;
-    Display* d = observer.get();
+TEST_F(GlxWindow, KeyboardFocusHoldsTheScreenSaver) {
     GLContextRecord* record = CreateWindowContext(100, 100, 0, 0, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
-    const Window w = GLXInspectRecord(record).window;
+    const Window w = WindowOf(record);
     ASSERT_FALSE(GLXScreenSaverSuspended());
     FocusWindow(d, w);
     EXPECT_TRUE(PumpUntil([] { return GLXScreenSaverSuspended(); }));
@@ -272,9 +277,7 @@ TEST(GlxWindow, KeyboardFocusHoldsTheScreenSaver) {
     PumpMessages();
 }
 
-TEST(GlxAttach, ContextOnTheCallersWindowFollowsItsSize) {
-    XConnection observer;
-    Display* d = observer.get();
+TEST_F(GlxAttach, ContextOnTheCallersWindowFollowsItsSize) {
     const int screen = DefaultScreen(d);
     const Window w = XCreateSimpleWindow(d, RootWindow(d, screen), 10, 20, 300, 200, 0,
                                          BlackPixel(d, screen), BlackPixel(d, screen));
@@ -313,7 +316,7 @@ TEST(GlxAttach, ContextOnTheCallersWindowFollowsItsSize) {
     EXPECT_FALSE(GLXInspectRecord(orphan).listed);
 }
 
-TEST(GlxAttach, BadWindowsAndSizesGiveNoRecord) {
+TEST_F(GlxAttach, BadWindowsAndSizesGiveNoRecord) {
     const int before = GLXRecordCount();
     EXPECT_EQ(AttachWindowContext(0, 10), nullptr);
     EXPECT_EQ(AttachWindowContext(0x3FFFFFF, 10), nullptr);  // no such window: an X error, trapped
@@ -323,7 +326,7 @@ TEST(GlxAttach, BadWindowsAndSizesGiveNoRecord) {
     EXPECT_EQ(GLXRecordCount(), before);
 }
 
-TEST(GlxDisplayMode, ModesComeFromRandRAndRespectCapacity) {
+TEST_F(GlxDisplayMode, ModesComeFromRandRAndRespectCapacity) {
     const std::vector<GLDisplayMode> modes = EnumerateDisplayModes(1024);
     ASSERT_FALSE(modes.empty());
     bool screenMode = false;
@@ -337,10 +340,9 @@ TEST(GlxDisplayMode, ModesComeFromRandRAndRespectCapacity) {
     EXPECT_TRUE(EnumerateDisplayModes(-5).empty());
 }
 
-TEST(GlxDisplayMode, MissingModeThrowsAndLeavesNoWindow) {
-    XConnection observer;
+TEST_F(GlxDisplayMode, MissingModeThrowsAndLeavesNoWindow) {
     XSync(X11Display(), False);
-    const size_t windowsBefore = TopLevelWindows(observer.get()).size();
+    const size_t windowsBefore = TopLevelWindows(d).size();
     const int recordsBefore = GLXRecordCount();
     try {
         CreateWindowContext(1000, 700, 32, 60, GFX_BACKBUFFER);
@@ -349,26 +351,25 @@ TEST(GlxDisplayMode, MissingModeThrowsAndLeavesNoWindow) {
         EXPECT_STREQ(error.what(), "GLGraphicsDriver failed to set display mode");
     }
     XSync(X11Display(), False);
-    EXPECT_EQ(TopLevelWindows(observer.get()).size(), windowsBefore);
+    EXPECT_EQ(TopLevelWindows(d).size(), windowsBefore);
     EXPECT_EQ(GLXRecordCount(), recordsBefore);
     EXPECT_EQ(GLXFullscreenWindow(), 0u);
 }
 
-TEST(GlxDisplayMode, RefusedRateFallsBackToAnyRateWithoutSync) {
-    XConnection observer;
+TEST_F(GlxDisplayMode, RefusedRateFallsBackToAnyRateWithoutSync) {
     // Xvfb offers its one size at no particular rate: 60 Hz is refused, the size
     // is served at any rate; the 16-bit request is served at the screen's depth.
     GLContextRecord* record = CreateWindowContext(1280, 1024, 16, 60, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
-    const Window w = GLXInspectRecord(record).window;
+    const Window w = WindowOf(record);
     EXPECT_EQ(GLXInspectRecord(record).kind, GLX_RECORD_FULLSCREEN);
     EXPECT_EQ(GLXFullscreenWindow(), w);
     EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
-    EXPECT_EQ(BoxOf(observer.get(), w), (WindowBox{0, 0, 1280, 1024, true, true}));
+    EXPECT_EQ(BoxOf(d, w), (WindowBox{0, 0, 1280, 1024, true, true}));
     EXPECT_EQ(SettingsOf(record), (Settings{1280, 1024, 16, 60, GFX_BACKBUFFER}));
     MakeContextCurrent(record);
     DrawFrame(1.0f, 1.0f, 0.0f);
-    EXPECT_EQ(WaitForColour(observer.get(), w, 640, 512, 0xFFFF00ul), 0xFFFF00ul);
+    EXPECT_EQ(WaitForColour(d, w, 640, 512, 0xFFFF00ul), 0xFFFF00ul);
 
     // Destroying gives the display back.
     const int calls = GLXSwapIntervalCallCount();
@@ -376,7 +377,7 @@ TEST(GlxDisplayMode, RefusedRateFallsBackToAnyRateWithoutSync) {
     EXPECT_EQ(GLXFullscreenWindow(), 0u);
     EXPECT_EQ(GLXSwapIntervalCallCount(), calls + 1);
     EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
-    EXPECT_FALSE(BoxOf(observer.get(), w).exists);
+    EXPECT_FALSE(BoxOf(d, w).exists);
 }
 
 namespace {
@@ -413,9 +414,7 @@ std::pair<int, int> CurrentScreenSize(Display* d) {
 }  // namespace
 
 // Runs last: it adds a mode to the server for the rest of the binary.
-TEST(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
-    XConnection observer;
-    Display* d = observer.get();
+TEST_F(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
     const auto desktop = std::make_pair(1280, 1024), small = std::make_pair(1024, 768);
     AddMode1024x768(d);
     bool listed = false;
@@ -426,7 +425,7 @@ TEST(GlxModeSwitch, SwitchesToTheRequestedModeAndRestoresTheDesktop) {
     // The rate is offered: the mode switches with vertical sync.
     GLContextRecord* record = CreateWindowContext(1024, 768, 32, 60, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
-    const Window w = GLXInspectRecord(record).window;
+    const Window w = WindowOf(record);
     EXPECT_EQ(CurrentScreenSize(d), small);
     EXPECT_EQ(GLXFullscreenWindow(), w);
     EXPECT_EQ(GLXLastRequestedSwapInterval(), 1);
