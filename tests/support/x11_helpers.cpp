@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
@@ -16,6 +18,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+// Swallows X errors while alive (a window that vanished, an area off the
+// window), then puts back whatever handler the program had.
+class ErrorsIgnored {
+public:
+    explicit ErrorsIgnored(Display* d) : display_(d) {
+        XSync(display_, False);  // earlier errors still go to the program's handler
+        previous_ = XSetErrorHandler(IgnoreXError);
+    }
+    ~ErrorsIgnored() {
+        XSync(display_, False);
+        XSetErrorHandler(previous_);
+    }
+
+private:
+    Display* display_;
+    XErrorHandler previous_ = nullptr;
+};
 
 }  // namespace
 
@@ -42,10 +62,7 @@ std::ostream& operator<<(std::ostream& out, const WindowBox& box) {
 
 WindowBox BoxOf(Display* d, Window w) {
     WindowBox box;
-    // Errors for a vanished window are expected here: swallow them, and put
-    // back whatever handler the program had.
-    XSync(d, False);
-    auto previous = XSetErrorHandler(IgnoreXError);
+    ErrorsIgnored ignored(d);
     XWindowAttributes a{};
     Window child = 0;
     if (XGetWindowAttributes(d, w, &a) &&
@@ -57,8 +74,6 @@ WindowBox BoxOf(Display* d, Window w) {
     } else {
         box = WindowBox{};
     }
-    XSync(d, False);
-    XSetErrorHandler(previous);
     return box;
 }
 
@@ -85,7 +100,11 @@ std::vector<Window> FindWindowsByClass(Display* d, const std::string& className)
 }
 
 unsigned long ShownColour(Display* d, Window w, int x, int y) {
-    XImage* image = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    XImage* image = nullptr;
+    {
+        ErrorsIgnored ignored(d);
+        image = XGetImage(d, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    }
     if (!image) return 0xFFFFFFFFul;
     const unsigned long pixel = XGetPixel(image, 0, 0);
     // Each channel moved down from wherever the visual keeps it.
@@ -163,6 +182,9 @@ ChildProcess::ChildProcess(const std::function<int()>& body) {
         close(out[0]), close(out[1]);
         return;
     }
+    // Whatever this process still buffers must not come out of the child too.
+    std::fflush(nullptr);
+    std::cout.flush();
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], 1);

@@ -48,7 +48,8 @@ std::vector<Window> TopLevelWindows(Display* d);
 // Top-level windows whose WM_CLASS class is className.
 std::vector<Window> FindWindowsByClass(Display* d, const std::string& className);
 
-// The colour the server shows at window (x, y), as 0xRRGGBB (0xFFFFFFFF: unreadable).
+// The colour the server shows at window (x, y), as 0xRRGGBB (0xFFFFFFFF: unreadable,
+// such as a point off the window).
 unsigned long ShownColour(Display* d, Window w, int x, int y);
 // Looks again for up to two seconds until the colour is want (a swap made on
 // another connection reaches the screen in its own time); returns the last colour.
