@@ -36,8 +36,8 @@ inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h
 }  // namespace
 
 void ResizeSlots(TSPHStepData& s, std::size_t n) {
-    for (auto* v : {&s.x, &s.y, &s.dd, &s.forceX, &s.forceY, &s.dvx, &s.dvy})
-        v->resize(n);
+    for (auto* v : {&s.x, &s.y, &s.dd}) v->resize(n);
+    s.forceSums.resize(n);
     s.rows.resize(n);
     s.densityRows.resize(n);
 }

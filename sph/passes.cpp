@@ -28,9 +28,9 @@ void ResizeTerms(TSPHStepData& s, std::size_t count) {
     const std::size_t n = count + 8;
     if (s.termA.size() >= n) return;
     const std::size_t size = n > kChunkPairs + 64 ? 2 * n : kChunkPairs + 64;
-    for (auto* v : {&s.termA, &s.termB, &s.termSx, &s.termSy}) v->resize(size);
-    s.termFx.resize(size);
-    s.termFy.resize(size);
+    s.termA.resize(size);
+    s.termB.resize(size);
+    s.forceTerms.resize(size);
 }
 
 // The chunk of particles from i0: whole particles, up to about kChunkPairs
@@ -105,12 +105,13 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
             a = a + pi;
         }
         const double kk = rq.kernelMass * hr * hr / r;
-        s.termFx[k - from] = static_cast<float>(dx * (a * kk));
-        s.termFy[k - from] = static_cast<float>(dy * (a * kk));
+        TForceTerm& out = s.forceTerms[k - from];
+        out.fx = static_cast<float>(dx * (a * kk));
+        out.fy = static_cast<float>(dy * (a * kk));
         const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
         const double sxs = rq.xsphMass * w * w * w * C::D_KERNEL_FACTOR * b;
-        s.termSx[k - from] = ddx * sxs;
-        s.termSy[k - from] = ddy * sxs;
+        out.sx = ddx * sxs;
+        out.sy = ddy * sxs;
     }
 }
 
@@ -207,10 +208,7 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
     const __m256d kernel = _mm256_set1_pd(C::D_KERNEL_FACTOR);
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d zero = _mm256_setzero_pd();
-    float* outFx = s.termFx.data();
-    float* outFy = s.termFy.data();
-    double* outSx = s.termSx.data();
-    double* outSy = s.termSy.data();
+    double* out = &s.forceTerms.data()->fx;
     for (std::size_t k = from; k < to; k += 4) {
         const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
         const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
@@ -232,14 +230,20 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
         const __m256d a = _mm256_blendv_pd(a0, _mm256_add_pd(a0, pi), _mm256_cmp_pd(vr, zero, _CMP_LT_OQ));
         const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(q.kernelMass, hr), hr), r);
         const __m256d akk = _mm256_mul_pd(a, kk);
-        _mm_storeu_ps(outFx + (k - from), _mm256_cvtpd_ps(_mm256_mul_pd(dx, akk)));
-        _mm_storeu_ps(outFy + (k - from), _mm256_cvtpd_ps(_mm256_mul_pd(dy, akk)));
+        const __m256d fx = RoundToFloat(_mm256_mul_pd(dx, akk));
+        const __m256d fy = RoundToFloat(_mm256_mul_pd(dy, akk));
         const __m256d w = _mm256_sub_pd(h2, r2);
         const __m256d sxs = _mm256_mul_pd(
             _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(q.xsphMass, w), w), w), kernel),
             b);
-        _mm256_storeu_pd(outSx + (k - from), _mm256_mul_pd(ddx, sxs));
-        _mm256_storeu_pd(outSy + (k - from), _mm256_mul_pd(ddy, sxs));
+        // One record per pair: the four term vectors transposed.
+        __m256d t0, t1, t2, t3;
+        Transpose(fx, fy, _mm256_mul_pd(ddx, sxs), _mm256_mul_pd(ddy, sxs), t0, t1, t2, t3);
+        double* o = out + 4 * (k - from);
+        _mm256_store_pd(o, t0);
+        _mm256_store_pd(o + 4, t1);
+        _mm256_store_pd(o + 8, t2);
+        _mm256_store_pd(o + 12, t3);
     }
 }
 
@@ -320,6 +324,33 @@ FK_AVX2 std::size_t SeventhPowersAvx2(const float* density, double* out, std::si
     return i;
 }
 
+void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first);
+void ApplyWalls(TSPHStepData& s, std::size_t i);
+
+// SumForcesPlain with the four fields of a record in one vector: each lane
+// is widened, added to and rounded back exactly as the plain sums do it.
+// Particles with boundary pushes take the plain sums.
+FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1, std::int32_t first) {
+    TForceSum* sums = s.forceSums.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const double* terms = &s.forceTerms.data()->fx;
+    for (std::size_t i = i0; i < i1; ++i) {
+        if (s.hitBegin[i] != s.hitEnd[i]) {
+            SumForcesPlain(s, i, first);
+        } else {
+            __m128 own = _mm_load_ps(&sums[i].fx);
+            for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+                const __m256d t = _mm256_load_pd(terms + 4 * (k - first));
+                own = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(own), t));
+                float* q = &sums[pq[k]].fx;
+                _mm_store_ps(q, _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_load_ps(q)), t)));
+            }
+            _mm_store_ps(&sums[i].fx, own);
+        }
+        ApplyWalls(s, i);
+    }
+}
+
 #endif
 
 // Terms of the pairs [from, to) into the chunk buffers.
@@ -337,6 +368,74 @@ void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
     if (SphUseAvx2()) return ForceTermsAvx2(s, from, to);
 #endif
     ForceTermsPlain(s, from, to);
+}
+
+// Container walls for particle i, after its pairs: a push of Density at
+// the wall, none at REPULSIVE_DISTANCE.
+inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
+    TForceSum& a = s.forceSums[i];
+    float fx = a.fx, fy = a.fy;
+    const float px = s.x[i];
+    const float py = s.y[i];
+    const double pd = s.rows[i].density;
+    const double right = static_cast<double>(C::CONTAINER_WIDTH) - px;
+    const double bottom = static_cast<double>(C::CONTAINER_HEIGHT) - py;
+    const float dR = static_cast<float>(right > 0.0 ? right : 0.0);
+    const float dB = static_cast<float>(bottom > 0.0 ? bottom : 0.0);
+    const float dL = px > 0.0f ? px : 0.0f;
+    const float dT = py > 0.0f ? py : 0.0f;
+    const double inv = C::INV_REPULSIVE_DISTANCE;
+    if (dR < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx - pd * (1.0 - std::sqrt(static_cast<double>(dR) * inv)));
+    if (dB < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy - pd * (1.0 - std::sqrt(static_cast<double>(dB) * inv)));
+    if (dL < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx + pd * (1.0 - std::sqrt(static_cast<double>(dL) * inv)));
+    if (dT < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy + pd * (1.0 - std::sqrt(static_cast<double>(dT) * inv)));
+    a.fx = fx;
+    a.fy = fy;
+}
+
+// Particle i's pair terms and boundary pushes, in order, one field at a
+// time; the chunk's terms start at pair 'first'.
+void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first) {
+    TForceSum* sums = s.forceSums.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const TForceTerm* terms = s.forceTerms.data();
+    const TBoundaryHit* hits = s.hits.data();
+    float fx = sums[i].fx, fy = sums[i].fy, dvx = sums[i].dvx, dvy = sums[i].dvy;
+    std::int32_t hit = s.hitBegin[i];
+    const std::int32_t hitEnd = s.hitEnd[i];
+    for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+        // Boundary pushes go in before the pair they were met before.
+        for (; hit < hitEnd && hits[hit].At == k; ++hit) {
+            fx = static_cast<float>(fx + hits[hit].Gx);
+            fy = static_cast<float>(fy + hits[hit].Gy);
+        }
+        const TForceTerm& t = terms[k - first];
+        TForceSum& q = sums[pq[k]];
+        fx = static_cast<float>(fx + t.fx);
+        fy = static_cast<float>(fy + t.fy);
+        q.fx = static_cast<float>(q.fx - t.fx);
+        q.fy = static_cast<float>(q.fy - t.fy);
+        dvx = static_cast<float>(dvx + t.sx);
+        dvy = static_cast<float>(dvy + t.sy);
+        q.dvx = static_cast<float>(q.dvx - t.sx);
+        q.dvy = static_cast<float>(q.dvy - t.sy);
+    }
+    for (; hit < hitEnd; ++hit) {
+        fx = static_cast<float>(fx + hits[hit].Gx);
+        fy = static_cast<float>(fy + hits[hit].Gy);
+    }
+    sums[i] = TForceSum{fx, fy, dvx, dvy};
+}
+
+// Sums of the particles [i0, i1) of a chunk, then their walls.
+void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1, std::int32_t first) {
+#ifdef FK_SPH_X86
+    if (SphUseAvx2()) return SumForcesAvx2(s, i0, i1, first);
+#endif
+    for (std::size_t i = i0; i < i1; ++i) {
+        SumForcesPlain(s, i, first);
+        ApplyWalls(s, i);
+    }
 }
 
 }  // namespace
@@ -455,15 +554,10 @@ void TSPH::CalcForces() {
         row.y = p.PositionY;
         if (k < n) {
             // Phase 1: gravity scaled by density; the rest starts from zero.
-            s.forceX[k] = static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density);
-            s.forceY[k] = static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density);
-            s.dvx[k] = 0.0f;
-            s.dvy[k] = 0.0f;
+            s.forceSums[k] = TForceSum{static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density),
+                                       static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density), 0.0f, 0.0f};
         } else {
-            s.forceX[k] = p.ForceX;
-            s.forceY[k] = p.ForceY;
-            s.dvx[k] = p.DeltaVelocityX;
-            s.dvy[k] = p.DeltaVelocityY;
+            s.forceSums[k] = TForceSum{p.ForceX, p.ForceY, p.DeltaVelocityX, p.DeltaVelocityY};
         }
     };
     bool matches = GridMayMatch(*this, s);
@@ -476,91 +570,26 @@ void TSPH::CalcForces() {
     EnsurePairs(*this, s, matches);
     const std::size_t slots = s.slotObject.size();
     for (std::size_t k = n; k < slots; ++k) gather(k, *s.slotObject[k]);
-    float* fxs = s.forceX.data();
-    float* fys = s.forceY.data();
-    float* dvxs = s.dvx.data();
-    float* dvys = s.dvy.data();
 
     // Phase 2: pair terms, then the sums in order: for each particle its
-    // fluid pairs and boundary pushes cell by cell, then the walls.
-    // The terms are computed a chunk of particles at a time, just before
-    // they are summed.
-    const std::int32_t* pq = s.pairQ.data();
-    const TBoundaryHit* hits = s.hits.data();
-    std::size_t chunkEnd = 0;
-    std::int32_t first = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i == chunkEnd) {
-            chunkEnd = ChunkEnd(s, i, n);
-            first = s.pairBegin[i];
-            ForceTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[chunkEnd - 1]));
-        }
-        const float* tfx = s.termFx.data();
-        const float* tfy = s.termFy.data();
-        const double* tsx = s.termSx.data();
-        const double* tsy = s.termSy.data();
-        float fx = fxs[i], fy = fys[i], dvx = dvxs[i], dvy = dvys[i];
-        std::int32_t hit = s.hitBegin[i];
-        const std::int32_t hitEnd = s.hitEnd[i];
-        const std::int32_t begin = s.pairBegin[i];
-        const std::int32_t end = s.pairEnd[i];
-        auto pairTerm = [&](std::int32_t k) {
-            const std::int32_t q = pq[k];
-            const std::int32_t t = k - first;
-            fx = static_cast<float>(static_cast<double>(fx) + tfx[t]);
-            fy = static_cast<float>(static_cast<double>(fy) + tfy[t]);
-            fxs[q] = static_cast<float>(static_cast<double>(fxs[q]) - tfx[t]);
-            fys[q] = static_cast<float>(static_cast<double>(fys[q]) - tfy[t]);
-            dvx = static_cast<float>(dvx + tsx[t]);
-            dvy = static_cast<float>(dvy + tsy[t]);
-            dvxs[q] = static_cast<float>(dvxs[q] - tsx[t]);
-            dvys[q] = static_cast<float>(dvys[q] - tsy[t]);
-        };
-        auto boundaryTerm = [&](std::int32_t h) {
-            fx = static_cast<float>(fx + hits[h].Gx);
-            fy = static_cast<float>(fy + hits[h].Gy);
-        };
-        if (hit == hitEnd) {
-            for (std::int32_t k = begin; k < end; ++k) pairTerm(k);
-        } else {
-            // Boundary pushes go in before the pair they were met before.
-            for (std::int32_t k = begin; k < end; ++k) {
-                for (; hit < hitEnd && hits[hit].At == k; ++hit) boundaryTerm(hit);
-                pairTerm(k);
-            }
-            for (; hit < hitEnd; ++hit) boundaryTerm(hit);
-        }
-
-        // Container walls: a push of Density at the wall, none at REPULSIVE_DISTANCE.
-        const float px = s.x[i];
-        const float py = s.y[i];
-        const double pd = s.rows[i].density;
-        const double right = static_cast<double>(CONTAINER_WIDTH) - px;
-        const double bottom = static_cast<double>(CONTAINER_HEIGHT) - py;
-        const float dR = static_cast<float>(right > 0.0 ? right : 0.0);
-        const float dB = static_cast<float>(bottom > 0.0 ? bottom : 0.0);
-        const float dL = px > 0.0f ? px : 0.0f;
-        const float dT = py > 0.0f ? py : 0.0f;
-        if (dR < REPULSIVE_DISTANCE)
-            fx = static_cast<float>(fx - pd * (1.0 - std::sqrt(static_cast<double>(dR) * INV_REPULSIVE_DISTANCE)));
-        if (dB < REPULSIVE_DISTANCE)
-            fy = static_cast<float>(fy - pd * (1.0 - std::sqrt(static_cast<double>(dB) * INV_REPULSIVE_DISTANCE)));
-        if (dL < REPULSIVE_DISTANCE)
-            fx = static_cast<float>(fx + pd * (1.0 - std::sqrt(static_cast<double>(dL) * INV_REPULSIVE_DISTANCE)));
-        if (dT < REPULSIVE_DISTANCE)
-            fy = static_cast<float>(fy + pd * (1.0 - std::sqrt(static_cast<double>(dT) * INV_REPULSIVE_DISTANCE)));
-        fxs[i] = fx;
-        fys[i] = fy;
-        dvxs[i] = dvx;
-        dvys[i] = dvy;
+    // fluid pairs and boundary pushes cell by cell, then the walls. The
+    // terms are computed a chunk of particles at a time, just before they
+    // are summed.
+    for (std::size_t i0 = 0; i0 < n;) {
+        const std::size_t i1 = ChunkEnd(s, i0, n);
+        const std::int32_t first = s.pairBegin[i0];
+        ForceTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[i1 - 1]));
+        SumForces(s, i0, i1, first);
+        i0 = i1;
     }
 
     for (std::size_t k = 0; k < slots; ++k) {
         TParticle& p = *s.slotObject[k];
-        p.ForceX = fxs[k];
-        p.ForceY = fys[k];
-        p.DeltaVelocityX = dvxs[k];
-        p.DeltaVelocityY = dvys[k];
+        const TForceSum& a = s.forceSums[k];
+        p.ForceX = a.fx;
+        p.ForceY = a.fy;
+        p.DeltaVelocityX = a.dvx;
+        p.DeltaVelocityY = a.dvy;
         if (k < n) p.DeltaDensity = 0.0f;
     }
 }

@@ -42,6 +42,17 @@ struct alignas(32) TDensityRow {
     float x, y;
 };
 
+// A pair's force term (single-precision force, widened) and XSPH products,
+// as one four-lane record.
+struct alignas(32) TForceTerm {
+    double fx, fy, sx, sy;
+};
+
+// A particle's force and XSPH accumulators, as one four-lane record.
+struct alignas(16) TForceSum {
+    float fx, fy, dvx, dvy;
+};
+
 // Whether the pair search and the pair terms run eight or four lanes at a
 // time with AVX2: true when the processor has it. Every lane performs the
 // scalar operations, so the results are the same bit for bit; tests switch
@@ -94,8 +105,8 @@ struct TSPHStepData {
     // Per-pair terms of the chunk of particles being summed: the density
     // pass's two mass-weighted rates, the force pass's force (single
     // precision) and XSPH products.
-    std::vector<double> termA, termB, termSx, termSy;
-    std::vector<float> termFx, termFy;
+    std::vector<double> termA, termB;
+    std::vector<TForceTerm> forceTerms;
     // The density pass's new densities and their powers (Density / REST_DENSITY)^7.
     std::vector<float> newDensity;
     std::vector<double> seventhPower;
@@ -103,7 +114,7 @@ struct TSPHStepData {
 
     // Slot arrays.
     std::vector<float> x, y, dd;  // positions the pairs were built from; density rate
-    std::vector<float> forceX, forceY, dvx, dvy;
+    std::vector<TForceSum> forceSums;
     std::vector<std::int32_t> cellScratch;
 };
 
