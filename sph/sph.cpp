@@ -24,9 +24,11 @@ int CellOf(float position, int count) {
 void TCellGrid::Resize(int width, int height) {
     const std::size_t cells = static_cast<std::size_t>(width) * height;
     if (width == width_ && height == height_ && heads_.size() == cells) {
-        // The simulation is built without the vectorizers: clear with the
-        // library's block fill rather than a pointer-by-pointer loop.
-        std::fill(heads_.begin(), heads_.end(), nullptr);
+        // The simulation is built without the vectorizers: clear with a
+        // block fill rather than a pointer-by-pointer loop (a null pointer
+        // is all zero bits on every platform this builds for).
+        static_assert(sizeof(TParticle*) == sizeof(std::uintptr_t), "plain pointers");
+        std::memset(static_cast<void*>(heads_.data()), 0, heads_.size() * sizeof(TParticle*));
         return;
     }
     width_ = width;
@@ -111,12 +113,14 @@ void TSPH::RedistributeGrid() {
     // cell runs from the latest particle of the array to the earliest).
     auto bin = [&](const std::vector<std::shared_ptr<TParticle>>& array, TCellGrid& grid,
                    std::vector<TParticle*>& at, std::vector<float>& xs, std::vector<float>& ys,
-                   std::vector<std::int32_t>& cellOf, std::vector<std::int32_t>& start) {
+                   std::vector<std::int32_t>& cellOf, std::vector<std::int32_t>& start,
+                   std::vector<std::int32_t>* flat) {
         const std::size_t n = array.size();
         at.resize(n);
         xs.resize(n);
         ys.resize(n);
         cellOf.resize(n);
+        if (flat != nullptr) flat->resize(n);
         start.resize(cells + 1);
         std::memset(start.data(), 0, start.size() * sizeof(std::int32_t));
         for (std::size_t i = 0; i < n; ++i) {
@@ -131,6 +135,7 @@ void TSPH::RedistributeGrid() {
             ys[i] = p->PositionY;
             const std::int32_t c = (cx + 1) * s.paddedHeight + (cy + 1);
             cellOf[i] = c;
+            if (flat != nullptr) (*flat)[i] = cx * GridHeight + cy;
             ++start[c + 1];
         }
         // Counts into starts; the running sum stays in a register.
@@ -145,7 +150,7 @@ void TSPH::RedistributeGrid() {
         return most;
     };
 
-    s.maxFluidPerCell = bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart);
+    s.maxFluidPerCell = bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart, nullptr);
     {
         const std::size_t n = Particles.size();
         // Every entry is written below but the slack, which is zeroed.
@@ -168,9 +173,27 @@ void TSPH::RedistributeGrid() {
         s.fluidId.resize(n);
         for (std::size_t i = 0; i < n; ++i) s.fluidId[i] = s.fluidAt[i]->ID;
     }
+    // Boundary particles do not move: while the array holds the same
+    // particles at the same places as at the last rebuild, their cells,
+    // counts and cell-sorted copy stand, and only the lists are relinked.
+    const std::size_t nb = BoundaryParticles.size();
+    bool boundaryKept = s.boundaryStart.size() == cells + 1 && s.boundaryAt.size() == nb && s.boundaryFlat.size() == nb;
+    for (std::size_t i = 0; boundaryKept && i < nb; ++i) {
+        const TParticle* p = BoundaryParticles[i].get();
+        boundaryKept = p == s.boundaryAt[i] && SameBits(p->PositionX, s.boundaryX[i]) &&
+                       SameBits(p->PositionY, s.boundaryY[i]);
+    }
     std::vector<std::int32_t>& boundaryCell = s.boundaryCell;
-    bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart);
-    {
+    if (boundaryKept) {
+        for (std::size_t i = 0; i < nb; ++i) {
+            TParticle* p = s.boundaryAt[i];
+            TParticle*& head = BoundaryGrid.Cell(static_cast<std::size_t>(s.boundaryFlat[i]));
+            p->Succ = head;
+            head = p;
+        }
+    } else {
+        bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart,
+            &s.boundaryFlat);
         const std::size_t n = BoundaryParticles.size();
         s.sortedBX.resize(n);
         s.sortedBY.resize(n);

@@ -67,6 +67,7 @@ struct TSPHStepData {
     std::vector<std::int32_t> fluidId;
     std::vector<std::int32_t> fluidCell;     // padded cell index per fluid particle
     std::vector<std::int32_t> boundaryCell;  // same per boundary particle
+    std::vector<std::int32_t> boundaryFlat;  // its cell's flat index in BoundaryGrid
     bool rebuilt = false;
 
     // Padded grid (one empty cell all round, so neighbour cells need no

@@ -60,6 +60,33 @@ TEST(World, RedistributeBinsCornersAndKeepsReverseArrayOrder) {
     EXPECT_EQ(world.FluidGrid(1, 1), nullptr);
 }
 
+TEST(World, RebuildsFollowBoundaryParticlesThatWereMovedOrReplaced) {
+    // Unchanged boundary particles are relinked as they were; one whose
+    // position was changed in place, or a replaced one, is binned afresh.
+    TSPH world;
+    TParticle& wall = PlaceBoundary(world, 10.0f, 10.0f);
+    TParticle& other = PlaceBoundary(world, 10.5f, 10.5f);
+    TParticle& fluid = PlaceFluid(world, 100.0f, 100.0f);
+    world.Update();
+    world.Update();
+    EXPECT_EQ(world.BoundaryGrid(2, 2), &other);
+    EXPECT_EQ(other.Succ, &wall);
+    EXPECT_EQ(wall.Succ, nullptr);
+    wall.PositionX = 101.0f;  // next to the fluid particle, cell (26, 25)
+    wall.PositionY = 100.0f;
+    world.RedistributeGrid();
+    EXPECT_EQ(world.BoundaryGrid(2, 2), &other);
+    EXPECT_EQ(other.Succ, nullptr);
+    EXPECT_EQ(world.BoundaryGrid(26, 25), &wall);
+    world.CalcForces();
+    EXPECT_LT(fluid.ForceX, 0.0f);  // pushed away from the moved wall particle
+    world.BoundaryParticles[1] = TParticle::Create(200.0f, 200.0f);
+    world.RedistributeGrid();
+    EXPECT_EQ(world.BoundaryGrid(2, 2), nullptr);
+    EXPECT_EQ(world.BoundaryGrid(51, 51), world.BoundaryParticles[1].get());
+    EXPECT_EQ(world.BoundaryGrid(26, 25), &wall);
+}
+
 TEST(World, PositionsOutsideTheContainerAreBinnedIntoTheEdgeCells) {
     TSPH world;
     TParticle& left = PlaceFluid(world, -50.0f, 1000.0f);
