@@ -180,14 +180,20 @@ void ToArrayOrder(TSPHStepData& s, std::size_t n, std::size_t total) {
         const std::int32_t count = s.pairEnd[i] - b;
         const std::int32_t shift = np - b;
         for (std::int32_t h = s.hitBegin[i]; h < s.hitEnd[i]; ++h) hits[h].At += shift;
-        std::int32_t self[8];
-        for (std::int32_t& v : self) v = static_cast<std::int32_t>(i);
+#ifdef FK_SPH_X86
+        const __m128i self = _mm_set1_epi32(static_cast<std::int32_t>(i));  // SSE2, always there
+#endif
         // Eight at a time (a particle rarely has more partners); both lists
         // have room for a vector past their ends.
         std::int32_t j = 0;
         do {
             std::memcpy(pairQ + np + j, rawQ + b + j, 8 * sizeof(std::int32_t));
-            std::memcpy(pairP + np + j, self, 8 * sizeof(std::int32_t));
+#ifdef FK_SPH_X86
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pairP + np + j), self);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(pairP + np + j + 4), self);
+#else
+            for (int v = 0; v < 8; ++v) pairP[np + j + v] = static_cast<std::int32_t>(i);
+#endif
             j += 8;
         } while (j < count);
         s.pairBegin[i] = np;
