@@ -67,33 +67,22 @@ TEST(Pixmap, WindowsShareBytesAndKeepTheirParentAlive) {
 }
 
 TEST(Pixmap, ReadAndWritePixelPerFormat) {
-    auto bgr = TPixmap::Create(1, 1, PIXFMT_BGR24, 4);
-    bgr->pixels[0] = 10; bgr->pixels[1] = 20; bgr->pixels[2] = 30;
-    EXPECT_EQ(bgr->ReadPixel(0, 0), 0xFF1E140Au);
-    EXPECT_EQ(Bytes(bgr->Convert(PIXFMT_RGBA32)->pixels, 4), (std::vector<uint8_t>{30, 20, 10, 255}));
-
-    auto grey = TPixmap::Create(1, 1, PIXFMT_GREY8, 4);
-    grey->WritePixel(0, 0, 0x80102030u);
-    EXPECT_EQ(grey->pixels[0], 32);
-    EXPECT_EQ(grey->ReadPixel(0, 0), 0xFF202020u);
-
-    auto alpha = TPixmap::Create(1, 1, PIXFMT_ALPHA8, 4);
-    alpha->pixels[0] = 77;
-    EXPECT_EQ(alpha->ReadPixel(0, 0), 0x4DFFFFFFu);
-    EXPECT_EQ(Bytes(alpha->Convert(PIXFMT_RGBA32)->pixels, 4), (std::vector<uint8_t>{255, 255, 255, 77}));
-    alpha->WritePixel(0, 0, 0x12345678u);
-    EXPECT_EQ(alpha->pixels[0], 0x12);
-
-    for (int32_t f : {PIXFMT_BGRA32, PIXFMT_RGBA32}) {
-        auto p = TPixmap::Create(1, 1, f, 4);
-        p->WritePixel(0, 0, 0x80102030u);
-        EXPECT_EQ(p->ReadPixel(0, 0), 0x80102030u);
+    // What a written 0xAARRGGBB leaves in memory and what reads back.
+    struct Case { int32_t format; uint32_t written; std::vector<uint8_t> stored; uint32_t read; };
+    const Case cases[] = {
+        {PIXFMT_RGBA32, 0x80102030u, {0x10, 0x20, 0x30, 0x80}, 0x80102030u},
+        {PIXFMT_BGRA32, 0x80102030u, {0x30, 0x20, 0x10, 0x80}, 0x80102030u},
+        {PIXFMT_RGB24, 0x00102030u, {0x10, 0x20, 0x30}, 0xFF102030u},  // no alpha: reads opaque
+        {PIXFMT_BGR24, 0x801E140Au, {10, 20, 30}, 0xFF1E140Au},
+        {PIXFMT_GREY8, 0x80102030u, {32}, 0xFF202020u},  // grey is the green
+        {PIXFMT_ALPHA8, 0x4D345678u, {77}, 0x4DFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        auto p = TPixmap::Create(1, 1, c.format, 4);
+        p->WritePixel(0, 0, c.written);
+        EXPECT_EQ(Bytes(p->pixels, c.stored.size()), c.stored) << "format " << c.format;
+        EXPECT_EQ(p->ReadPixel(0, 0), c.read) << "format " << c.format;
     }
-    auto rgb = TPixmap::Create(1, 1, PIXFMT_RGB24, 4);
-    rgb->WritePixel(0, 0, 0x00102030u);
-    EXPECT_EQ(rgb->ReadPixel(0, 0), 0xFF102030u) << "RGB drops alpha";
-    EXPECT_EQ(Bytes(rgb->pixels, 3), (std::vector<uint8_t>{0x10, 0x20, 0x30}));
-
     for (int32_t f = PIXFMT_RED8; f <= PIXFMT_LUMINANCE8; ++f) {
         auto p = TPixmap::Create(1, 1, f, 4);
         p->pixels[0] = 9;
@@ -105,18 +94,19 @@ TEST(Pixmap, ReadAndWritePixelPerFormat) {
 }
 
 TEST(Pixmap, ConvertPixelRunFollowsTheHubRules) {
+    // Into and out of RGBA: single channels, grey from green, black and white alphas.
     const std::vector<uint8_t> px = {1, 2, 4, 9};
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, 1), (std::vector<uint8_t>{4}));
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_GREY8, 1), (std::vector<uint8_t>{2}));
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, 1), (std::vector<uint8_t>{2}));
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_BGRA32, 1), (std::vector<uint8_t>{4, 2, 1, 9}));
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, 1), (std::vector<uint8_t>{9}));
-    EXPECT_EQ(ConvertRun(px, PIXFMT_RGBA32, PIXFMT_GREEN8, 1), (std::vector<uint8_t>{2}));
-    EXPECT_EQ(ConvertRun({7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{0, 0, 0, 7}));
-    EXPECT_EQ(ConvertRun({7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 7}));
-    EXPECT_EQ(ConvertRun({7}, PIXFMT_BLUE8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{0, 0, 7, 255}));
-    EXPECT_EQ(ConvertRun({7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 255}));
-    EXPECT_EQ(ConvertRun({7}, PIXFMT_GREY8, PIXFMT_RGBA32, 1), (std::vector<uint8_t>{7, 7, 7, 255}));
+    struct Case { std::vector<uint8_t> from; int32_t src, dst; std::vector<uint8_t> to; };
+    const Case cases[] = {
+        {px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, {4}},       {px, PIXFMT_RGBA32, PIXFMT_GREY8, {2}},
+        {px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, {2}},       {px, PIXFMT_RGBA32, PIXFMT_BGRA32, {4, 2, 1, 9}},
+        {px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, {9}},     {px, PIXFMT_RGBA32, PIXFMT_GREEN8, {2}},
+        {{7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, {0, 0, 0, 7}}, {{7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, {7, 7, 7, 7}},
+        {{7}, PIXFMT_BLUE8, PIXFMT_RGBA32, {0, 0, 7, 255}},      {{7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, {7, 7, 7, 255}},
+        {{7}, PIXFMT_GREY8, PIXFMT_RGBA32, {7, 7, 7, 255}},      {{77}, PIXFMT_ALPHA8, PIXFMT_RGBA32, {255, 255, 255, 77}},
+        {{10, 20, 30}, PIXFMT_BGR24, PIXFMT_RGBA32, {30, 20, 10, 255}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ConvertRun(c.from, c.src, c.dst, 1), c.to) << c.src << " -> " << c.dst;
 
     // Between two non-hub formats, over more pixels than one piece of the
     // temporary buffer holds.

@@ -109,21 +109,6 @@ std::vector<uint8_t> SmallPng() { return EncodePng(PatternImage(3, 2, 2, 8)); }
 
 }  // namespace
 
-TEST(PngLoad, EightBitRgbKeepsDecodedRowsAndPitch) {
-    TempDir dir;
-    TPngImage im = PatternImage(3, 2, 2, 8);
-    auto png = EncodePng(im);
-    WriteBytes(dir.File("rgb.png"), png, png.size());
-    auto p = LoadPNGPixmap(dir.File("rgb.png"));
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->format, PIXFMT_RGB24);
-    EXPECT_EQ(p->width, 3);
-    EXPECT_EQ(p->height, 2);
-    EXPECT_EQ(p->pitch, 12);
-    for (int32_t y = 0; y < 2; ++y)
-        EXPECT_EQ(std::vector<uint8_t>(p->PixelPtr(0, y), p->PixelPtr(0, y) + 9), im.rows[y]);
-}
-
 TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
     struct Case { int type, depth; bool interlaced, trns; };
     std::vector<Case> cases;
@@ -150,6 +135,8 @@ TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
         auto p = LoadPNGPixmap(dir.File("v.png"));
         ASSERT_TRUE(p);
         EXPECT_EQ(p->format, ExpectedFormat(im));
+        EXPECT_EQ(std::vector<int32_t>({p->width, p->height, p->pitch}),
+                  std::vector<int32_t>({9, 7, (9 * FormatByteSize[p->format] + 3) / 4 * 4}));
         int mismatches = 0;
         for (uint32_t y = 0; y < im.height; ++y)
             for (uint32_t x = 0; x < im.width; ++x)
@@ -159,32 +146,23 @@ TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
 }
 
 TEST(PngLoad, SpecialValuesOfTheTransformations) {
-    // 1-bit grey widens to 0 and 255.
-    TPngImage bits = PatternImage(8, 1, 0, 1);
-    bits.rows[0] = {0xA5};
-    auto data = EncodePng(bits);
-    auto p = LoadPNGPixmap(Ram(data, data.size()));
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->format, PIXFMT_GREY8);
-    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 8),
-              (std::vector<uint8_t>{255, 0, 255, 0, 0, 255, 0, 255}));
-
-    // Grey 200 with alpha 50.
-    TPngImage ga = PatternImage(1, 1, 4, 8);
-    ga.rows[0] = {200, 50};
-    data = EncodePng(ga);
-    p = LoadPNGPixmap(Ram(data, data.size()));
-    ASSERT_TRUE(p);
-    EXPECT_EQ(p->format, PIXFMT_RGBA32);
-    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 4), (std::vector<uint8_t>{200, 200, 200, 50}));
-
-    // 16-bit RGBA keeps the high byte of each sample.
-    TPngImage deep = PatternImage(1, 1, 6, 16);
-    deep.rows[0] = {0x12, 0xFF, 0x34, 0x00, 0x56, 0x80, 0x78, 0x7F};
-    data = EncodePng(deep);
-    p = LoadPNGPixmap(Ram(data, data.size()));
-    ASSERT_TRUE(p);
-    EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + 4), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
+    // 1-bit grey widens to 0 and 255; grey with alpha spreads the grey;
+    // 16-bit samples keep their high byte.
+    struct Case { int type, depth, width; std::vector<uint8_t> row; int32_t format; std::vector<uint8_t> pixels; };
+    const Case cases[] = {
+        {0, 1, 8, {0xA5}, PIXFMT_GREY8, {255, 0, 255, 0, 0, 255, 0, 255}},
+        {4, 8, 1, {200, 50}, PIXFMT_RGBA32, {200, 200, 200, 50}},
+        {6, 16, 1, {0x12, 0xFF, 0x34, 0x00, 0x56, 0x80, 0x78, 0x7F}, PIXFMT_RGBA32, {0x12, 0x34, 0x56, 0x78}},
+    };
+    for (const Case& c : cases) {
+        TPngImage im = PatternImage(uint32_t(c.width), 1, c.type, c.depth);
+        im.rows[0] = c.row;
+        auto data = EncodePng(im);
+        auto p = LoadPNGPixmap(Ram(data, data.size()));
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->format, c.format);
+        EXPECT_EQ(std::vector<uint8_t>(p->pixels, p->pixels + c.pixels.size()), c.pixels) << "type " << c.type;
+    }
 }
 
 TEST(PngSave, RoundTripsEveryWritableFormat) {
@@ -263,49 +241,30 @@ TEST(PngLoad, TruncatedDataAtEveryLengthIsRefused) {
 TEST(PngLoad, DamagedDataGivesNullAndClosesTheFile) {
     TempDir dir;
     const auto good = SmallPng();
+    const size_t ihdr = FindChunk(good, "IHDR"), idat = FindChunk(good, "IDAT");
     const size_t fds = OpenFds();
-    auto check = [&](std::vector<uint8_t> bad, const char* what) {
-        SCOPED_TRACE(what);
+    // Each damage: bytes to overwrite, and whether the chunk's checksum is
+    // then made right again so that only the content is wrong.
+    struct Damage { const char* what; size_t at; std::vector<uint8_t> bytes; size_t fixCrcOf; };
+    const Damage damages[] = {
+        {"header checksum", ihdr + 8 + 13, {uint8_t(good[ihdr + 8 + 13] ^ 0x55)}, 0},
+        {"image data checksum", idat + 8 + 13 + 3, {uint8_t(good[idat + 8 + 13 + 3] ^ 0x01)}, 0},
+        {"compressed stream header", idat + 8, {0, 0}, idat},
+        {"compressed data", idat + 10, std::vector<uint8_t>(8, 0xFF), idat},
+        {"zero width", ihdr + 8, {0, 0, 0, 0}, ihdr},
+        {"colour type 5", ihdr + 8 + 9, {5}, ihdr},
+        {"signature", 1, {'Q'}, 0},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        auto bad = good;
+        std::copy(d.bytes.begin(), d.bytes.end(), bad.begin() + long(d.at));
+        if (d.fixCrcOf) FixChunkCrc(bad, d.fixCrcOf);
         WriteBytes(dir.File("bad.png"), bad, bad.size());
         EXPECT_FALSE(LoadPNGPixmap(dir.File("bad.png")));
         EXPECT_FALSE(LoadPixmapFrom(dir.File("bad.png")));
         EXPECT_EQ(OpenFds(), fds);
-    };
-
-    auto crc = good;
-    size_t ihdr = FindChunk(crc, "IHDR");
-    crc[ihdr + 8 + 13] ^= 0x55;
-    check(crc, "header checksum");
-
-    auto crcData = good;
-    size_t idat = FindChunk(crcData, "IDAT");
-    crcData[idat + 8 + 13 + 3] ^= 0x01;
-    check(crcData, "image data checksum");
-
-    auto zlib = good;
-    zlib[idat + 8] = 0x00;  // not a zlib header
-    zlib[idat + 9] = 0x00;
-    FixChunkCrc(zlib, idat);
-    check(zlib, "compressed stream header");
-
-    auto inflate = good;
-    for (size_t i = idat + 10; i < idat + 8 + 10; ++i) inflate[i] = 0xFF;
-    FixChunkCrc(inflate, idat);
-    check(inflate, "compressed data");
-
-    auto zeroWidth = good;
-    zeroWidth[ihdr + 8] = zeroWidth[ihdr + 9] = zeroWidth[ihdr + 10] = zeroWidth[ihdr + 11] = 0;
-    FixChunkCrc(zeroWidth, ihdr);
-    check(zeroWidth, "zero width");
-
-    auto badType = good;
-    badType[ihdr + 8 + 9] = 5;
-    FixChunkCrc(badType, ihdr);
-    check(badType, "colour type 5");
-
-    auto notPng = good;
-    notPng[1] = 'Q';
-    check(notPng, "signature");
+    }
 }
 
 TEST(PngLoad, OversizedImagesAreRefusedBeforeDecoding) {
@@ -394,19 +353,10 @@ TEST(PngLoad, AnOpenStreamIsReadInPlaceAndStaysOpen) {
     EXPECT_EQ(stream->ReadByte(), '!');
 }
 
-TEST(PngLoad, MissingEmptyAndEmbeddedSources) {
+TEST(PngLoad, MissingAndEmbeddedSources) {
     TempDir dir;
     EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png")));
     EXPECT_FALSE(LoadPixmapFrom(dir.File("Metaball.png")));
-
-    WriteBytes(dir.File("zero.png"), {}, 0);
-    try {
-        LoadPNGPixmap(dir.File("zero.png"));
-        FAIL();
-    } catch (const TStreamReadException& e) {
-        EXPECT_STREQ(e.what(), "Error reading from stream");
-    }
-    EXPECT_FALSE(LoadPixmapFrom(dir.File("zero.png")));
 
     static const std::vector<uint8_t> blob = SmallPng();
     ASSERT_EQ(RegisterEmbeddedFile("tiny.png", blob.data(), int32_t(blob.size())), 1);
