@@ -7,7 +7,7 @@
 
 struct GLContextRecord {
     int id = 0;
-    int kind = 0;  // 1 attached, 2 desktop window, 3 fullscreen
+    bool attached = false;  // an attached window reports its current client size
     GLContextSettings settings;
 };
 
@@ -31,6 +31,20 @@ std::string Name(const GLContextRecord* r) { return r ? "#" + std::to_string(r->
 bool Live(const GLContextRecord* r) {
     auto& all = Records();
     return std::find(all.begin(), all.end(), r) != all.end();
+}
+
+// Logs `call`, then makes and keeps a record unless the script says to fail.
+GLContextRecord* NewRecord(const std::string& call, bool fail, bool attached, GLContextSettings settings) {
+    FakeGLPlatform& f = Fake();
+    if (fail) {
+        f.log.push_back(call + " -> none");
+        return nullptr;
+    }
+    auto* r = new GLContextRecord{++gNextId, attached, settings};
+    Records().push_back(r);
+    ++f.liveRecords;
+    f.log.push_back(call + " -> " + Name(r));
+    return r;
 }
 
 }  // namespace
@@ -75,39 +89,17 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     std::string call = "create " + std::to_string(width) + "x" + std::to_string(height) + "x" +
                        std::to_string(depth) + "@" + std::to_string(hertz) + " f" +
                        std::to_string(flags);
-    if (f.createResult == FakeGLPlatform::CreateResult::kNull) {
-        f.log.push_back(call + " -> none");
-        return nullptr;
-    }
     if (f.createResult == FakeGLPlatform::CreateResult::kThrowDisplayMode) {
         f.log.push_back(call + " -> error");
         throw TRuntimeError("GLGraphicsDriver failed to set display mode");
     }
-    auto* r = new GLContextRecord();
-    r->id = ++gNextId;
-    r->kind = depth ? 3 : 2;
-    r->settings = GLContextSettings{width, height, depth, hertz, flags};
-    Records().push_back(r);
-    ++f.liveRecords;
-    f.log.push_back(call + " -> " + Name(r));
-    return r;
+    return NewRecord(call, f.createResult == FakeGLPlatform::CreateResult::kNull, false,
+                     GLContextSettings{width, height, depth, hertz, flags});
 }
 
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
-    FakeGLPlatform& f = Fake();
-    std::string call = "attach " + std::to_string(window) + " f" + std::to_string(flags);
-    if (f.attachFails) {
-        f.log.push_back(call + " -> none");
-        return nullptr;
-    }
-    auto* r = new GLContextRecord();
-    r->id = ++gNextId;
-    r->kind = 1;
-    r->settings = GLContextSettings{0, 0, 0, 0, flags};
-    Records().push_back(r);
-    ++f.liveRecords;
-    f.log.push_back(call + " -> " + Name(r));
-    return r;
+    return NewRecord("attach " + std::to_string(window) + " f" + std::to_string(flags), Fake().attachFails,
+                     true, GLContextSettings{0, 0, 0, 0, flags});
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
@@ -132,7 +124,7 @@ void MakeContextCurrent(GLContextRecord* record) {
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
     if (!Live(record)) return {};
-    if (record->kind == 1) {
+    if (record->attached) {
         record->settings.width = Fake().attachedWidth;
         record->settings.height = Fake().attachedHeight;
     }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,17 +107,16 @@ TEST(GraphicsModelTest, ModeTextAndAbstractOperations) {
 
     TGraphics g;
     TGraphicsDriver d;
-    const std::string abstract = "Attempt to call abstract method";
     EXPECT_EQ(g._pad(), 0);
-    EXPECT_EQ(ErrorText([&] { g.Driver(); }), abstract);
-    EXPECT_EQ(ErrorText([&] { g.Close(); }), abstract);
     int32_t v = 0;
-    EXPECT_EQ(ErrorText([&] { g.GetSettings(&v, &v, &v, &v, &v); }), abstract);
-    EXPECT_EQ(ErrorText([&] { d.GraphicsModes(); }), abstract);
-    EXPECT_EQ(ErrorText([&] { d.CreateGraphics(1, 1, 0, 0, 0); }), abstract);
-    EXPECT_EQ(ErrorText([&] { d.AttachGraphics(1, 0); }), abstract);
-    EXPECT_EQ(ErrorText([&] { d.SetGraphics(nullptr); }), abstract);
-    EXPECT_EQ(ErrorText([&] { d.Flip(0); }), abstract);
+    const std::function<void()> abstract[] = {
+        [&] { g.Driver(); },           [&] { g.Close(); },
+        [&] { g.GetSettings(&v, &v, &v, &v, &v); },
+        [&] { d.GraphicsModes(); },    [&] { d.CreateGraphics(1, 1, 0, 0, 0); },
+        [&] { d.AttachGraphics(1, 0); }, [&] { d.SetGraphics(nullptr); },
+        [&] { d.Flip(0); },
+    };
+    for (const auto& call : abstract) EXPECT_EQ(ErrorText(call), "Attempt to call abstract method");
 }
 
 TEST_F(GraphicsManagerTest, OpenGLModuleStartSelectsTheDriverWithBackBuffer) {
