@@ -157,12 +157,82 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
 
 using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::size_t);
 
-TScan ChooseScan() {
-#ifdef FK_SPH_X86
-    if (SphUseAvx2()) return ScanAvx2;
-#endif
-    return ScanPlain;
+
+// The cell-order scan over all cells with fluid particles: each particle's
+// partners into the raw list, its segment at [pairBegin, pairEnd). Inlined
+// into one plain and one AVX2 build, so that the candidate copies use the
+// widest moves the processor has.
+template <TScan Scan>
+__attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
+    const std::int32_t* fstart = s.fluidStart.data();
+    const std::int32_t* bstart = s.boundaryStart.data();
+    const std::int32_t cells = static_cast<std::int32_t>(s.fluidStart.size()) - 1;
+    std::size_t np = 0;
+    for (std::int32_t c = 0; c < cells; ++c) {
+        const std::int32_t members = fstart[c + 1] - fstart[c];
+        if (members == 0) continue;
+        // The nine cells' fluid particles, in visiting order, copied eight at
+        // a time (a cell rarely holds more) so that the copy hardly branches.
+        std::int32_t segEnd[9];
+        std::int32_t nc = 0;
+        bool boundary = false;
+        for (int o = 0; o < 9; ++o) {
+            const std::int32_t cell = c + s.neighbourOffset[o];
+            const std::int32_t first = fstart[cell];
+            const std::int32_t count = fstart[cell + 1] - first;
+            std::int32_t j = 0;
+            do {
+                std::memcpy(s.candX.data() + nc + j, s.sortedX.data() + first + j, 8 * sizeof(float));
+                std::memcpy(s.candY.data() + nc + j, s.sortedY.data() + first + j, 8 * sizeof(float));
+                std::memcpy(s.candId.data() + nc + j, s.sortedId.data() + first + j, 8 * sizeof(std::int32_t));
+                std::memcpy(s.candSlot.data() + nc + j, s.sortedSlot.data() + first + j, 8 * sizeof(std::int32_t));
+                j += 8;
+            } while (j < count);
+            nc += count;
+            segEnd[o] = nc;
+            boundary = boundary || bstart[cell] != bstart[cell + 1];
+        }
+        ReserveRaw(s, np, static_cast<std::size_t>(nc) * members);
+        for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
+            const std::int32_t slot = s.sortedSlot[m];
+            const float px = s.sortedX[m];
+            const float py = s.sortedY[m];
+            const std::int32_t pid = s.sortedId[m];
+            const std::size_t i = static_cast<std::size_t>(slot);
+            s.pairBegin[i] = static_cast<std::int32_t>(np);
+            s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
+            if (!boundary) {
+                np = Scan(s, 0, nc, px, py, pid, np);
+            } else {
+                // Boundary pushes land between the pair terms of the cells.
+                std::int32_t from = 0;
+                for (int o = 0; o < 9; ++o) {
+                    np = Scan(s, from, segEnd[o], px, py, pid, np);
+                    from = segEnd[o];
+                    const std::int32_t cell = c + s.neighbourOffset[o];
+                    for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
+                        TBoundaryHit h;
+                        if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
+                            h.At = static_cast<std::int32_t>(np);
+                            s.hits.push_back(h);
+                        }
+                    }
+                }
+            }
+            s.pairEnd[i] = static_cast<std::int32_t>(np);
+            s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
+        }
+    }
+    return np;
 }
+
+std::size_t ScanCellsPlain(TSPHStepData& s) { return ScanCells<ScanPlain>(s); }
+
+#ifdef FK_SPH_X86
+__attribute__((target("avx2,popcnt"))) std::size_t ScanCellsAvx2(TSPHStepData& s) {
+    return ScanCells<ScanAvx2>(s);
+}
+#endif
 
 // Moves the partners found by the cell-order scan (each particle's segment
 // at [pairBegin, pairEnd) of the raw list) into the pair list in array
@@ -224,66 +294,11 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
         s.candId.resize(scratch);
         s.candSlot.resize(scratch);
     }
-    const TScan scan = ChooseScan();
-    const std::int32_t* fstart = s.fluidStart.data();
-    const std::int32_t* bstart = s.boundaryStart.data();
-    const std::int32_t cells = static_cast<std::int32_t>(s.fluidStart.size()) - 1;
-    std::size_t np = 0;
-    for (std::int32_t c = 0; c < cells; ++c) {
-        const std::int32_t members = fstart[c + 1] - fstart[c];
-        if (members == 0) continue;
-        // The nine cells' fluid particles, in visiting order, copied eight at
-        // a time (a cell rarely holds more) so that the copy hardly branches.
-        std::int32_t segEnd[9];
-        std::int32_t nc = 0;
-        bool boundary = false;
-        for (int o = 0; o < 9; ++o) {
-            const std::int32_t cell = c + s.neighbourOffset[o];
-            const std::int32_t first = fstart[cell];
-            const std::int32_t count = fstart[cell + 1] - first;
-            std::int32_t j = 0;
-            do {
-                std::memcpy(s.candX.data() + nc + j, s.sortedX.data() + first + j, 8 * sizeof(float));
-                std::memcpy(s.candY.data() + nc + j, s.sortedY.data() + first + j, 8 * sizeof(float));
-                std::memcpy(s.candId.data() + nc + j, s.sortedId.data() + first + j, 8 * sizeof(std::int32_t));
-                std::memcpy(s.candSlot.data() + nc + j, s.sortedSlot.data() + first + j, 8 * sizeof(std::int32_t));
-                j += 8;
-            } while (j < count);
-            nc += count;
-            segEnd[o] = nc;
-            boundary = boundary || bstart[cell] != bstart[cell + 1];
-        }
-        ReserveRaw(s, np, static_cast<std::size_t>(nc) * members);
-        for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
-            const std::int32_t slot = s.sortedSlot[m];
-            const float px = s.sortedX[m];
-            const float py = s.sortedY[m];
-            const std::int32_t pid = s.sortedId[m];
-            const std::size_t i = static_cast<std::size_t>(slot);
-            s.pairBegin[i] = static_cast<std::int32_t>(np);
-            s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
-            if (!boundary) {
-                np = scan(s, 0, nc, px, py, pid, np);
-            } else {
-                // Boundary pushes land between the pair terms of the cells.
-                std::int32_t from = 0;
-                for (int o = 0; o < 9; ++o) {
-                    np = scan(s, from, segEnd[o], px, py, pid, np);
-                    from = segEnd[o];
-                    const std::int32_t cell = c + s.neighbourOffset[o];
-                    for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
-                        TBoundaryHit h;
-                        if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
-                            h.At = static_cast<std::int32_t>(np);
-                            s.hits.push_back(h);
-                        }
-                    }
-                }
-            }
-            s.pairEnd[i] = static_cast<std::int32_t>(np);
-            s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
-        }
-    }
+#ifdef FK_SPH_X86
+    const std::size_t np = SphUseAvx2() ? ScanCellsAvx2(s) : ScanCellsPlain(s);
+#else
+    const std::size_t np = ScanCellsPlain(s);
+#endif
     ToArrayOrder(s, n, np);
     s.pairsReusable = true;
 }
