@@ -13,15 +13,8 @@ void Append(png_structp png, png_bytep data, size_t n) {
 }
 void NoFlush(png_structp) {}
 
-int Channels(int colourType) {
-    switch (colourType) {
-        case 0: return 1;
-        case 2: return 3;
-        case 3: return 1;
-        case 4: return 2;
-        default: return 4;
-    }
-}
+// Samples per pixel: grey and palette 1, grey+alpha 2, RGB 3, RGBA 4.
+int Channels(int colourType) { return colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1; }
 }  // namespace
 
 std::vector<uint8_t> EncodePng(const TPngImage& image) {
@@ -97,25 +90,24 @@ TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitD
     return im;
 }
 
+std::vector<TPngKind> PngKinds() {
+    std::vector<TPngKind> kinds;
+    for (int d : {1, 2, 4, 8, 16}) kinds.push_back({0, d, false, false});
+    for (int d : {1, 2, 4, 8}) kinds.insert(kinds.end(), {{3, d, false, false}, {3, d, false, true}});
+    for (int t : {2, 4, 6}) kinds.insert(kinds.end(), {{t, 8, false, false}, {t, 16, false, false}});
+    kinds.insert(kinds.end(), {{0, 8, false, true}, {0, 2, false, true}, {2, 8, false, true}, {2, 16, false, true}});
+    for (int t : {0, 2, 3, 4, 6}) kinds.push_back({t, 8, true, false});
+    kinds.insert(kinds.end(), {{3, 2, true, true}, {6, 16, true, false}, {0, 1, true, false}});
+    return kinds;
+}
+
 std::vector<std::pair<std::string, std::vector<uint8_t>>> PngVariety() {
     std::vector<std::pair<std::string, std::vector<uint8_t>>> all;
-    auto add = [&](int type, int depth, bool interlaced, bool trns) {
-        std::string name = "type" + std::to_string(type) + "_depth" + std::to_string(depth) +
-                           (interlaced ? "_interlaced" : "") + (trns ? "_trns" : "") + ".png";
-        all.emplace_back(name, EncodePng(PatternImage(7, 5, type, depth, interlaced, trns)));
-    };
-    for (int depth : {1, 2, 4, 8, 16}) add(0, depth, false, false);
-    for (int depth : {1, 2, 4, 8}) {
-        add(3, depth, false, false);
-        add(3, depth, false, true);
+    for (const TPngKind& k : PngKinds()) {
+        std::string name = "type" + std::to_string(k.colourType) + "_depth" + std::to_string(k.bitDepth) +
+                           (k.interlaced ? "_interlaced" : "") + (k.transparency ? "_trns" : "") + ".png";
+        all.emplace_back(name, EncodePng(PatternImage(7, 5, k.colourType, k.bitDepth, k.interlaced, k.transparency)));
     }
-    for (int type : {2, 4, 6})
-        for (int depth : {8, 16}) add(type, depth, false, false);
-    add(0, 8, false, true);
-    add(2, 16, false, true);
-    add(2, 8, true, false);
-    add(3, 4, true, true);
-    add(6, 16, true, false);
     return all;
 }
 

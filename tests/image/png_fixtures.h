@@ -27,8 +27,16 @@ std::vector<uint8_t> EncodePng(const TPngImage& image);
 TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitDepth,
                        bool interlaced = false, bool transparency = false);
 
-// One image of every colour type and bit depth, palettes with and without
-// transparency, interlaced ones: name and file bytes.
+// One kind of PNG: colour type, bit depth, Adam7 or not, with tRNS or not.
+struct TPngKind {
+    int colourType, bitDepth;
+    bool interlaced, transparency;
+};
+// Every colour type and bit depth, palettes and colour keys with and without
+// transparency, interlaced ones of every colour type.
+std::vector<TPngKind> PngKinds();
+
+// A small image of every kind in PngKinds(): name and file bytes.
 std::vector<std::pair<std::string, std::vector<uint8_t>>> PngVariety();
 
 // Re-computes the CRC of the chunk starting at offset (its length field).

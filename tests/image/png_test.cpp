@@ -110,26 +110,12 @@ std::vector<uint8_t> SmallPng() { return EncodePng(PatternImage(3, 2, 2, 8)); }
 }  // namespace
 
 TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
-    struct Case { int type, depth; bool interlaced, trns; };
-    std::vector<Case> cases;
-    for (int d : {1, 2, 4, 8, 16}) cases.push_back({0, d, false, false});
-    for (int d : {1, 2, 4, 8}) { cases.push_back({3, d, false, false}); cases.push_back({3, d, false, true}); }
-    for (int t : {2, 4, 6}) for (int d : {8, 16}) cases.push_back({t, d, false, false});
-    cases.push_back({0, 8, false, true});
-    cases.push_back({0, 2, false, true});
-    cases.push_back({2, 8, false, true});
-    cases.push_back({2, 16, false, true});
-    for (int t : {0, 2, 3, 4, 6}) cases.push_back({t, 8, true, false});
-    cases.push_back({3, 2, true, true});
-    cases.push_back({6, 16, true, false});
-    cases.push_back({0, 1, true, false});
-
     TempDir dir;
-    for (const Case& c : cases) {
+    for (const TPngKind& k : PngKinds()) {
         // 9 x 7 leaves every Adam7 pass some pixels and pads sub-byte rows.
-        TPngImage im = PatternImage(9, 7, c.type, c.depth, c.interlaced, c.trns);
-        SCOPED_TRACE("type " + std::to_string(c.type) + " depth " + std::to_string(c.depth) +
-                     (c.interlaced ? " interlaced" : "") + (c.trns ? " tRNS" : ""));
+        TPngImage im = PatternImage(9, 7, k.colourType, k.bitDepth, k.interlaced, k.transparency);
+        SCOPED_TRACE("type " + std::to_string(k.colourType) + " depth " + std::to_string(k.bitDepth) +
+                     (k.interlaced ? " interlaced" : "") + (k.transparency ? " tRNS" : ""));
         auto png = EncodePng(im);
         WriteBytes(dir.File("v.png"), png, png.size());
         auto p = LoadPNGPixmap(dir.File("v.png"));
