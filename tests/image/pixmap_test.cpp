@@ -95,12 +95,12 @@ TEST(Pixmap, ReadAndWritePixelPerFormat) {
 
 TEST(Pixmap, ConvertPixelRunFollowsTheHubRules) {
     // Into and out of RGBA: single channels, grey from green, black and white alphas.
-    const std::vector<uint8_t> px = {1, 2, 4, 9};
+    const std::vector<uint8_t> px = {1, 2, 5, 10};  // means that truncate: 8 / 3 and 18 / 4
     struct Case { std::vector<uint8_t> from; int32_t src, dst; std::vector<uint8_t> to; };
     const Case cases[] = {
         {px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, {4}},       {px, PIXFMT_RGBA32, PIXFMT_GREY8, {2}},
-        {px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, {2}},       {px, PIXFMT_RGBA32, PIXFMT_BGRA32, {4, 2, 1, 9}},
-        {px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, {9}},     {px, PIXFMT_RGBA32, PIXFMT_GREEN8, {2}},
+        {px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, {2}},       {px, PIXFMT_RGBA32, PIXFMT_BGRA32, {5, 2, 1, 10}},
+        {px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, {10}},     {px, PIXFMT_RGBA32, PIXFMT_GREEN8, {2}},
         {{7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, {0, 0, 0, 7}}, {{7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, {7, 7, 7, 7}},
         {{7}, PIXFMT_BLUE8, PIXFMT_RGBA32, {0, 0, 7, 255}},      {{7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, {7, 7, 7, 255}},
         {{7}, PIXFMT_GREY8, PIXFMT_RGBA32, {7, 7, 7, 255}},      {{77}, PIXFMT_ALPHA8, PIXFMT_RGBA32, {255, 255, 255, 77}},
