@@ -22,19 +22,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("fk_png_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
+// A private directory under the system's temporary folder, removed at the end.
+struct TempDir {
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+    static inline int count = 0;
+    const fs::path path = fs::temp_directory_path() /
+                          ("fk_png_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, size_t count) {

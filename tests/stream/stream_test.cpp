@@ -18,19 +18,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // A private directory under the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("fk_stream_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    static inline int counter_ = 0;
-    fs::path path_;
+struct TempDir {
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+    static inline int count = 0;
+    const fs::path path = fs::temp_directory_path() /
+                          ("fk_stream_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
 };
 
 void WriteFile(const std::string& path, const std::string& bytes) {
