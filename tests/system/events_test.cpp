@@ -56,12 +56,8 @@ protected:
 
 TEST_F(HookTableTest, HigherPrioritiesRunFirstAndEqualOnesInInsertionOrder) {
     const int32_t id = table.ReserveHookId();
-    table.InsertHook(id, LogHook, Name("A"), 0);
-    table.InsertHook(id, LogHook, Name("B"), 5);
-    table.InsertHook(id, LogHook, Name("C"), 5);
-    table.InsertHook(id, LogHook, Name("D"), 0);
-    table.InsertHook(id, LogHook, Name("E"), -3);
-    table.InsertHook(id, LogHook, Name("F"), 9);
+    const std::pair<const char*, int32_t> entries[] = {{"A", 0}, {"B", 5}, {"C", 5}, {"D", 0}, {"E", -3}, {"F", 9}};
+    for (const auto& [name, priority] : entries) table.InsertHook(id, LogHook, Name(name), priority);
     table.RunHookChain(id, nullptr);
     EXPECT_EQ(hookLog, (std::vector<std::string>{"F", "B", "C", "A", "D", "E"}));
 }
