@@ -13,12 +13,10 @@ std::string WorkingDirectory() {
 }
 
 TEST(Startup, TheDirectoryOfAProgramHasNoTrailingSlashExceptAtARoot) {
-    EXPECT_EQ(DirectoryOfProgram("/opt/demo/bin/sph"), "/opt/demo/bin");
-    EXPECT_EQ(DirectoryOfProgram("/sph"), "/");
-    EXPECT_EQ(DirectoryOfProgram("C:/sph.exe"), "C:/");
-    EXPECT_EQ(DirectoryOfProgram("C:/games/sph.exe"), "C:/games");
-    EXPECT_EQ(DirectoryOfProgram("sph"), "");
-    EXPECT_EQ(DirectoryOfProgram(""), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"/opt/demo/bin/sph", "/opt/demo/bin"}, {"/sph", "/"}, {"C:/sph.exe", "C:/"},
+        {"C:/games/sph.exe", "C:/games"},       {"sph", ""},   {"", ""}};
+    for (const auto& [program, directory] : cases) EXPECT_EQ(DirectoryOfProgram(program), directory) << program;
 }
 
 TEST(Startup, ValuesAreReadyWithoutStartUpAndStartUpMovesIntoTheProgramDirectory) {
