@@ -17,20 +17,11 @@
 #include "stream/cstream.h"
 #include "stream/embedded.h"
 #include "stream/ramstream.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A private directory under the system's temporary folder, removed at the end.
-struct TempDir {
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-    static inline int count = 0;
-    const fs::path path = fs::temp_directory_path() /
-                          ("fk_png_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
-};
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, size_t count) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -10,22 +10,13 @@
 #include "stream/cstream.h"
 #include "stream/embedded.h"
 #include "stream/ramstream.h"
+#include "tests/support/temp_dir.h"
 #include "stream/stream_functions.h"
 #include "stream/url.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// A private directory under the system's temporary folder, removed at the end.
-struct TempDir {
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
-    std::string File(const std::string& name) const { return (path / name).string(); }
-    static inline int count = 0;
-    const fs::path path = fs::temp_directory_path() /
-                          ("fk_stream_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
-};
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
