@@ -21,7 +21,7 @@ using C = TSPHConstants;
 
 // Pairs per chunk of terms: the chunk's terms stay in the first-level cache
 // between being computed and being summed.
-constexpr std::int32_t kChunkPairs = 256;
+constexpr std::int32_t kChunkPairs = 1024;
 
 // Room for the terms of 'count' pairs, rounded up to whole vectors.
 void ResizeTerms(TSPHStepData& s, std::size_t count) {

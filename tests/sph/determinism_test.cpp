@@ -153,11 +153,11 @@ TEST(Determinism, SingleCallsOnAStaleGridMatchTheReference) {
 }
 
 TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
-    // A particle can have far more partners than the passes take into one
-    // batch of pair terms: a 24 x 24 block 0.32 units apart (just outside
-    // the lower bound of the pair window), with a last particle in its
-    // middle that meets some four hundred of them; boundary particles along
-    // one side. The plain path too.
+    // Particles with hundreds of partners each, so that a batch of pair
+    // terms runs well past its usual size: a 24 x 24 block 0.32 units apart
+    // (just outside the lower bound of the pair window), with a last
+    // particle in its middle that meets some four hundred of them; boundary
+    // particles along one side. The plain path too.
     const bool saved = SphUseAvx2();
     for (const bool vector : {true, false}) {
         SphUseAvx2() = vector && saved;
