@@ -478,10 +478,14 @@ void TSPH::UpdateDensity() {
     // The grid check shares the sweep that reads the operands.
     bool matches = GridMayMatch(*this, s);
     if (s.rows.size() < n) ResizeSlots(s, n);
+    // The densities are read on the same sweep (phase 2 then touches each
+    // particle object once).
+    s.newDensity.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const TParticle& p = *Particles[i];
         matches = matches && FluidMatches(s, i, p);
         gather(i, p);
+        s.newDensity[i] = p.Density;
     }
     EnsurePairs(*this, s, matches);
     const std::size_t slots = s.slotObject.size();
@@ -513,12 +517,9 @@ void TSPH::UpdateDensity() {
 
     // Phase 2: new density, guarded, and what the force pass derives from
     // it; the powers of the equation of state are taken for all at once.
-    s.newDensity.resize(n);
     s.seventhPower.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        TParticle& p = *s.slotObject[i];
-        p.DeltaDensity = dd[i];
-        float density = static_cast<float>(static_cast<double>(p.Density) +
+        float density = static_cast<float>(static_cast<double>(s.newDensity[i]) +
                                            static_cast<double>(dd[i]) * D_KERNEL_FACTOR_GRADIENT);
         if (!(density >= 0.3f && density <= 0.4f)) density = 0.385f;
         s.newDensity[i] = density;
@@ -527,6 +528,7 @@ void TSPH::UpdateDensity() {
     for (std::size_t i = 0; i < n; ++i) {
         TParticle& p = *s.slotObject[i];
         const float density = s.newDensity[i];
+        p.DeltaDensity = dd[i];
         p.Density = density;
         p.InvDensity = static_cast<float>(1.0 / density);
         p.InvDensitySq = static_cast<float>(static_cast<double>(p.InvDensity) * p.InvDensity);

@@ -114,13 +114,14 @@ void TSPH::RedistributeGrid() {
     auto bin = [&](const std::vector<std::shared_ptr<TParticle>>& array, TCellGrid& grid,
                    std::vector<TParticle*>& at, std::vector<float>& xs, std::vector<float>& ys,
                    std::vector<std::int32_t>& cellOf, std::vector<std::int32_t>& start,
-                   std::vector<std::int32_t>* flat) {
+                   std::vector<std::int32_t>* flat, std::vector<std::int32_t>* ids) {
         const std::size_t n = array.size();
         at.resize(n);
         xs.resize(n);
         ys.resize(n);
         cellOf.resize(n);
         if (flat != nullptr) flat->resize(n);
+        if (ids != nullptr) ids->resize(n);
         start.resize(cells + 1);
         std::memset(start.data(), 0, start.size() * sizeof(std::int32_t));
         for (std::size_t i = 0; i < n; ++i) {
@@ -136,6 +137,7 @@ void TSPH::RedistributeGrid() {
             const std::int32_t c = (cx + 1) * s.paddedHeight + (cy + 1);
             cellOf[i] = c;
             if (flat != nullptr) (*flat)[i] = cx * GridHeight + cy;
+            if (ids != nullptr) (*ids)[i] = p->ID;
             ++start[c + 1];
         }
         // Counts into starts; the running sum stays in a register.
@@ -150,7 +152,10 @@ void TSPH::RedistributeGrid() {
         return most;
     };
 
-    s.maxFluidPerCell = bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart, nullptr);
+    // (The IDs are taken on the same sweep: every sweep over the particle
+    // objects counts once they no longer fit the caches.)
+    s.maxFluidPerCell =
+        bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart, nullptr, &s.fluidId);
     {
         const std::size_t n = Particles.size();
         // Every entry is written below but the slack, which is zeroed.
@@ -167,11 +172,9 @@ void TSPH::RedistributeGrid() {
             const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
             s.sortedX[k] = s.fluidX[i];
             s.sortedY[k] = s.fluidY[i];
-            s.sortedId[k] = s.fluidAt[i]->ID;
+            s.sortedId[k] = s.fluidId[i];
             s.sortedSlot[k] = static_cast<std::int32_t>(i);
         }
-        s.fluidId.resize(n);
-        for (std::size_t i = 0; i < n; ++i) s.fluidId[i] = s.fluidAt[i]->ID;
     }
     // Boundary particles do not move: while the array holds the same
     // particles at the same places as at the last rebuild, their cells,
@@ -193,7 +196,7 @@ void TSPH::RedistributeGrid() {
         }
     } else {
         bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart,
-            &s.boundaryFlat);
+            &s.boundaryFlat, nullptr);
         const std::size_t n = BoundaryParticles.size();
         s.sortedBX.resize(n);
         s.sortedBY.resize(n);
