@@ -178,7 +178,7 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
     SphUseAvx2() = saved;
 }
 
-// Every field of every particle after 1000 steps of the initial scene.// Every field of every particle after 1000 steps of the initial scene.
+// Every field of every particle after 1000 steps of the initial scene.
 const std::uint64_t kHashAfter1000Steps = 3408596180902079271ull;
 
 TEST(Determinism, InitialSceneStateAfter1000StepsIsPinned) {
