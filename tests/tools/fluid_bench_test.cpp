@@ -1,0 +1,67 @@
+// fluid-bench run as a user runs it: its dump format, its repeatability and
+// its answers to bad arguments.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Runs fluid-bench with args, output discarded; returns its exit status.
+int RunBench(const std::string& args) {
+    const std::string command = std::string(FK_FLUID_BENCH) + " " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<char> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int32_t Int32At(const std::vector<char>& bytes, size_t offset) {
+    int32_t v = 0;
+    std::memcpy(&v, bytes.data() + offset, sizeof v);  // the dump is little-endian, as is x86
+    return v;
+}
+
+}  // namespace
+
+TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
+    TempDir dir;
+    struct Case {
+        const char* scene;
+        int32_t fluid, boundary;
+    };
+    for (const Case c : {Case{"initial", 2999, 750}, Case{"full", 17595, 0}}) {
+        SCOPED_TRACE(c.scene);
+        const std::string once = dir.File(std::string(c.scene) + "1.bin");
+        const std::string twice = dir.File(std::string(c.scene) + "2.bin");
+        ASSERT_EQ(RunBench(std::string("--scene ") + c.scene + " --steps 3 --dump " + once), 0);
+        ASSERT_EQ(RunBench(std::string("--scene ") + c.scene + " --steps 3 --repeat 2 --dump " + twice), 0);
+        const std::vector<char> a = ReadAll(once), b = ReadAll(twice);
+        ASSERT_GE(a.size(), 8u);
+        EXPECT_EQ(Int32At(a, 0), c.fluid);
+        EXPECT_EQ(Int32At(a, 4), c.boundary);
+        // Eight float fields per fluid particle, two per boundary particle.
+        EXPECT_EQ(a.size(), 8u + 32u * c.fluid + 8u * c.boundary);
+        EXPECT_EQ(a, b) << "a fresh scene must give the same state on every repeat";
+    }
+}
+
+TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
+    for (const char* args : {"--steps 0", "--steps x", "--repeat -1", "--scene moon", "--steps", "--bogus"}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(RunBench(args), 2);
+    }
+    EXPECT_EQ(RunBench("--steps 1 --dump /nonexistent-dir/state.bin"), 1);
+}
