@@ -278,7 +278,8 @@ FK_AVX2 inline void DoubleDoubleProduct4(__m256d ah, __m256d al, __m256d bh, __m
 // formed in double-double (error about 2^-102 relative); where the exact
 // value lies within 0.4 ulp of the nearest double h, pow (whose error is
 // below 0.54 ulp) can only return h. The lanes that are closer to a tie, or
-// near a power of two, take std::pow itself. Returns the mask of those lanes.
+// near a power of two (other than x = 1 exactly), take std::pow itself.
+// Returns the mask of those lanes.
 FK_AVX2 inline int SeventhPower4(__m256d x, __m256d& out) {
     __m256d x2h, x2l, x3h, x3l, x4h, x4l, h, l;
     TwoProduct4(x, x, x2h, x2l);
@@ -295,7 +296,10 @@ FK_AVX2 inline int SeventhPower4(__m256d x, __m256d& out) {
     const __m256d absLow = _mm256_andnot_pd(_mm256_set1_pd(-0.0), l);
     const __m256d close = _mm256_cmp_pd(absLow, _mm256_mul_pd(_mm256_set1_pd(0.4), ulp), _CMP_NLE_UQ);
     out = h;
-    return _mm256_movemask_pd(_mm256_or_pd(close, _mm256_castsi256_pd(nearEdge)));
+    // At x = 1 (a density exactly at rest, common in a settled liquid) the
+    // power is exactly 1, which h is, and pow(1, y) is 1 by definition.
+    const __m256d one = _mm256_cmp_pd(x, _mm256_set1_pd(1.0), _CMP_EQ_OQ);
+    return _mm256_movemask_pd(_mm256_andnot_pd(one, _mm256_or_pd(close, _mm256_castsi256_pd(nearEdge))));
 }
 
 // SeventhPowers for whole groups of four; returns how many it did. The
