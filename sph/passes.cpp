@@ -276,8 +276,8 @@ FK_AVX2 inline void DoubleDoubleProduct4(__m256d ah, __m256d al, __m256d bh, __m
 
 // x^7 for four x near 1, exactly as std::pow(x, 7.0) rounds it. The power is
 // formed in double-double (error about 2^-102 relative); where the exact
-// value lies within 0.4 ulp of the nearest double h, pow (whose error is
-// below 0.54 ulp) can only return h. The lanes that are closer to a tie, or
+// value lies within 0.45 ulp of the nearest double h, pow (whose error is
+// below 0.54 ulp) lands less than one ulp from h and so can only return h. The lanes that are closer to a tie, or
 // near a power of two (other than x = 1 exactly), take std::pow itself.
 // Returns the mask of those lanes.
 FK_AVX2 inline int SeventhPower4(__m256d x, __m256d& out) {
@@ -294,7 +294,7 @@ FK_AVX2 inline int SeventhPower4(__m256d x, __m256d& out) {
         _mm256_or_si256(_mm256_cmpgt_epi64(_mm256_set1_epi64x(16), mantissa),
                         _mm256_cmpgt_epi64(mantissa, _mm256_set1_epi64x(0x000FFFFFFFFFFFFFll - 16)));
     const __m256d absLow = _mm256_andnot_pd(_mm256_set1_pd(-0.0), l);
-    const __m256d close = _mm256_cmp_pd(absLow, _mm256_mul_pd(_mm256_set1_pd(0.4), ulp), _CMP_NLE_UQ);
+    const __m256d close = _mm256_cmp_pd(absLow, _mm256_mul_pd(_mm256_set1_pd(0.45), ulp), _CMP_NLE_UQ);
     out = h;
     // At x = 1 (a density exactly at rest, common in a settled liquid) the
     // power is exactly 1, which h is, and pow(1, y) is 1 by definition.
