@@ -96,6 +96,22 @@ std::size_t ScanPlain(TSPHStepData& s, std::int32_t from, std::int32_t to, float
     return np;
 }
 
+// Appends the entries [first, first + count) of the cell-sorted copy whose
+// ID lies below 'limit' to the candidates at nc, in order; returns the new
+// candidate count. (A candidate with a larger ID pairs with none of the
+// cell's particles, by the pair rule.)
+inline std::int32_t GatherPlain(TSPHStepData& s, std::int32_t first, std::int32_t count, std::int32_t limit,
+                                std::int32_t nc) {
+    for (std::int32_t j = first; j < first + count; ++j) {
+        s.candX[nc] = s.sortedX[j];
+        s.candY[nc] = s.sortedY[j];
+        s.candId[nc] = s.sortedId[j];
+        s.candSlot[nc] = s.sortedSlot[j];
+        nc += static_cast<std::int32_t>(s.sortedId[j] < limit);
+    }
+    return nc;
+}
+
 #ifdef FK_SPH_X86
 // Lane permutations that pack the selected lanes of an 8-lane vector first.
 struct TCompressTable {
@@ -153,8 +169,42 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
     return np;
 }
 
+// GatherPlain, eight entries at a time. The cell-sorted arrays have at
+// least 8 readable entries past every cell, the candidates room for a
+// vector past their end.
+__attribute__((target("avx2,popcnt"))) inline std::int32_t GatherAvx2(TSPHStepData& s, std::int32_t first,
+                                                                      std::int32_t count, std::int32_t limit,
+                                                                      std::int32_t nc) {
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i vlimit = _mm256_set1_epi32(limit);
+    float* cx = s.candX.data();
+    float* cy = s.candY.data();
+    std::int32_t* cid = s.candId.data();
+    std::int32_t* cslot = s.candSlot.data();
+    const float* sx = s.sortedX.data() + first;
+    const float* sy = s.sortedY.data() + first;
+    const std::int32_t* sid = s.sortedId.data() + first;
+    const std::int32_t* sslot = s.sortedSlot.data() + first;
+    for (std::int32_t j = 0; j < count; j += 8) {
+        const __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sid + j));
+        const __m256i keep = _mm256_and_si256(_mm256_cmpgt_epi32(vlimit, id),
+                                              _mm256_cmpgt_epi32(_mm256_set1_epi32(count - j), iota));
+        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(keep));
+        const __m256i perm = _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.lanes[mask]));
+        _mm256_storeu_ps(cx + nc, _mm256_permutevar8x32_ps(_mm256_loadu_ps(sx + j), perm));
+        _mm256_storeu_ps(cy + nc, _mm256_permutevar8x32_ps(_mm256_loadu_ps(sy + j), perm));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cid + nc), _mm256_permutevar8x32_epi32(id, perm));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cslot + nc),
+                            _mm256_permutevar8x32_epi32(
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sslot + j)), perm));
+        nc += _mm_popcnt_u32(static_cast<unsigned>(mask));
+    }
+    return nc;
+}
+
 #endif
 
+using TGather = std::int32_t (*)(TSPHStepData&, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
 using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::size_t);
 
 
@@ -162,7 +212,7 @@ using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, 
 // partners into the raw list, its segment at [pairBegin, pairEnd). Inlined
 // into one plain and one AVX2 build, so that the candidate copies use the
 // widest moves the processor has.
-template <TScan Scan>
+template <TScan Scan, TGather Gather>
 __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
     const std::int32_t* fstart = s.fluidStart.data();
     const std::int32_t* bstart = s.boundaryStart.data();
@@ -171,24 +221,17 @@ __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
     for (std::int32_t c = 0; c < cells; ++c) {
         const std::int32_t members = fstart[c + 1] - fstart[c];
         if (members == 0) continue;
-        // The nine cells' fluid particles, in visiting order, copied eight at
-        // a time (a cell rarely holds more) so that the copy hardly branches.
+        // The nine cells' fluid particles, in visiting order, without those
+        // whose ID is too large to pair with any of this cell's particles.
+        std::int32_t limit = s.sortedId[fstart[c]];
+        for (std::int32_t m = fstart[c] + 1; m < fstart[c + 1]; ++m) limit = std::max(limit, s.sortedId[m]);
         std::int32_t segEnd[9];
         std::int32_t nc = 0;
         bool boundary = false;
         for (int o = 0; o < 9; ++o) {
             const std::int32_t cell = c + s.neighbourOffset[o];
             const std::int32_t first = fstart[cell];
-            const std::int32_t count = fstart[cell + 1] - first;
-            std::int32_t j = 0;
-            do {
-                std::memcpy(s.candX.data() + nc + j, s.sortedX.data() + first + j, 8 * sizeof(float));
-                std::memcpy(s.candY.data() + nc + j, s.sortedY.data() + first + j, 8 * sizeof(float));
-                std::memcpy(s.candId.data() + nc + j, s.sortedId.data() + first + j, 8 * sizeof(std::int32_t));
-                std::memcpy(s.candSlot.data() + nc + j, s.sortedSlot.data() + first + j, 8 * sizeof(std::int32_t));
-                j += 8;
-            } while (j < count);
-            nc += count;
+            nc = Gather(s, first, fstart[cell + 1] - first, limit, nc);
             segEnd[o] = nc;
             boundary = boundary || bstart[cell] != bstart[cell + 1];
         }
@@ -226,11 +269,11 @@ __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
     return np;
 }
 
-std::size_t ScanCellsPlain(TSPHStepData& s) { return ScanCells<ScanPlain>(s); }
+std::size_t ScanCellsPlain(TSPHStepData& s) { return ScanCells<ScanPlain, GatherPlain>(s); }
 
 #ifdef FK_SPH_X86
 __attribute__((target("avx2,popcnt"))) std::size_t ScanCellsAvx2(TSPHStepData& s) {
-    return ScanCells<ScanAvx2>(s);
+    return ScanCells<ScanAvx2, GatherAvx2>(s);
 }
 #endif
 
