@@ -426,6 +426,7 @@ bool GridMayMatch(const TSPH& world, const TSPHStepData& s) {
 
 void EnsurePairs(const TSPH& world, TSPHStepData& s, bool fast) {
     if (fast && s.pairsReusable) return;
+    ++s.pairList;
     if (fast)
         BuildPairsFast(world, s);
     else

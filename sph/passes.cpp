@@ -66,6 +66,7 @@ void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
         const TSeparation d = Separation(s, p, q);
         const double r2 = d.r2;
         const double r = std::sqrt(r2);
+        s.pairDistance[k] = static_cast<float>(r);
         const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
         const TDensityRow& rp = s.densityRows[p];
         const TDensityRow& rq = s.densityRows[q];
@@ -78,7 +79,7 @@ void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
 
 // Pressure, viscosity and XSPH terms of pairs [from, to), stored from
 // index 0 of the chunk.
-void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
+void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
     const double h = C::SMOOTHING_LENGTH;
     for (std::size_t k = from; k < to; ++k) {
         const std::int32_t p = s.pairP[k];
@@ -87,7 +88,7 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
         const double dx = d.dx;
         const double dy = d.dy;
         const double r2 = d.r2;
-        const float r = static_cast<float>(std::sqrt(r2));
+        const float r = haveDistance ? s.pairDistance[k] : static_cast<float>(std::sqrt(r2));
         const float hr = static_cast<float>(h - r);
         const TOperandRow& rp = s.rows[p];
         const TOperandRow& rq = s.rows[q];
@@ -180,12 +181,14 @@ FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to)
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     double* intoP = s.termA.data();
     double* intoQ = s.termB.data();
+    float* distance = s.pairDistance.data();
     for (std::size_t k = from; k < to; k += 4) {
         const TDensityRows4 p = LoadDensityRows(s.densityRows.data(), s.pairP.data() + k);
         const TDensityRows4 q = LoadDensityRows(s.densityRows.data(), s.pairQ.data() + k);
         __m256d dx, dy, r2;
         Separation4(p.xy, q.xy, dx, dy, r2);
         const __m256d r = _mm256_sqrt_pd(r2);
+        _mm_storeu_ps(distance + k, _mm256_cvtpd_ps(r));
         const __m256d t = _mm256_sub_pd(h2, r2);
         const __m256d vr =
             _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(p.vx, q.vx), dx), _mm256_mul_pd(_mm256_sub_pd(p.vy, q.vy), dy));
@@ -197,7 +200,7 @@ FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to)
 
 // ForceTermsPlain, four pairs at a time; the viscosity is computed for
 // every pair and selected by the sign of vr.
-FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
+FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
     const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     const __m256d two = _mm256_set1_pd(2.0);
@@ -209,12 +212,13 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d zero = _mm256_setzero_pd();
     double* out = &s.forceTerms.data()->fx;
+    const float* distance = s.pairDistance.data();
     for (std::size_t k = from; k < to; k += 4) {
         const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
         const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
         __m256d dx, dy, r2;
         Separation4(p.xy, q.xy, dx, dy, r2);
-        const __m256d r = RoundToFloat(_mm256_sqrt_pd(r2));
+        const __m256d r = haveDistance ? _mm256_cvtps_pd(_mm_loadu_ps(distance + k)) : RoundToFloat(_mm256_sqrt_pd(r2));
         const __m256d hr = RoundToFloat(_mm256_sub_pd(h, r));
         const __m256d ddx = _mm256_sub_pd(q.vx, p.vx);
         const __m256d ddy = _mm256_sub_pd(q.vy, p.vy);
@@ -368,10 +372,11 @@ void DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
 
 void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
     ResizeTerms(s, to - from);
+    const bool haveDistance = s.pairDistanceList == s.pairList;
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return ForceTermsAvx2(s, from, to);
+    if (SphUseAvx2()) return ForceTermsAvx2(s, from, to, haveDistance);
 #endif
-    ForceTermsPlain(s, from, to);
+    ForceTermsPlain(s, from, to, haveDistance);
 }
 
 // Container walls for particle i, after its pairs: a push of Density at
@@ -500,6 +505,9 @@ void TSPH::UpdateDensity() {
     // The terms are computed a chunk of particles at a time, just before
     // they are summed.
     const std::int32_t* pq = s.pairQ.data();
+    // (The roots are kept for the force pass; a vector's worth of slack.)
+    if (s.pairDistance.size() < s.pairCount + 8) s.pairDistance.resize(2 * s.pairCount + 8);
+    s.pairDistanceList = 0;
     for (std::size_t i0 = 0; i0 < n;) {
         const std::size_t i1 = ChunkEnd(s, i0, n);
         const std::int32_t first = s.pairBegin[i0];
@@ -517,6 +525,8 @@ void TSPH::UpdateDensity() {
         }
         i0 = i1;
     }
+    // Every pair belongs to one of the array's particles, so all have a root.
+    if (n > 0) s.pairDistanceList = s.pairList;
     for (std::size_t k = n; k < slots; ++k) s.slotObject[k]->DeltaDensity = dd[k];
 
     // Phase 2: new density, guarded, and what the force pass derives from

@@ -94,6 +94,13 @@ struct TSPHStepData {
     std::vector<std::int32_t> pairP, pairQ;
     std::size_t pairCount = 0;
     std::vector<TBoundaryHit> hits;
+    // Count of pair lists built so far, naming the current one.
+    std::uint64_t pairList = 0;
+    // Each pair's distance sqrt(r^2) in single precision, as the density
+    // pass found it for the list pairDistanceList names (0: none), so that
+    // the force pass need not take the root again.
+    std::vector<float> pairDistance;
+    std::uint64_t pairDistanceList = 0;
     // The partners as the cell-order scan finds them, before they are put
     // into array order.
     std::vector<std::int32_t> rawQ;
