@@ -149,6 +149,34 @@ TEST(Forces, WorkedPairPushesTheParticlesApart) {
     EXPECT_EQ(r.high.DeltaVelocityX, 0.0f);  // equal velocities: no XSPH
 }
 
+TEST(Forces, AParticleMovedAfterTheDensityPassIsSeenWhereItIsNow) {
+    // The force pass must not reuse what the density pass measured at the
+    // old place: the worked pair's push, on both paths.
+    const bool saved = SphUseAvx2();
+    for (bool vector : {true, false}) {
+        SphUseAvx2() = vector && saved;
+        ParticleCount = 0;
+        TSPH world;
+        TParticle& low = PlaceFluid(world, 100.0f, 100.0f);
+        TParticle& high = PlaceFluid(world, 101.0f, 100.0f);
+        world.RedistributeGrid();
+        world.UpdateDensity();
+        high.PositionX = 102.0f;
+        for (TParticle* p : {&low, &high}) {
+            p->Density = 0.385f;
+            p->Pressure = 1.84089041f;
+            p->InvDensitySq = 6.74650002f;
+            p->Mass = 1.61352062f;
+            p->SoundSpeed = 0.0f;
+            p->VelocityX = p->VelocityY = 0.0f;
+        }
+        world.CalcForces();
+        EXPECT_EQ(high.ForceX, 0.603326976f) << (vector ? "vector path" : "plain path");
+        EXPECT_EQ(low.ForceX, -0.603326976f) << (vector ? "vector path" : "plain path");
+    }
+    SphUseAvx2() = saved;
+}
+
 TEST(Forces, ApproachingParticlesGetViscosityAndXsph) {
     const PairResult r = WorkedPair(0.1f);  // the lower one moves towards the other
     EXPECT_EQ(r.high.DeltaVelocityX, 0.00223924057f);
