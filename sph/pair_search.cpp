@@ -227,14 +227,13 @@ __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
         for (std::int32_t m = fstart[c] + 1; m < fstart[c + 1]; ++m) limit = std::max(limit, s.sortedId[m]);
         std::int32_t segEnd[9];
         std::int32_t nc = 0;
-        bool boundary = false;
         for (int o = 0; o < 9; ++o) {
             const std::int32_t cell = c + s.neighbourOffset[o];
             const std::int32_t first = fstart[cell];
             nc = Gather(s, first, fstart[cell + 1] - first, limit, nc);
             segEnd[o] = nc;
-            boundary = boundary || bstart[cell] != bstart[cell + 1];
         }
+        const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;
         ReserveRaw(s, np, static_cast<std::size_t>(nc) * members);
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const std::int32_t slot = s.sortedSlot[m];

@@ -206,6 +206,17 @@ void TSPH::RedistributeGrid() {
             s.sortedBX[k] = s.boundaryX[i];
             s.sortedBY[k] = s.boundaryY[i];
         }
+        // The inner cells' flags (the outer ring has no particles to ask).
+        s.boundaryNear.assign(cells, 0);
+        const std::size_t ph = static_cast<std::size_t>(s.paddedHeight);
+        for (std::size_t c = ph + 1; c + ph + 1 < cells; ++c) {
+            std::uint8_t near = 0;
+            for (int o = 0; o < 9; ++o) {
+                const std::size_t cell = c + s.neighbourOffset[o];
+                near |= static_cast<std::uint8_t>(s.boundaryStart[cell] != s.boundaryStart[cell + 1]);
+            }
+            s.boundaryNear[c] = near;
+        }
     }
     s.rebuilt = true;
     s.pairsReusable = false;

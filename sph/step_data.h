@@ -80,6 +80,8 @@ struct TSPHStepData {
     std::vector<float> sortedX, sortedY;
     std::vector<std::int32_t> sortedId, sortedSlot;
     std::vector<float> sortedBX, sortedBY;
+    // Per padded cell: whether one of its nine cells holds boundary particles.
+    std::vector<std::uint8_t> boundaryNear;
     std::int32_t maxFluidPerCell = 0;
 
     // Pair list of the current step.
