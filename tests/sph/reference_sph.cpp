@@ -20,6 +20,29 @@ std::shared_ptr<TParticle> Copy(const TParticle& p) {
     return c;
 }
 
+// The neighbour enumeration both passes share: the nine cells around p's home
+// cell in their fixed order; in each, fluid(q, dx, dy, r2) for every fluid
+// partner with a lower ID inside the pair window, then afterCell(cell).
+template <typename Fluid, typename AfterCell>
+void VisitNeighbours(TParticle& p, const std::vector<TParticle*>& fluidGrid, int width, int height,
+                     Fluid fluid, AfterCell afterCell) {
+    const int hx = Clamp(std::trunc(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH), width);
+    const int hy = Clamp(std::trunc(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH), height);
+    for (const auto& o : kOffsets) {
+        const int cx = hx + o[0], cy = hy + o[1];
+        if (cx < 0 || cx >= width || cy < 0 || cy >= height) continue;
+        for (TParticle* q = fluidGrid[cx * height + cy]; q; q = q->Succ) {
+            if (!(p.ID > q->ID)) continue;
+            const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
+            const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
+            const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
+            if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+            fluid(q, dx, dy, r2);
+        }
+        afterCell(cx * height + cy);
+    }
+}
+
 }  // namespace
 
 ReferenceWorld::ReferenceWorld() : fluidGrid_(84 * 63), boundaryGrid_(84 * 63) {}
@@ -58,17 +81,9 @@ void ReferenceWorld::RedistributeGrid() {
 void ReferenceWorld::UpdateDensity() {
     for (auto& pp : Particles) {
         TParticle& p = *pp;
-        const int hx = Clamp(std::trunc(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH), width_);
-        const int hy = Clamp(std::trunc(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH), height_);
-        for (const auto& o : kOffsets) {
-            const int cx = hx + o[0], cy = hy + o[1];
-            if (cx < 0 || cx >= width_ || cy < 0 || cy >= height_) continue;
-            for (TParticle* q = fluidGrid_[cx * height_ + cy]; q; q = q->Succ) {
-                if (!(p.ID > q->ID)) continue;
-                const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
-                const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
-                const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-                if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+        VisitNeighbours(
+            p, fluidGrid_, width_, height_,
+            [&](TParticle* q, float dx, float dy, float r2) {
                 const double r = std::sqrt(static_cast<double>(r2));
                 const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
                 const double vr = (static_cast<double>(p.VelocityX) - q->VelocityX) * dx +
@@ -76,8 +91,8 @@ void ReferenceWorld::UpdateDensity() {
                 const double w = t * (vr * t) / r;
                 p.DeltaDensity = static_cast<float>(p.DeltaDensity + static_cast<double>(q->Mass) * w);
                 q->DeltaDensity = static_cast<float>(q->DeltaDensity + static_cast<double>(p.Mass) * w);
-            }
-        }
+            },
+            [](int) {});
     }
     for (auto& pp : Particles) {
         TParticle& p = *pp;
@@ -105,17 +120,9 @@ void ReferenceWorld::CalcForces() {
     const double h = C::SMOOTHING_LENGTH;
     for (auto& pp : Particles) {
         TParticle& p = *pp;
-        const int hx = Clamp(std::trunc(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH), width_);
-        const int hy = Clamp(std::trunc(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH), height_);
-        for (const auto& o : kOffsets) {
-            const int cx = hx + o[0], cy = hy + o[1];
-            if (cx < 0 || cx >= width_ || cy < 0 || cy >= height_) continue;
-            for (TParticle* q = fluidGrid_[cx * height_ + cy]; q; q = q->Succ) {
-                if (!(p.ID > q->ID)) continue;
-                const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
-                const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
-                const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-                if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+        VisitNeighbours(
+            p, fluidGrid_, width_, height_,
+            [&](TParticle* q, float dx, float dy, float r2) {
                 const float r = static_cast<float>(std::sqrt(static_cast<double>(r2)));
                 const float hr = static_cast<float>(h - r);
                 const double dvx = static_cast<double>(q->VelocityX) - p.VelocityX;
@@ -144,19 +151,20 @@ void ReferenceWorld::CalcForces() {
                 p.DeltaVelocityY = static_cast<float>(p.DeltaVelocityY + dvy * s);
                 q->DeltaVelocityX = static_cast<float>(q->DeltaVelocityX - dvx * s);
                 q->DeltaVelocityY = static_cast<float>(q->DeltaVelocityY - dvy * s);
-            }
-            for (TParticle* b = boundaryGrid_[cx * height_ + cy]; b; b = b->Succ) {
-                const double dx = static_cast<double>(p.PositionX) - b->PositionX;
-                const double dy = static_cast<double>(p.PositionY) - b->PositionY;
-                const double r2 = dx * dx + dy * dy;
-                if (!(r2 < C::REPULSIVE_DIST_SQ) || r2 == 0.0) continue;
-                const double u = 1.0 / r2;
-                const double s = C::REPULSIVE_DIST_SQ * u;
-                const double g = u * (C::REPULSIVE_D * (s * s - s));
-                p.ForceX = static_cast<float>(p.ForceX + dx * g);
-                p.ForceY = static_cast<float>(p.ForceY + dy * g);
-            }
-        }
+            },
+            [&](int cell) {
+                for (TParticle* b = boundaryGrid_[cell]; b; b = b->Succ) {
+                    const double dx = static_cast<double>(p.PositionX) - b->PositionX;
+                    const double dy = static_cast<double>(p.PositionY) - b->PositionY;
+                    const double r2 = dx * dx + dy * dy;
+                    if (!(r2 < C::REPULSIVE_DIST_SQ) || r2 == 0.0) continue;
+                    const double u = 1.0 / r2;
+                    const double s = C::REPULSIVE_DIST_SQ * u;
+                    const double g = u * (C::REPULSIVE_D * (s * s - s));
+                    p.ForceX = static_cast<float>(p.ForceX + dx * g);
+                    p.ForceY = static_cast<float>(p.ForceY + dy * g);
+                }
+            });
         const float dR = static_cast<float>(std::fmax(static_cast<double>(C::CONTAINER_WIDTH) - p.PositionX, 0.0));
         const float dB = static_cast<float>(std::fmax(static_cast<double>(C::CONTAINER_HEIGHT) - p.PositionY, 0.0));
         const float dL = static_cast<float>(std::fmax(static_cast<double>(p.PositionX), 0.0));
