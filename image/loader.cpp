@@ -7,10 +7,7 @@ namespace {
 // Built on first use with the PNG loader in it, so the chain is complete
 // whatever order the libraries start in.
 std::shared_ptr<TPixmapLoader>& Head() {
-    static std::shared_ptr<TPixmapLoader> head = [] {
-        std::shared_ptr<TPixmapLoader> png = std::make_shared<TPixmapLoaderPNG>();
-        return png;
-    }();
+    static std::shared_ptr<TPixmapLoader> head = std::make_shared<TPixmapLoaderPNG>();
     return head;
 }
 

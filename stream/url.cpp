@@ -8,10 +8,7 @@ namespace {
 // The list starts with the built-in "incbin" factory; function-local so it
 // exists whenever the first stream is opened, whatever the start-up order.
 std::shared_ptr<TStreamFactory>& Head() {
-    static std::shared_ptr<TStreamFactory> head = [] {
-        std::shared_ptr<TStreamFactory> incbin = std::make_shared<TRamStreamFactory>();
-        return incbin;
-    }();
+    static std::shared_ptr<TStreamFactory> head = std::make_shared<TRamStreamFactory>();
     return head;
 }
 }  // namespace
