@@ -51,3 +51,6 @@ void SwapContextBuffers(int32_t sync);
 std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity);
 // Sets the swap interval of the current context, where the platform can.
 void SetSwapInterval(int32_t interval);
+// Why the last CreateWindowContext or AttachWindowContext gave null, as
+// "X11: Failed to ..." (empty after a success).
+const char* LastWindowContextError();

@@ -18,6 +18,7 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <string>
@@ -38,6 +39,13 @@ Window gFullscreenWindow = 0;            // the window whose display mode is in 
 int32_t gLastSwapInterval = -1;          // last interval set by SwapContextBuffers
 int gSwapIntervalCalls = 0;              // SetSwapInterval calls, for inspection
 int gLastRequestedInterval = -1;         // latest SetSwapInterval argument
+std::string gLastCreateError;            // why the last create or attach failed
+
+// Records why a create or attach gives null; returns null for the caller to pass on.
+GLContextRecord* Fail(const std::string& why) {
+    gLastCreateError = why;
+    return nullptr;
+}
 
 const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                         PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
@@ -323,14 +331,34 @@ bool CreateGLObjects(Display* display, GLContextRecord* record) {
     return error == 0 && record->drawable && record->glContext;
 }
 
+// The display named by DISPLAY could not be reached.
+std::string NoDisplayError() {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name) return "X11: Failed to open the display: DISPLAY is not set";
+    return std::string("X11: Failed to open display \"") + name + "\"";
+}
+
+// No framebuffer config offers what flags ask for.
+std::string NoConfigError(int32_t flags) {
+    std::string wanted = "RGBA";
+    if (flags & GFX_BACKBUFFER) wanted += ", double buffer";
+    if (flags & GFX_ALPHABUFFER) wanted += ", alpha";
+    if (flags & GFX_DEPTHBUFFER) wanted += ", depth";
+    if (flags & GFX_STENCILBUFFER) wanted += ", stencil";
+    if (flags & GFX_ACCUMBUFFER) wanted += ", accumulation";
+    return "GLX: Failed to find a framebuffer configuration with " + wanted;
+}
+
 }  // namespace
 
 GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                      int32_t flags) {
+    gLastCreateError.clear();
     if (width <= 0 || height <= 0 || width > kMaxWindowSize || height > kMaxWindowSize)
-        return nullptr;
+        return Fail("X11: Failed to create a window of " + std::to_string(width) + " by " +
+                    std::to_string(height) + " pixels (sizes run from 1 to 32767)");
     Display* display = X11Display();
-    if (!display) return nullptr;
+    if (!display) return Fail(NoDisplayError());
     int screen = DefaultScreen(display);
     Window root = RootWindow(display, screen);
 
@@ -368,9 +396,10 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     }
     int error = X11EndErrorTrap();
     if (error != 0 || !record->window) {
+        const bool noConfig = !record->config;
         ReleaseRecordResources(display, record);
         delete record;
-        return nullptr;
+        return Fail(noConfig ? NoConfigError(flags) : "X11: Failed to create the window");
     }
     X11BeginErrorTrap();
     SetWindowProperties(display, record->window, record->kind, x, y, width, height);
@@ -378,7 +407,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     if (error != 0 || !CreateGLObjects(display, record)) {
         ReleaseRecordResources(display, record);
         delete record;
-        return nullptr;
+        return Fail("GLX: Failed to create the OpenGL context");
     }
 
     record->next = gHead;
@@ -404,12 +433,14 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
 }
 
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
+    gLastCreateError.clear();
     Display* display = X11Display();
-    if (!display || window == 0) return nullptr;
+    if (!display) return Fail(NoDisplayError());
     XWindowAttributes attributes{};
     X11BeginErrorTrap();
-    Status ok = XGetWindowAttributes(display, static_cast<Window>(window), &attributes);
-    if (X11EndErrorTrap() != 0 || !ok || !attributes.visual) return nullptr;
+    Status ok = window != 0 && XGetWindowAttributes(display, static_cast<Window>(window), &attributes);
+    if (X11EndErrorTrap() != 0 || !ok || !attributes.visual)
+        return Fail("X11: Failed to read the attributes of window " + std::to_string(window));
 
     auto record = new GLContextRecord;
     record->kind = GLX_RECORD_ATTACHED;
@@ -422,9 +453,11 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
     record->config = ChooseConfig(display, flags, XVisualIDFromVisual(attributes.visual));
     int error = X11EndErrorTrap();
     if (error != 0 || !record->config || !CreateGLObjects(display, record)) {
+        const bool noConfig = error == 0 && !record->config;
         ReleaseRecordResources(display, record);
         delete record;
-        return nullptr;
+        return Fail(noConfig ? NoConfigError(flags) + " for the window's visual"
+                             : "GLX: Failed to create the OpenGL context");
     }
     // The caller's window keeps its own event handling: no window procedure here.
     record->next = gHead;
@@ -574,3 +607,5 @@ int GLXSwapIntervalCallCount() { return gSwapIntervalCalls; }
 int GLXLastRequestedSwapInterval() { return gLastRequestedInterval; }
 
 Window GLXFullscreenWindow() { return gFullscreenWindow; }
+
+const char* LastWindowContextError() { return gLastCreateError.c_str(); }

@@ -154,3 +154,5 @@ std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity) {
 void SetSwapInterval(int32_t interval) {
     Fake().log.push_back("interval " + std::to_string(interval));
 }
+
+const char* LastWindowContextError() { return ""; }

@@ -117,6 +117,8 @@ TEST(GlxNoDisplay, CreatesNothingAndPrintsNothing) {
         unsetenv("DISPLAY");
         bool ok = X11Display() == nullptr;
         ok = ok && CreateWindowContext(800, 600, 0, 60, 10) == nullptr;
+        ok = ok && std::string(LastWindowContextError()) ==
+                       "X11: Failed to open the display: DISPLAY is not set";
         ok = ok && CreateWindowContext(800, 600, 32, 60, 10) == nullptr;
         ok = ok && AttachWindowContext(0x200001, 10) == nullptr;
         ok = ok && EnumerateDisplayModes(1024).empty();
@@ -323,7 +325,16 @@ TEST_F(GlxAttach, BadWindowsAndSizesGiveNoRecord) {
     EXPECT_EQ(CreateWindowContext(0, 600, 0, 0, 10), nullptr);
     EXPECT_EQ(CreateWindowContext(800, -1, 0, 0, 10), nullptr);
     EXPECT_EQ(CreateWindowContext(70000, 600, 0, 0, 10), nullptr);  // X sizes are 16-bit
+    EXPECT_STREQ(LastWindowContextError(),
+                 "X11: Failed to create a window of 70000 by 600 pixels (sizes run from 1 to 32767)");
+    EXPECT_EQ(AttachWindowContext(0x3FFFFFF, 10), nullptr);
+    EXPECT_STREQ(LastWindowContextError(), "X11: Failed to read the attributes of window 67108863");
     EXPECT_EQ(GLXRecordCount(), before);
+    // A success leaves no stale reason behind.
+    GLContextRecord* record = CreateWindowContext(64, 64, 0, 0, 10);
+    ASSERT_NE(record, nullptr);
+    EXPECT_STREQ(LastWindowContextError(), "");
+    DestroyWindowContext(record);
 }
 
 TEST_F(GlxDisplayMode, ModesComeFromRandRAndRespectCapacity) {
