@@ -8,7 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglew-dev
   libpng-dev zlib1g-dev
-  libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb
+  libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb x11-utils
   clang libclang-rt-14-dev
 )
 

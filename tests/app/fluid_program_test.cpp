@@ -1,0 +1,311 @@
+// fluid as a user meets it: started on a private X server, clicked and typed
+// at with XTest, its status line read off the screen in the built-in font,
+// ended with Escape or the close box; and started without a display, without
+// its particle image or with a damaged one, and with bad options.
+
+// GoogleTest comes before Xlib, whose None macro it would trip over.
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/x11_helpers.h"
+#include "tests/support/xvfb.h"
+
+#include "graphics/gl/gl_graphics.h"
+#include "image/png.h"
+#include "stream/embedded.h"
+
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+static auto* const kXvfb = RegisterXvfbEnvironment();
+
+const char* const kFirstStatusLine = "Updatezeit: 0  ms  Renderzeit: 0   ms  FPS: 0    Partikel: 3749";
+const int kCellWidth = 8, kCellHeight = 16, kGlyphs = 96, kFirstCode = 32;
+// Long enough for any status line of this program.
+const int kStatusCells = 72;
+
+// fluid (or a copy of it at program) with args; DISPLAY unset when display is null.
+std::function<int()> Fluid(std::vector<std::string> args, const char* display = "",
+                           std::string program = FLUID_PATH) {
+    return [=] {
+        if (!display) unsetenv("DISPLAY");
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        return 127;
+    };
+}
+
+// A pixel source: colour 0xRRGGBB at (x, y).
+using PixelAt = std::function<uint32_t(int, int)>;
+
+// The text of a row of 8 by 16 cells at the top-left corner, read glyph by
+// glyph against the built-in font: ink is any bright pixel. A cell that
+// matches no glyph reads as '?'.
+std::string ReadText(const PixelAt& pixel, int cells) {
+    StartGLGraphicsModule();  // registers the font
+    const auto* font = static_cast<const unsigned char*>(EmbeddedFileData("gldrawtextfont.bin"));
+    if (!font) return "<no font>";
+    std::string text;
+    for (int c = 0; c < cells; ++c) {
+        unsigned char rows[kCellHeight];
+        for (int y = 0; y < kCellHeight; ++y) {
+            rows[y] = 0;
+            for (int k = 0; k < kCellWidth; ++k) {
+                const uint32_t rgb = pixel(c * kCellWidth + k, y);
+                if (((rgb >> 16) & 0xFF) > 127 && ((rgb >> 8) & 0xFF) > 127 && (rgb & 0xFF) > 127)
+                    rows[y] |= 1u << k;
+            }
+        }
+        char found = '?';
+        for (int g = 0; g < kGlyphs && found == '?'; ++g) {
+            bool same = true;
+            for (int y = 0; y < kCellHeight && same; ++y) same = font[kGlyphs * y + g] == rows[y];
+            if (same) found = static_cast<char>(kFirstCode + g);
+        }
+        text += found;
+    }
+    // Trailing cells hold nothing.
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// Pixels of an RGB24 pixmap.
+PixelAt PixmapPixels(const std::shared_ptr<TPixmap>& image) {
+    return [image](int x, int y) {
+        const unsigned char* p = image->PixelPtr(x, y);
+        return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+    };
+}
+
+// What the server shows of a rectangle of window w, read at once.
+class ScreenArea {
+public:
+    ScreenArea(Display* d, Window w, int x, int y, int width, int height)
+        : x_(x), y_(y), image_(XGetImage(d, w, x, y, width, height, AllPlanes, ZPixmap)) {}
+    ~ScreenArea() {
+        if (image_) XDestroyImage(image_);
+    }
+    ScreenArea(const ScreenArea&) = delete;
+    ScreenArea& operator=(const ScreenArea&) = delete;
+    bool Valid() const { return image_ != nullptr; }
+    // Colour at window (x, y), which must lie in the area.
+    uint32_t operator()(int x, int y) const {
+        return static_cast<uint32_t>(XGetPixel(image_, x - x_, y - y_)) & 0xFFFFFF;
+    }
+
+private:
+    int x_, y_;
+    XImage* image_;
+};
+
+// The particle count of the status line w shows, or -1 while unreadable.
+int ShownParticleCount(Display* d, Window w) {
+    ScreenArea area(d, w, 0, 0, kStatusCells * kCellWidth, kCellHeight);
+    if (!area.Valid()) return -1;
+    const std::string text = ReadText([&](int x, int y) { return area(x, y); }, kStatusCells);
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("Partikel: ([0-9]+)$"))) return -1;
+    return std::stoi(m[1]);
+}
+
+std::vector<char> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& path, const std::vector<char>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class FluidProgram : public ::testing::Test {
+protected:
+    // Waits until fluid's window is viewable and focused and its first status line is shown.
+    void Start(ChildProcess& fluid) {
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(fluid.Started());
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (Window found : FindWindowsByClass(d, "Ferrumkit GLGraphics"))
+                    if (BoxOf(d, found).viewable) return (window = found) != 0;
+                return false;
+            },
+            [&] { fluid.Collect(20); }, 30000))
+            << fluid.err;
+        FocusWindow(d, window);
+        ASSERT_TRUE(WaitForCount(3749, fluid)) << fluid.err;
+    }
+
+    // Waits until the status line shows count particles.
+    bool WaitForCount(int count, ChildProcess& fluid) {
+        return WaitUntil([&] { return ShownParticleCount(d, window) == count; },
+                         [&] { fluid.Collect(20); }, 30000);
+    }
+
+    void Click(unsigned button, int x, int y) {
+        MovePointerIn(d, window, x, y);
+        FakeButton(d, button, true);
+        FakeButton(d, button, false);
+    }
+
+    // The exit status; with --frames the last line on stdout is a status line.
+    void ExpectCleanExit(ChildProcess& fluid, int particles) {
+        EXPECT_EQ(fluid.WaitForExit(), 0) << fluid.err;
+        EXPECT_EQ(fluid.err, "");
+        const auto lines = ChildProcess::Lines(fluid.out);
+        ASSERT_EQ(lines.size(), 1u) << fluid.out;
+        EXPECT_TRUE(std::regex_match(
+            lines[0], std::regex("Updatezeit: .{3}ms  Renderzeit: .{4}ms  FPS: .{4} Partikel: " +
+                                 std::to_string(particles))))
+            << lines[0];
+    }
+
+    XConnection connection;
+    Display* d = connection.get();
+    Window window = 0;
+};
+
+}  // namespace
+
+TEST_F(FluidProgram, FirstFrameShowsTheStartingStatusLineAndTheWalls) {
+    TempDir dir;
+    const std::string shot = dir.File("first.png");
+    ChildProcess fluid(Fluid({"--frames", "1", "--screenshot", shot}));
+    ASSERT_EQ(fluid.WaitForExit(60000), 0) << fluid.err;
+    EXPECT_EQ(fluid.out, std::string(kFirstStatusLine) + "\n");
+    EXPECT_EQ(fluid.err, "");
+    std::shared_ptr<TPixmap> image = LoadPNGPixmap(shot);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, 800);
+    EXPECT_EQ(image->height, 600);
+    ASSERT_EQ(image->format, PIXFMT_RGB24);
+    EXPECT_EQ(ReadText(PixmapPixels(image), kStatusCells), kFirstStatusLine);
+    // The floor's first wall particle is a light-red square centred at (50, 500).
+    const PixelAt pixel = PixmapPixels(image);
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx) EXPECT_EQ(pixel(50 + dx, 500 + dy), 0xFF8080u);
+}
+
+TEST_F(FluidProgram, ClicksPourAndBuildAndEscapeEndsTheRun) {
+    ChildProcess fluid(Fluid({"--frames", "100000000"}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    Click(Button1, 400, 100);  // open space: 16 x 16 particles
+    ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
+    Click(Button3, 650, 150);  // 4 x 4 wall particles
+    ASSERT_TRUE(WaitForCount(3749 + 256 + 16, fluid));
+    Click(Button1, 5, 5);  // clamped at the corner: 9 x 9
+    ASSERT_TRUE(WaitForCount(3749 + 256 + 16 + 81, fluid));
+    TapKey(d, XK_Escape);
+    ExpectCleanExit(fluid, 3749 + 256 + 16 + 81);
+}
+
+TEST_F(FluidProgram, CloseBoxEndsTheRunAndLeavesTheWindowUntilExit) {
+    ChildProcess fluid(Fluid({"--frames", "100000000"}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    SendCloseRequest(d, window);
+    ExpectCleanExit(fluid, 3749);
+}
+
+TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
+    TempDir dir;
+    const std::string program = dir.File("fluid");
+    std::filesystem::copy_file(FLUID_PATH, program);
+    const std::vector<char> image = ReadAll(std::string(FLUID_DIR) + "/Metaball.png");
+    ASSERT_GT(image.size(), 200u);
+    const std::string path = dir.File("Metaball.png");
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        const char* display;
+        std::string want;  // a part of the one line on stderr
+    };
+    std::vector<char> damaged = image;
+    damaged[damaged.size() / 2] ^= 0x55;  // inside the image data: its CRC no longer holds
+    const Case cases[] = {
+        {"no display", [] {}, nullptr, "fluid: cannot open the 800 by 600 OpenGL window: X11: "},
+        {"no image", [] {}, "", path + ": No such file or directory"},
+        {"truncated", [&] { WriteAll(path, std::vector<char>(image.begin(), image.begin() + 100)); },
+         "", path + ": not a PNG image, or a damaged or truncated one"},
+        {"damaged", [&] { WriteAll(path, damaged); }, "",
+         path + ": not a PNG image, or a damaged or truncated one"},
+        {"a directory", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); },
+         "", path + ": it is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        ChildProcess fluid(Fluid({"--frames", "5"}, c.display, program));
+        EXPECT_EQ(fluid.WaitForExit(60000), 1);
+        EXPECT_EQ(fluid.out, "");
+        const auto lines = ChildProcess::Lines(fluid.err);
+        ASSERT_EQ(lines.size(), 1u) << fluid.err;
+        EXPECT_NE(lines[0].find(c.want), std::string::npos) << lines[0];
+    }
+}
+
+TEST_F(FluidProgram, OptionsAndOutputFailures) {
+    TempDir dir;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--frames"}, {"--frames", "x"}, {"--screenshot"}, {"--wobble"}, {"extra"}}) {
+        ChildProcess fluid(Fluid(args));
+        EXPECT_EQ(fluid.WaitForExit(), 2) << args[0];
+        EXPECT_EQ(fluid.out, "");
+        EXPECT_NE(fluid.err.find("usage: fluid"), std::string::npos) << fluid.err;
+    }
+    ChildProcess help(Fluid({"--help"}, nullptr));
+    EXPECT_EQ(help.WaitForExit(), 0);
+    EXPECT_EQ(help.out.rfind("usage: fluid", 0), 0u) << help.out;
+
+    // No frame asked for: a clean end with nothing printed.
+    ChildProcess none(Fluid({"--frames", "0"}));
+    EXPECT_EQ(none.WaitForExit(60000), 0) << none.err;
+    EXPECT_EQ(none.out + none.err, "");
+    // A screenshot that cannot be written is a failure, the status line still printed.
+    for (const std::string& target : {std::string("/dev/full"), dir.File("missing/shot.png")}) {
+        ChildProcess fluid(Fluid({"--frames", "2", "--screenshot", target}));
+        EXPECT_EQ(fluid.WaitForExit(60000), 1) << target;
+        EXPECT_EQ(ChildProcess::Lines(fluid.out).size(), 1u);
+        EXPECT_NE(fluid.err.find("fluid: cannot write the screenshot " + target), std::string::npos)
+            << fluid.err;
+    }
+    // A relative screenshot name is taken from where fluid was started, not where it lives.
+    const std::string cwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir.path);
+    ChildProcess relative(Fluid({"--frames", "1", "--screenshot", "here.png"}));
+    EXPECT_EQ(relative.WaitForExit(60000), 0) << relative.err;
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("here.png")));
+}
+
+TEST_F(FluidProgram, SoakOfRandomClicksAndSpacePresses) {
+    ChildProcess fluid(Fluid({"--frames", "300"}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> x(0, 799), y(0, 599), what(0, 3);
+    for (int i = 0; i < 5000; ++i) {
+        switch (what(random)) {
+        case 0: Click(Button1, x(random), y(random)); break;
+        case 1: Click(Button3, x(random), y(random)); break;
+        case 2: TapKey(d, XK_space); break;
+        default: MovePointerIn(d, window, x(random), y(random)); break;
+        }
+        fluid.Collect(5);
+        if (!BoxOf(d, window).exists) break;  // the run is over
+    }
+    EXPECT_EQ(fluid.WaitForExit(120000), 0) << fluid.err;
+    EXPECT_EQ(fluid.err, "");
+}
