@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-// Smallest power of two >= n; 1 for n <= 1.
+// Smallest power of two >= n; 1 for n <= 1 (2^30, the largest int32 one, for n above it).
 int32_t NextPowerOfTwo(int32_t n);
 // Fits width/height to powers of two the GL accepts (proxy texture, halving); raises
 // TRuntimeError("Unable to calculate tex size") when even 1x1 is refused.

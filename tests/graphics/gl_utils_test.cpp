@@ -208,6 +208,9 @@ TEST_F(GLUtilsTest, MipLevelsAreEachResampledFromTheLevelBefore) {
     auto source = Pattern(100, 30, PIXFMT_RGB24);
     const std::vector<unsigned char> before = Bytes(*source);
     glBindTexture(GL_TEXTURE_2D, 0);
+    // The caller's unpacking would read other bytes than the pixmap's rows; it does not apply.
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 3);
     const GLuint texture = static_cast<GLuint>(UploadPixmapTexture(source, 1));
     ASSERT_NE(texture, 0u);
     EXPECT_EQ(Bytes(*source), before) << "the caller's pixmap is never modified";
@@ -225,6 +228,10 @@ TEST_F(GLUtilsTest, MipLevelsAreEachResampledFromTheLevelBefore) {
     // Without mipmaps: level 0 only.
     const GLuint single = static_cast<GLuint>(UploadPixmapTexture(source, 0));
     EXPECT_EQ(LevelSizes(single), (std::vector<std::pair<GLint, GLint>>{{128, 32}}));
+    // An empty pixmap: one transparent black pixel.
+    const GLuint empty = static_cast<GLuint>(UploadPixmapTexture(TPixmap::Create(0, 0, PIXFMT_RGBA32), 1));
+    EXPECT_EQ(LevelSizes(empty), (std::vector<std::pair<GLint, GLint>>{{1, 1}}));
+    EXPECT_EQ(LevelBytes(empty, 0, 1, 1), std::vector<unsigned char>(4, 0));
 
     EXPECT_THROW(UploadPixmapTexture(nullptr, 1), TNullObjectError);
 }
@@ -332,6 +339,7 @@ TEST_F(GLUtilsTest, TextReadsBackGlyphByGlyph) {
 TEST_F(GLUtilsTest, PixmapsAndRectanglesLandOnTheirPixels) {
     Clear(kBlue);
     auto pixmap = Pattern(20, 10, PIXFMT_RGB24);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);  // the caller's, not the pixmap's
     DrawGLPixmap(pixmap, -5, -3);  // starts outside the viewport: its visible part shows
     DrawGLPixmap(pixmap, 100, 50);
     glColor3f(1.0f, 0.0f, 0.0f);

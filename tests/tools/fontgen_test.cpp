@@ -86,6 +86,7 @@ TEST(Fontgen, BadInputFailsWithAReason) {
         {dir.File("table_cut.psf") + " " + out, 1, "fontgen: the font's Unicode table is truncated"},
         {std::string(kTerminus) + " " + dir.File("no/such/dir/out.cpp"), 1, "fontgen: cannot create"},
         {std::string(kTerminus) + " /dev/full", 1, "fontgen: cannot write /dev/full"},
+        {"--preview /dev/full", 1, "fontgen: cannot write /dev/full"},
         {kTerminus, 2, "usage: fontgen"},
     };
     for (const auto& c : cases) {

@@ -217,13 +217,18 @@ void WritePreview(const std::string& path) {
             const int32_t ay = (y / scale) % GL_FONT_CELL_HEIGHT;
             sheet->WritePixel(x, y, atlas->ReadPixel(ax, ay) | 0xFF000000u);
         }
-    if (!SavePNGPixmap(sheet, path, 9)) throw FontError{"cannot write " + path};
+    // The stream's close does not report a failed flush: read the file back to know it arrived.
+    std::shared_ptr<TPixmap> back;
+    if (SavePNGPixmap(sheet, path, 9)) back = LoadPNGPixmap(path);
+    if (!back || back->width != sheet->width || back->height != sheet->height)
+        throw FontError{"cannot write " + path};
 }
 
 int Run(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+        if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+        throw FontError{"cannot write to standard output"};
     }
     if (argc != 3) {
         std::fputs(kUsage, stderr);
