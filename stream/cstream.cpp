@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 TCStream::~TCStream() { Close(); }
 
 std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t readable,
@@ -19,6 +21,13 @@ std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t re
     std::replace(native.begin(), native.end(), '\\', '/');
     std::FILE* f = std::fopen(native.c_str(), how);
     if (!f) return nullptr;
+    // The C library opens a directory for reading, but it yields no bytes:
+    // refuse it like a file that is not there. Devices and pipes stay welcome.
+    struct stat info;
+    if (fstat(fileno(f), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(f);
+        return nullptr;
+    }
     return CreateWithCStream(f, mode);
 }
 

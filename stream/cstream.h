@@ -17,7 +17,7 @@ public:
     ~TCStream() override;
 
     // Opens path ("\" read as "/"): both flags "r+b", writeable "wb", else
-    // "rb". Null when the file cannot be opened.
+    // "rb". Null when the file cannot be opened or is a directory.
     static std::shared_ptr<TCStream> OpenFile(const std::string& path, int32_t readable,
                                               int32_t writeable);
     // Takes over an open file handle, keeping its current position.

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "stream/cstream.h"
 #include "stream/embedded.h"
@@ -184,6 +187,32 @@ TEST(CStream, OpenModesAndBackslashPaths) {
     EXPECT_EQ(ReadFile(dir.File("f.txt")), "12xy5");
 
     EXPECT_FALSE(TCStream::OpenFile(dir.File("missing"), 1, 0));
+}
+
+// A directory opens with fopen on Linux but cannot be read: it is refused like
+// a missing file, in every mode. Devices and pipes still open.
+TEST(CStream, ADirectoryIsRefusedLikeAMissingFile) {
+    TempDir dir;
+    for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{0, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+        SCOPED_TRACE(std::to_string(readable) + std::to_string(writeable));
+        EXPECT_FALSE(TCStream::OpenFile(dir.path.string(), readable, writeable));
+        EXPECT_FALSE(OpenUrlStream(dir.path.string(), readable, writeable));
+    }
+    EXPECT_TRUE(fs::is_directory(dir.path)) << "a refused write must not touch the directory";
+
+    auto null = TCStream::OpenFile("/dev/null", 1, 0);
+    ASSERT_TRUE(null);
+    char c;
+    EXPECT_EQ(null->Read(&c, 1), 0);
+    auto full = TCStream::OpenFile("/dev/full", 0, 1);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->Write("x", 1), 1) << "taken into the buffer";
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    auto fifo = TCStream::OpenFile(dir.File("fifo"), 1, 1);  // read-write: no waiting for a writer
+    ASSERT_TRUE(fifo);
+    EXPECT_EQ(fifo->Write("ab", 2), 2);
+    fifo->Flush();
+    EXPECT_EQ(std::string(1, static_cast<char>(fifo->ReadByte())), "a");
 }
 
 TEST(CStream, CreateWithCStreamKeepsTheHandlePosition) {
