@@ -1,18 +1,22 @@
-// fluid-bench run as a user runs it: its dump format, its repeatability and
-// its answers to bad arguments.
+// fluid-bench run as a user runs it: its dump format, its repeatability, its
+// answers to bad arguments, output that cannot be written and a memory limit.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/x11_helpers.h"
 
 namespace {
 
@@ -21,6 +25,19 @@ int RunBench(const std::string& args) {
     const std::string command = std::string(FK_FLUID_BENCH) + " " + args + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A child body that runs fluid-bench with args after before() (a redirection,
+// a limit) has run in the child.
+std::function<int()> Bench(std::vector<std::string> args, std::function<void()> before = {}) {
+    return [args = std::move(args), before = std::move(before)] {
+        if (before) before();
+        std::vector<char*> argv{const_cast<char*>(FK_FLUID_BENCH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(FK_FLUID_BENCH, argv.data());
+        return 127;
+    };
 }
 
 std::vector<char> ReadAll(const std::string& path) {
@@ -64,4 +81,16 @@ TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
         EXPECT_EQ(RunBench(args), 2);
     }
     EXPECT_EQ(RunBench("--steps 1 --dump /nonexistent-dir/state.bin"), 1);
+}
+
+// Figures that never arrive are a failure: standard output on a full device
+// fails the run with a message, as does a dump file there.
+TEST(FluidBench, OutputThatCannotBeWrittenFailsTheRun) {
+    ChildProcess toFull(Bench({"--steps", "2"}, [] { dup2(open("/dev/full", O_WRONLY), 1); }));
+    EXPECT_EQ(toFull.WaitForExit(), 1);
+    EXPECT_EQ(toFull.err, "fluid-bench: cannot write standard output: No space left on device\n");
+
+    ChildProcess dumpToFull(Bench({"--steps", "2", "--dump", "/dev/full"}));
+    EXPECT_EQ(dumpToFull.WaitForExit(), 1);
+    EXPECT_EQ(dumpToFull.err, "fluid-bench: cannot write dump file '/dev/full': No space left on device\n");
 }

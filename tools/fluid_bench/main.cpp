@@ -17,6 +17,7 @@
 
 #include "app/scene.h"
 #include "sph/sph.h"
+#include "tools/common/tool.h"
 
 namespace {
 
@@ -118,12 +119,12 @@ bool WriteDump(std::FILE* f, const TSPH& world) {
         PutFloat(out, p->PositionY);
     }
     const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && written;
+    return CloseOutputFile(f) && written;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Bench(int argc, char** argv) {
     const Options o = ParseArguments(argc, argv);
     // Open the dump file first, so that a bad path fails before the run.
     std::FILE* dump = nullptr;
@@ -171,4 +172,8 @@ int main(int argc, char** argv) {
         std::printf("state written to %s\n", o.dump.c_str());
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return RunTool("fluid-bench", [&] { return Bench(argc, argv); });
 }
