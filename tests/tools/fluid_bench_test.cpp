@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,22 @@ std::function<int()> Bench(std::vector<std::string> args, std::function<void()> 
         execv(FK_FLUID_BENCH, argv.data());
         return 127;
     };
+}
+
+// Limits the memory of this process and what it runs next to mebibytes: the
+// whole address space (heap, libraries, stack). AddressSanitizer reserves
+// terabytes of shadow, which no such limit fits; its cap on any one allocation
+// stands in there.
+void LimitMemory(rlim_t mebibytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    const char* options = std::getenv("ASAN_OPTIONS");
+    const std::string capped =
+        std::string(options ? options : "") + ":max_allocation_size_mb=" + std::to_string(mebibytes);
+    setenv("ASAN_OPTIONS", capped.c_str(), 1);
+#else
+    const rlimit limit{mebibytes << 20, mebibytes << 20};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
 }
 
 std::vector<char> ReadAll(const std::string& path) {
@@ -93,4 +110,33 @@ TEST(FluidBench, OutputThatCannotBeWrittenFailsTheRun) {
     ChildProcess dumpToFull(Bench({"--steps", "2", "--dump", "/dev/full"}));
     EXPECT_EQ(dumpToFull.WaitForExit(), 1);
     EXPECT_EQ(dumpToFull.err, "fluid-bench: cannot write dump file '/dev/full': No space left on device\n");
+}
+
+// Memory does not grow with the step count: a run of 10^8 steps is still
+// stepping a second later under a limit far below 8 bytes a step. And a failed
+// allocation, wherever it strikes, ends the run with a message and status 1.
+TEST(FluidBench, MemoryStaysBoundedAndRunningOutOfItIsAnError) {
+    ChildProcess huge(Bench({"--steps", "100000000"}, [] { LimitMemory(64); }));
+    EXPECT_EQ(huge.WaitForExit(1000), -2) << "still running when killed\n" << huge.err;
+    EXPECT_EQ(huge.err, "");
+
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's allocator dies rather than throw: allocation failures need the plain build";
+#else
+    // From too little to load the program to enough to finish, 1 MiB apart.
+    int outOfMemory = 0;
+    for (rlim_t mib = 2; mib <= 24; ++mib) {
+        SCOPED_TRACE(std::to_string(mib) + " MiB");
+        ChildProcess run(Bench({"--steps", "1", "--scene", "full"}, [mib] { LimitMemory(mib); }));
+        const int status = run.WaitForExit();
+        if (status == 127) continue;  // too little to load the program at all
+        if (status == 1) {
+            EXPECT_EQ(run.err, "fluid-bench: out of memory\n");
+            ++outOfMemory;
+        } else {
+            EXPECT_EQ(status, 0) << run.err;
+        }
+    }
+    EXPECT_GT(outOfMemory, 0) << "no limit made an allocation fail";
+#endif
 }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 
 namespace {
 
@@ -28,7 +30,18 @@ int RunTool(const char* name, const std::function<int()>& body) {
     tool.name = name;
     static const bool checked = std::atexit(CheckStandardOutput) == 0;
     (void)checked;
-    return body();
+    // Nothing ends the tool as an uncaught exception (an abort with a core):
+    // it says what went wrong and fails.
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", tool.name);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", tool.name, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: unexpected error\n", tool.name);
+    }
+    return kToolFailed;
 }
 
 bool FlushStandardOutput() {

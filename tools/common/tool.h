@@ -1,6 +1,7 @@
 #pragma once
-// The edges every command-line tool shares: a run whose output did not reach
-// standard output fails with a message, and so does a file it wrote.
+// The edges every command-line tool shares: an error that escapes the tool,
+// output that did not reach standard output and a file that was not fully
+// written each fail the run with a message instead of passing unnoticed.
 
 #include <cstdio>
 #include <functional>
@@ -8,10 +9,12 @@
 // Exit status of a tool whose output or work failed.
 constexpr int kToolFailed = 1;
 
-// Runs body as the whole of the tool called name and returns its status. From
-// then on, however the process exits (a return from main or std::exit), output
-// that did not reach standard output is reported as "name: cannot write
-// standard output" and makes the status kToolFailed.
+// Runs body as the whole of the tool called name and returns its status; an
+// exception that escapes body is reported as "name: what" ("name: out of
+// memory" for a failed allocation) and gives kToolFailed. From then on,
+// however the process exits (a return from main or std::exit), output that
+// did not reach standard output is reported as "name: cannot write standard
+// output" and makes the status kToolFailed.
 int RunTool(const char* name, const std::function<int()>& body);
 
 // Flushes standard output now, for a tool that prints as it goes; false when

@@ -11,7 +11,6 @@
 #include <GL/gl.h>
 
 #include <cstdio>
-#include <exception>
 
 #include "tools/common/tool.h"
 
@@ -67,15 +66,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-    return RunTool("events-logger", [] {
-        try {
-            return Run();
-        } catch (const std::exception& e) {
-            std::fputs(e.what(), stderr);
-            std::fputc('\n', stderr);
-            std::fflush(stderr);
-            return -1;
-        }
-    });
-}
+int main() { return RunTool("events-logger", Run); }
