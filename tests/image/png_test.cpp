@@ -329,6 +329,8 @@ TEST(PngLoad, MissingAndEmbeddedSources) {
     TempDir dir;
     EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png")));
     EXPECT_FALSE(LoadPixmapFrom(dir.File("Metaball.png")));
+    std::filesystem::create_directory(dir.File("Metaball.png"));
+    EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png"))) << "a directory is no image, and no error either";
 
     static const std::vector<uint8_t> blob = SmallPng();
     ASSERT_EQ(RegisterEmbeddedFile("tiny.png", blob.data(), int32_t(blob.size())), 1);
