@@ -100,16 +100,17 @@ int32_t TCStream::Write(const void* buffer, int32_t count) {
 }
 
 int32_t TCStream::Flush() {
-    if (_cstream) std::fflush(_cstream);
-    return 0;
+    if (!_cstream) return 0;
+    // A write the C library only buffered fails here (a full disk, say): say so.
+    return std::fflush(_cstream) == 0 && !std::ferror(_cstream) ? 0 : -1;
 }
 
 int32_t TCStream::Close() {
     if (!_cstream) return 0;
-    std::fflush(_cstream);
-    std::fclose(_cstream);
+    const bool flushed = Flush() == 0;
+    const bool closed = std::fclose(_cstream) == 0;
     _pos = 0;
     _size = 0;
     _cstream = nullptr;
-    return 0;
+    return flushed && closed ? 0 : -1;
 }

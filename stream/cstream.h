@@ -30,7 +30,9 @@ public:
     int32_t Seek(int32_t pos) override;
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;
+    // 0, or -1 when buffered bytes could not be written.
     int32_t Flush() override;
+    // 0, or -1 when buffered bytes could not be written or the file not closed.
     int32_t Close() override;
 
     // The mode the stream was opened with.

@@ -16,6 +16,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -282,6 +283,16 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
         EXPECT_NE(fluid.err.find("fluid: cannot write the screenshot " + target), std::string::npos)
             << fluid.err;
     }
+    // A status line that cannot be printed fails the run too.
+    ChildProcess full([] {
+        const int fd = open("/dev/full", O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) < 0) return 126;
+        return Fluid({"--frames", "1"})();
+    });
+    EXPECT_EQ(full.WaitForExit(60000), 1);
+    EXPECT_NE(full.err.find("fluid: cannot write standard output: No space left on device"),
+              std::string::npos)
+        << full.err;
     // A relative screenshot name is taken from where fluid was started, not where it lives.
     const std::string cwd = std::filesystem::current_path().string();
     std::filesystem::current_path(dir.path);

@@ -183,6 +183,8 @@ TEST(PngSave, CompressionIsClampedAndFailuresReportZero) {
     std::vector<uint8_t> small(40);
     auto ram = TRamStream::Create(small.data(), 40, 0, 1);
     EXPECT_THROW(SavePNGPixmap(src, ram, 0), TStreamWriteException);
+    // A file whose bytes only reach the C library's buffer is no success either.
+    EXPECT_THROW(SavePNGPixmap(src, "/dev/full", 5), TStreamWriteException);
 }
 
 TEST(PngLoad, TruncatedDataAtEveryLengthIsRefused) {

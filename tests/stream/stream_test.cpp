@@ -209,6 +209,9 @@ TEST(CStream, ADirectoryIsRefusedLikeAMissingFile) {
     auto full = TCStream::OpenFile("/dev/full", 0, 1);
     ASSERT_TRUE(full);
     EXPECT_EQ(full->Write("x", 1), 1) << "taken into the buffer";
+    EXPECT_EQ(full->Flush(), -1) << "the full device refuses it on the way out";
+    EXPECT_EQ(full->Close(), -1);
+    EXPECT_EQ(full->Close(), 0) << "closing twice is harmless";
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     auto fifo = TCStream::OpenFile(dir.File("fifo"), 1, 1);  // read-write: no waiting for a writer
     ASSERT_TRUE(fifo);

@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-#include "tools/common/tool.h"
+#include "runtime/tool.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "app/scene.h"
 #include "sph/sph.h"
-#include "tools/common/tool.h"
+#include "runtime/tool.h"
 #include "tools/fluid_bench/step_times.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "image/pixmap.h"
 #include "image/png.h"
 #include "stream/ramstream.h"
-#include "tools/common/tool.h"
+#include "runtime/tool.h"
 
 namespace {
 

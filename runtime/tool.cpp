@@ -1,4 +1,4 @@
-#include "tools/common/tool.h"
+#include "runtime/tool.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -26,7 +26,7 @@ void CheckStandardOutput() {
 
 }  // namespace
 
-int RunTool(const char* name, const std::function<int()>& body) {
+int RunTool(const char* name, const std::function<int()>& body, int errorStatus) {
     tool.name = name;
     static const bool checked = std::atexit(CheckStandardOutput) == 0;
     (void)checked;
@@ -41,7 +41,7 @@ int RunTool(const char* name, const std::function<int()>& body) {
     } catch (...) {
         std::fprintf(stderr, "%s: unexpected error\n", tool.name);
     }
-    return kToolFailed;
+    return errorStatus;
 }
 
 bool FlushStandardOutput() {

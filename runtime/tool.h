@@ -11,11 +11,11 @@ constexpr int kToolFailed = 1;
 
 // Runs body as the whole of the tool called name and returns its status; an
 // exception that escapes body is reported as "name: what" ("name: out of
-// memory" for a failed allocation) and gives kToolFailed. From then on,
+// memory" for a failed allocation) and gives errorStatus. From then on,
 // however the process exits (a return from main or std::exit), output that
 // did not reach standard output is reported as "name: cannot write standard
 // output" and makes the status kToolFailed.
-int RunTool(const char* name, const std::function<int()>& body);
+int RunTool(const char* name, const std::function<int()>& body, int errorStatus = kToolFailed);
 
 // Flushes standard output now, for a tool that prints as it goes; false when
 // anything written so far did not arrive (the exit check then says why).
