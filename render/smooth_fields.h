@@ -30,14 +30,13 @@ struct TSmoothFields {
 // Working memory of ComputeSmoothFields, kept between calls so that a frame
 // allocates nothing once the particle count has settled.
 struct TSmoothFieldScratch {
-    std::vector<float> xs, ys;               // fluid positions in cell-list order
-    std::vector<std::int16_t> iLow, iHigh;   // sample columns each particle may reach
-    std::vector<std::int16_t> jLow, jHigh;   // sample rows each particle may reach
-    std::vector<std::int32_t> cells;         // non-empty cells: column, row, first, end
+    std::vector<float> xs, ys;                // fluid positions, cell by cell in list order
+    std::vector<std::int32_t> cellStart;      // first of each grid cell (x * height + y) in xs
+    std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
     std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell (see .cpp)
-    std::vector<float> sampleX, sampleY;     // world position of each sample column and row
+    std::vector<float> sampleX, sampleY;      // world position of each sample column and row
+    std::vector<float> visitX, visitY;        // the particles two blocks of samples visit, in order
 };
-
 // Fills fields from the world's fluid grid exactly as sampling every sample
 // over the nine cells around its own would, sum for sum and bit for bit;
 // FluidGrid must hold the lists of the last RedistributeGrid.
@@ -45,3 +44,7 @@ void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldS
 
 // Colour and opacity of a sample whose scaled kernel sum is density.
 void ShadeSmoothSample(float density, float& white, float& alpha);
+
+// Whether ComputeSmoothFields uses its AVX2 kernel: true where the CPU has
+// AVX2. Both kernels give the same bits; tests switch it off to check the other.
+bool& SmoothFieldsUseAvx2();
