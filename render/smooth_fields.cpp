@@ -28,6 +28,10 @@ using Fields = TSmoothFields;
 constexpr float kSampleStep = static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE *
                                                  TSPH::INV_WORLD_SCALE);
 constexpr double kRadiusSq = TSPH::SMOOTHING_LENGTH_SQ;
+// A little more than the kernel radius, squared: a particle farther than this
+// from all of a block's samples reaches none of them (the margin dwarfs the
+// rounding of a float distance).
+constexpr float kReachSq = 3.9f * 3.9f;
 // Sample columns (and rows) whose home is one cell: a cell is 3.2 steps wide.
 constexpr int kMostPerHome = 4;
 static_assert(TSPH::SMOOTHING_LENGTH < (kMostPerHome - 0.5f) * kSampleStep, "a cell holds at most 4 x 4 samples");
@@ -98,8 +102,11 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
 
 // Copies the positions of the particles that the samples of home cell
 // (hx, hy) visit, in their order of visiting, into the visit arrays from
-// index first on (growing them when needed).
+// index first on (growing them when needed). A particle that cannot reach
+// the block adds nothing to it and is left out.
 Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, std::int32_t first) {
+    const Block b{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
+                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
     std::int32_t from[9], to[9];
     int ranges = 0;
     std::int32_t count = 0;
@@ -116,17 +123,27 @@ Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, 
         s.visitX.resize(static_cast<std::size_t>(first + count) * 2);
         s.visitY.resize(s.visitX.size());
     }
+    // The block's samples span [left, right] x [top, bottom].
+    const float left = s.sampleX[b.i0], right = s.sampleX[b.i0 + b.columns - 1];
+    const float top = s.sampleY[b.j0], bottom = s.sampleY[b.j0 + b.rows - 1];
     float* vx = s.visitX.data() + first;
     float* vy = s.visitY.data() + first;
+    std::int32_t kept = 0;
     for (int k = 0; k < ranges; ++k) {
         for (std::int32_t p = from[k]; p < to[k]; ++p) {
-            *vx++ = s.xs[p];
-            *vy++ = s.ys[p];
+            const float x = s.xs[p], y = s.ys[p];
+            // Distance outside the span along each axis (a NaN coordinate
+            // may be kept: it adds nothing either way).
+            const float beyondX = std::max(left - x, x - right);
+            const float beyondY = std::max(top - y, y - bottom);
+            const float outX = beyondX > 0.0f ? beyondX : 0.0f;
+            const float outY = beyondY > 0.0f ? beyondY : 0.0f;
+            vx[kept] = x;
+            vy[kept] = y;
+            kept += !(outX * outX + outY * outY >= kReachSq);
         }
     }
-    const Block b{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
-                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
-    return Visits{b, first, count};
+    return Visits{b, first, kept};
 }
 
 // One sample's step: q^3 added in double and the sum rounded to float.
