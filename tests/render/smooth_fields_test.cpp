@@ -25,14 +25,21 @@ long FirstDifference(const TSmoothFields& a, const TSmoothFields& b) {
     return -1;
 }
 
-// Computes both ways; fails with the first differing sample.
+// Computes the fields with every kernel this CPU has and the literal way;
+// fails with the first differing sample.
 TSmoothFields ExpectSameAsLiteral(const TSPH& world, TSmoothFieldScratch& scratch) {
     TSmoothFields fast, literal;
-    ComputeSmoothFields(world, fast, scratch);
     LiteralSmoothFields(world, literal);
-    const long k = FirstDifference(fast, literal);
-    EXPECT_EQ(k, -1) << "sample (" << k % TSmoothFields::COLUMNS << ", " << k / TSmoothFields::COLUMNS
-                     << "): density " << fast.Density[k] << " vs " << literal.Density[k];
+    const bool best = SmoothFieldsUseAvx2();
+    for (bool avx2 : {false, best}) {
+        SmoothFieldsUseAvx2() = avx2;
+        ComputeSmoothFields(world, fast, scratch);
+        const long k = FirstDifference(fast, literal);
+        EXPECT_EQ(k, -1) << (avx2 ? "AVX2" : "plain") << " kernel, sample (" << k % TSmoothFields::COLUMNS << ", "
+                         << k / TSmoothFields::COLUMNS << "): density " << fast.Density[k] << " vs "
+                         << literal.Density[k];
+    }
+    SmoothFieldsUseAvx2() = best;
     return fast;
 }
 
