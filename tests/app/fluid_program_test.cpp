@@ -123,6 +123,26 @@ int ShownParticleCount(Display* d, Window w) {
     return std::stoi(m[1]);
 }
 
+// Which drawing w shows, judged by the pool along the bottom edge: sprite
+// mode sums the tinted sprites into white, smooth mode blends a blue field
+// (red equal to green, well below blue).
+enum class Drawing { Sprites, Smooth, Unclear };
+Drawing ShownDrawing(Display* d, Window w) {
+    const int left = 700, top = 586, width = 40, height = 4;
+    ScreenArea area(d, w, left, top, width, height);
+    if (!area.Valid()) return Drawing::Unclear;
+    int white = 0, blue = 0;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const uint32_t c = area(x, y);
+            const int r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+            if (r > 200 && g > 200 && b > 200) ++white;
+            if (r == g && b > r + 60) ++blue;
+        }
+    const int most = width * height * 9 / 10;
+    return white >= most ? Drawing::Sprites : blue >= most ? Drawing::Smooth : Drawing::Unclear;
+}
+
 std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -201,9 +221,18 @@ TEST_F(FluidProgram, FirstFrameShowsTheStartingStatusLineAndTheWalls) {
         for (int dx = -2; dx <= 2; ++dx) EXPECT_EQ(pixel(50 + dx, 500 + dy), 0xFF8080u);
 }
 
-TEST_F(FluidProgram, ClicksPourAndBuildAndEscapeEndsTheRun) {
+TEST_F(FluidProgram, ClicksPourAndBuildSpaceSwitchesTheDrawingAndEscapeEndsTheRun) {
     ChildProcess fluid(Fluid({"--frames", "100000000"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    auto drawing = [&](Drawing want) {
+        return WaitUntil([&] { return ShownDrawing(d, window) == want; }, [&] { fluid.Collect(20); },
+                         30000);
+    };
+    EXPECT_TRUE(drawing(Drawing::Sprites));
+    TapKey(d, XK_space);
+    EXPECT_TRUE(drawing(Drawing::Smooth));
+    TapKey(d, XK_space);
+    EXPECT_TRUE(drawing(Drawing::Sprites));
     Click(Button1, 400, 100);  // open space: 16 x 16 particles
     ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
     Click(Button3, 650, 150);  // 4 x 4 wall particles
@@ -214,9 +243,11 @@ TEST_F(FluidProgram, ClicksPourAndBuildAndEscapeEndsTheRun) {
     ExpectCleanExit(fluid, 3749 + 256 + 16 + 81);
 }
 
-TEST_F(FluidProgram, CloseBoxEndsTheRunAndLeavesTheWindowUntilExit) {
-    ChildProcess fluid(Fluid({"--frames", "100000000"}));
+TEST_F(FluidProgram, SmoothStartAndTheCloseBoxEndingTheRun) {
+    ChildProcess fluid(Fluid({"--frames", "100000000", "--smooth"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    EXPECT_TRUE(WaitUntil([&] { return ShownDrawing(d, window) == Drawing::Smooth; },
+                          [&] { fluid.Collect(20); }, 30000));
     SendCloseRequest(d, window);
     ExpectCleanExit(fluid, 3749);
 }
