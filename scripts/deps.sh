@@ -9,6 +9,7 @@ PACKAGES=(
   libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglew-dev
   libpng-dev zlib1g-dev
   libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb
+  zenity x11-utils xdg-utils
   clang libclang-rt-14-dev
 )
 
