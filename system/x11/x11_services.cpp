@@ -329,10 +329,11 @@ std::vector<std::string> ZenityMessageBox(BoxKind kind, const std::string& text,
     auto argv = ZenityCommand("--question", title, focus);
     argv.insert(argv.end(), {"--text=" + text, "--no-markup",
                              serious ? "--icon-name=dialog-warning" : "--icon-name=dialog-information"});
+    // The underlined letters are the buttons' keys (with Alt).
     if (kind == BoxKind::Confirm) {
-        argv.insert(argv.end(), {"--ok-label=OK", "--cancel-label=Cancel"});
+        argv.insert(argv.end(), {"--ok-label=_OK", "--cancel-label=_Cancel"});
     } else {
-        argv.insert(argv.end(), {"--ok-label=Yes", "--cancel-label=No", "--extra-button=Cancel"});
+        argv.insert(argv.end(), {"--ok-label=_Yes", "--cancel-label=_No", "--extra-button=_Cancel"});
     }
     return argv;
 }

@@ -1,6 +1,8 @@
 #include "tests/support/x11_helpers.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 
 #include <chrono>
@@ -157,6 +159,23 @@ bool FakeKey(Display* d, KeySym keysym, bool down) {
 }
 
 bool TapKey(Display* d, KeySym keysym) { return FakeKey(d, keysym, true) && FakeKey(d, keysym, false); }
+
+bool TypeText(Display* d, const std::string& text) {
+    for (char c : text) {
+        const KeySym keysym = c == '\n' ? XK_Return : static_cast<KeySym>(static_cast<unsigned char>(c));
+        const KeyCode code = XKeysymToKeycode(d, keysym);
+        if (code == 0) return false;
+        // The shifted level of its key gives this character.
+        const bool shift =
+            XkbKeycodeToKeysym(d, code, 0, 0) != keysym && XkbKeycodeToKeysym(d, code, 0, 1) == keysym;
+        if (shift) FakeKey(d, XK_Shift_L, true);
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+        if (shift) FakeKey(d, XK_Shift_L, false);
+        XSync(d, False);
+    }
+    return true;
+}
 
 void FakeButton(Display* d, unsigned int button, bool down) {
     XTestFakeButtonEvent(d, button, down, CurrentTime);

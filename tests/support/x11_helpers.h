@@ -68,6 +68,9 @@ void FocusWindow(Display* d, Window w);
 bool FakeKey(Display* d, KeySym keysym, bool down);
 // Presses and releases the key of keysym.
 bool TapKey(Display* d, KeySym keysym);
+// Types text (printable ASCII; "\n" is Return) key by key, holding shift
+// where the keyboard needs it; false at the first character it has no key for.
+bool TypeText(Display* d, const std::string& text);
 // Presses or releases a pointer button.
 void FakeButton(Display* d, unsigned int button, bool down);
 // Moves the pointer to root coordinates.

@@ -1,0 +1,243 @@
+// The desktop services of the X11 driver for real: zenity (and xmessage) on
+// a private X server, answered with XTest input from a thread of the test's
+// own; xdg-open replaced by a stand-in that records its arguments.
+#include <gtest/gtest.h>  // before Xlib, whose macros (None, Bool) clash with it
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/x11_helpers.h"
+#include "tests/support/xvfb.h"
+
+#include "runtime/startup.h"
+#include "system/services.h"
+#include "system/x11/x11_platform.h"
+#include "system/x11/x11_services.h"
+#include "system/x11/x11_system.h"
+
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+static auto* const kXvfb = RegisterXvfbEnvironment();
+
+namespace {
+
+// Longest wait for a dialog to come up or go away; a failing case ends its
+// dialog and moves on.
+constexpr int kDialogTimeoutMs = 15000;
+// Time a just-focused GTK dialog gets before keys go to it.
+constexpr int kSettleMs = 300;
+
+// The arguments a running process was started with.
+std::vector<std::string> CommandLine(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(file, arg, '\0');) args.push_back(arg);
+    return args;
+}
+
+bool Contains(const std::vector<std::string>& args, const std::string& arg) {
+    return std::find(args.begin(), args.end(), arg) != args.end();
+}
+
+// The viewable top-level window of windowClass (None when there is none yet).
+Window ShownWindow(Display* d, const std::string& windowClass) {
+    for (Window w : FindWindowsByClass(d, windowClass))
+        if (BoxOf(d, w).viewable) return w;
+    return None;
+}
+
+std::string WindowName(Display* d, Window w) {
+    char* name = nullptr;
+    std::string text;
+    if (XFetchName(d, w, &name) && name) text = name;
+    if (name) XFree(name);
+    return text;
+}
+
+// What the answering thread does to a dialog window.
+using Answer = std::function<void(Display*, Window)>;
+
+Answer Press(std::initializer_list<KeySym> chord) {
+    std::vector<KeySym> keys(chord);
+    return [keys](Display* d, Window) {
+        for (KeySym k : keys) FakeKey(d, k, true);
+        for (auto k = keys.rbegin(); k != keys.rend(); ++k) FakeKey(d, *k, false);
+    };
+}
+
+const Answer kReturn = Press({XK_Return});
+const Answer kEscape = Press({XK_Escape});
+const Answer kCloseBox = [](Display* d, Window w) { SendCloseRequest(d, w); };
+
+// Answers the one dialog the main thread is about to show, from a thread with
+// its own connection: waits for the window, notes what the helper program
+// was given, focuses the window and answers. A dialog that does not come up
+// or does not go away is ended by killing the helper, so no case hangs.
+class Answerer {
+public:
+    // prompts: further windows the helper shows after the first (answered alike).
+    Answerer(std::string windowClass, Answer answer, std::function<void(Display*)> whileShown = {}, int prompts = 0)
+        : thread_([=] { Run(windowClass, answer, whileShown, prompts); }) {}
+    ~Answerer() { Join(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    std::vector<std::string> args;  // the helper's command line
+    std::string title;              // the dialog window's name
+    std::string failure;            // why the dialog was not answered
+    int windows = 0;                // dialog windows seen (an overwrite prompt adds one)
+
+private:
+    void Run(const std::string& windowClass, const Answer& answer, const std::function<void(Display*)>& whileShown,
+             int prompts) {
+        XConnection connection;
+        Display* d = connection.get();
+        Window w = None;
+        if (!d || !WaitUntil([&] { return (w = ShownWindow(d, windowClass)) != None; }, {}, kDialogTimeoutMs))
+            return Fail("no " + windowClass + " window came up");
+        args = CommandLine(X11RunningHelper());
+        title = WindowName(d, w);
+        if (whileShown) whileShown(d);
+        for (int window = 0; window <= prompts; ++window) {
+            if (window > 0 && !WaitUntil([&] { return (w = ShownWindow(d, windowClass)) != None; }, {}, 5000))
+                break;
+            windows = window + 1;
+            // A window may take a moment before it reacts to keys: answer again if it stays.
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                FocusWindow(d, w);
+                std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+                answer(d, w);
+                if (WaitUntil([&] { return !BoxOf(d, w).viewable; }, {}, 3000)) break;
+            }
+        }
+        if (!WaitUntil([] { return X11RunningHelper() == 0; }, {}, kDialogTimeoutMs))
+            Fail("the dialog did not go away");
+    }
+
+    void Fail(const std::string& why) {
+        failure = why;
+        const pid_t helper = X11RunningHelper();
+        if (helper > 0) kill(helper, SIGKILL);
+    }
+
+    std::thread thread_;
+};
+
+// A program window registered with the pump; counts what reaches it.
+struct ProgramWindow {
+    Window window = None;
+    int closeRequests = 0;
+    int duringDialog = 0;  // of those, received while a helper ran
+};
+ProgramWindow program;
+
+void ProgramProc(XEvent& event, void*) {
+    if (event.type == ClientMessage) {
+        ++program.closeRequests;
+        if (X11RunningHelper() != 0) ++program.duringDialog;
+    }
+}
+
+class Dialogs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // GTK without an accessibility bus or a session bus to look for.
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("GTK_A11Y", "none", 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        setenv("GDK_BACKEND", "x11", 1);
+        Display* d = X11Display();
+        ASSERT_NE(d, nullptr);
+        StartX11System();
+        XSetWindowAttributes attributes{};
+        attributes.event_mask = StructureNotifyMask | FocusChangeMask;
+        program.window = XCreateWindow(d, DefaultRootWindow(d), 50, 50, 200, 100, 0, CopyFromParent, InputOutput,
+                                       CopyFromParent, CWEventMask, &attributes);
+        X11RegisterWindow(program.window, ProgramProc, nullptr);
+        XMapWindow(d, program.window);
+        ASSERT_TRUE(WaitUntil([d] { return BoxOf(d, program.window).viewable; }, [] { PumpMessages(); }));
+    }
+    static void TearDownTestSuite() {
+        Display* d = X11Display();
+        X11UnregisterWindow(program.window);
+        XDestroyWindow(d, program.window);
+        XSync(d, False);
+    }
+    void SetUp() override {
+        FocusWindow(X11Display(), program.window);
+        PumpMessages();
+    }
+};
+
+TEST_F(Dialogs, AConfirmationKeepsTheProgramsMessagesFlowingAndGivesTheFocusBack) {
+    Display* d = X11Display();
+    std::atomic<int> callsDuringDialog{0};
+    program.closeRequests = program.duringDialog = 0;
+    Answerer answerer("Zenity", kReturn, [&](Display* own) {
+        SendCloseRequest(own, program.window);
+        RunOnMainThread([&] {
+            if (X11RunningHelper() != 0) ++callsDuringDialog;
+        });
+    });
+    EXPECT_EQ(ConfirmWithUser("Carry on?", 0), 1);
+    answerer.Join();
+    ASSERT_EQ(answerer.failure, "");
+    EXPECT_EQ(program.duringDialog, 1) << "the program's window got its message while the box was up";
+    EXPECT_EQ(callsDuringDialog, 1) << "main-thread calls ran while the box was up";
+    EXPECT_EQ(answerer.title, ApplicationTitle());
+    EXPECT_TRUE(Contains(answerer.args, "--modal"));
+    EXPECT_TRUE(Contains(answerer.args, "--attach=" + std::to_string(program.window)));
+    EXPECT_TRUE(Contains(answerer.args, "--icon-name=dialog-information"));
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(d, &focus, &revert);
+    EXPECT_EQ(focus, program.window) << "the focus went back to the program's window";
+}
+
+TEST_F(Dialogs, EachMessageBoxGivesItsValues) {
+    const struct {
+        const char* name;
+        std::function<int32_t()> show;
+        Answer answer;
+        int32_t expected;
+    } kCases[] = {
+        {"notify, Return", [] { return NotifyUser("Done.", 0); }, kReturn, 0},
+        {"serious notify, close box", [] { return NotifyUser("Careful.", 1); }, kCloseBox, 0},
+        {"confirm, Escape", [] { return ConfirmWithUser("Sure?", 1); }, kEscape, 0},
+        {"proceed, Return", [] { return ProceedWithUser("Save?", 0); }, kReturn, 1},
+        {"proceed, No", [] { return ProceedWithUser("Save?", 0); }, Press({XK_Alt_L, XK_n}), 0},
+        {"proceed, Cancel", [] { return ProceedWithUser("Save?", 1); }, Press({XK_Alt_L, XK_c}), -1},
+        {"proceed, close box", [] { return ProceedWithUser("Save?", 0); }, kCloseBox, -1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Answerer answerer("Zenity", c.answer);
+        EXPECT_EQ(c.show(), c.expected);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+    }
+}
+
+TEST_F(Dialogs, HostileTextsArriveIntactAndCannotBecomeOptions) {
+    const std::string text = "--help-all \"double\" 'single' $(touch x) `id` ; | & <b>not bold</b>\nline two: \xC3\xBC";
+    SetApplicationTitle("--version 'Title'");
+    Answerer answerer("Zenity", kReturn);
+    const int32_t answer = ProceedWithUser(text, 1);
+    SetApplicationTitle("Ferrumkit Application");
+    answerer.Join();
+    ASSERT_EQ(answerer.failure, "");
+    EXPECT_EQ(answer, 1) << "a question was shown and answered, not the help or the version";
+    EXPECT_TRUE(Contains(answerer.args, "--text=" + text));
+    EXPECT_TRUE(Contains(answerer.args, "--title=--version 'Title'"));
+    EXPECT_EQ(answerer.title, "--version 'Title'");
+}
+
+}  // namespace
