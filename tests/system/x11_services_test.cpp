@@ -31,8 +31,11 @@ namespace {
 // Longest wait for a dialog to come up or go away; a failing case ends its
 // dialog and moves on.
 constexpr int kDialogTimeoutMs = 15000;
-// Time a just-focused GTK dialog gets before keys go to it.
+// Time a just-focused GTK dialog gets before keys go to it, and how often
+// and how far apart the answer is given to a dialog that ignored it.
 constexpr int kSettleMs = 300;
+constexpr int kAttempts = 8;
+constexpr int kAttemptMs = 800;
 
 // The arguments a running process was started with.
 std::vector<std::string> CommandLine(pid_t pid) {
@@ -46,10 +49,10 @@ bool Contains(const std::vector<std::string>& args, const std::string& arg) {
     return std::find(args.begin(), args.end(), arg) != args.end();
 }
 
-// The viewable top-level window of windowClass (None when there is none yet).
-Window ShownWindow(Display* d, const std::string& windowClass) {
+// A viewable top-level window of windowClass other than before (None when there is none yet).
+Window ShownWindow(Display* d, const std::string& windowClass, Window before = None) {
     for (Window w : FindWindowsByClass(d, windowClass))
-        if (BoxOf(d, w).viewable) return w;
+        if (w != before && BoxOf(d, w).viewable) return w;
     return None;
 }
 
@@ -107,16 +110,24 @@ private:
         title = WindowName(d, w);
         if (whileShown) whileShown(d);
         for (int window = 0; window <= prompts; ++window) {
-            if (window > 0 && !WaitUntil([&] { return (w = ShownWindow(d, windowClass)) != None; }, {}, 5000))
-                break;
             windows = window + 1;
-            // A window may take a moment before it reacts to keys: answer again if it stays.
-            for (int attempt = 0; attempt < 3; ++attempt) {
+            // A window may take a moment before it reacts to keys: answer again
+            // while it stays and nothing else comes up.
+            Window next = None;
+            for (int attempt = 0; attempt < kAttempts; ++attempt) {
                 FocusWindow(d, w);
                 std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
                 answer(d, w);
-                if (WaitUntil([&] { return !BoxOf(d, w).viewable; }, {}, 3000)) break;
+                const bool moved = WaitUntil(
+                    [&] { return !BoxOf(d, w).viewable || (next = ShownWindow(d, windowClass, w)) != None; }, {},
+                    kAttemptMs);
+                if (moved) break;
             }
+            if (window < prompts &&
+                (next != None || WaitUntil([&] { return (next = ShownWindow(d, windowClass, w)) != None; }, {}, 3000)))
+                w = next;
+            else
+                break;
         }
         if (!WaitUntil([] { return X11RunningHelper() == 0; }, {}, kDialogTimeoutMs))
             Fail("the dialog did not go away");
@@ -238,6 +249,108 @@ TEST_F(Dialogs, HostileTextsArriveIntactAndCannotBecomeOptions) {
     EXPECT_TRUE(Contains(answerer.args, "--text=" + text));
     EXPECT_TRUE(Contains(answerer.args, "--title=--version 'Title'"));
     EXPECT_EQ(answerer.title, "--version 'Title'");
+}
+
+}  // namespace
+
+namespace {
+
+// Types path into the chooser's location field and confirms it.
+Answer TypePath(const std::string& path) {
+    return [path](Display* d, Window) {
+        FakeKey(d, XK_Control_L, true);
+        TapKey(d, XK_l);
+        FakeKey(d, XK_Control_L, false);
+        FakeKey(d, XK_Control_L, true);
+        TapKey(d, XK_a);  // replaces whatever the field held
+        FakeKey(d, XK_Control_L, false);
+        TypeText(d, path + "\n");
+    };
+}
+
+void MakeFile(const std::string& path) { std::ofstream(path) << "x"; }
+
+TEST_F(Dialogs, FileChoosersReturnTheChosenPathOrNothing) {
+    TempDir dir;
+    const std::string notes = dir.File("notes.txt"), picture = dir.File("picture.png");
+    MakeFile(notes);
+    MakeFile(picture);
+    const std::string kExtensions = "Image Files:png,jpg;Text:txt";
+    {
+        SCOPED_TRACE("open, the starting file taken");
+        Answerer answerer("Zenity", kReturn);
+        EXPECT_EQ(AskForFile("Pick a file", kExtensions, 0, notes), notes);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+        EXPECT_EQ(answerer.title, "Pick a file");
+        EXPECT_TRUE(Contains(answerer.args, "--filename=" + notes));
+        EXPECT_FALSE(Contains(answerer.args, "--save"));
+        // The group of the starting file's extension is offered first.
+        const auto text = std::find(answerer.args.begin(), answerer.args.end(), "--file-filter=Text | *.[tT][xX][tT]");
+        const auto images = std::find(answerer.args.begin(), answerer.args.end(),
+                                      "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]");
+        EXPECT_LT(text, images);
+        EXPECT_NE(images, answerer.args.end());
+    }
+    {
+        SCOPED_TRACE("open, a typed path");
+        Answerer answerer("Zenity", TypePath(picture));
+        EXPECT_EQ(AskForFile("Pick a file", "png", 0, dir.path.string() + "/"), picture);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+    }
+    {
+        SCOPED_TRACE("open, cancelled");
+        Answerer answerer("Zenity", kEscape);
+        EXPECT_EQ(AskForFile("Pick a file", kExtensions, 0, notes), "");
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+    }
+    {
+        SCOPED_TRACE("save over an existing file, confirmed when asked");
+        Answerer answerer("Zenity", kReturn, {}, 1);
+        EXPECT_EQ(AskForFile("Save as", kExtensions, 1, notes), notes);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+        EXPECT_EQ(answerer.windows, 2) << "the chooser asked before overwriting";
+        EXPECT_TRUE(Contains(answerer.args, "--save"));
+        EXPECT_TRUE(Contains(answerer.args, "--confirm-overwrite"));
+    }
+}
+
+TEST_F(Dialogs, AHostilePathArrivesIntactBothWays) {
+    TempDir dir;
+    const std::string name = "-x \"q\" $(y) 'z' `w` \xC3\xBC;.txt";
+    Answerer answerer("Zenity", kReturn);
+    EXPECT_EQ(AskForFile("--help", "Text:txt", 1, dir.File(name)), dir.File(name));
+    answerer.Join();
+    EXPECT_EQ(answerer.failure, "");
+    EXPECT_TRUE(Contains(answerer.args, "--filename=" + dir.File(name)));
+    EXPECT_TRUE(Contains(answerer.args, "--title=--help"));
+}
+
+TEST_F(Dialogs, TheFolderChooserStartsAtTheAbsolutePath) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.path / "sub");
+    const std::string sub = dir.File("sub");
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    {
+        Answerer answerer("Zenity", kReturn);
+        EXPECT_EQ(AskForDirectory("Pick a folder", "sub/../sub/"), sub);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+        EXPECT_TRUE(Contains(answerer.args, "--filename=" + sub));
+        EXPECT_TRUE(Contains(answerer.args, "--directory"));
+    }
+    {
+        Answerer answerer("Zenity", kCloseBox);
+        EXPECT_EQ(AskForDirectory("Pick a folder", "sub"), "");
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+    }
+    ASSERT_EQ(chdir(here), 0);
 }
 
 }  // namespace
