@@ -354,3 +354,143 @@ TEST_F(Dialogs, TheFolderChooserStartsAtTheAbsolutePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// PATH set to a directory of the test's own for one scope.
+class PathOverride {
+public:
+    explicit PathOverride(const std::string& path) : saved_(getenv("PATH") ? getenv("PATH") : "") {
+        setenv("PATH", path.c_str(), 1);
+    }
+    ~PathOverride() { setenv("PATH", saved_.c_str(), 1); }
+
+private:
+    std::string saved_;
+};
+
+TEST_F(Dialogs, WithoutZenityMessageBoxesUseXmessageAndChoosersSayWhy) {
+    TempDir bin;
+    ASSERT_EQ(symlink("/usr/bin/xmessage", bin.File("xmessage").c_str()), 0) << "is x11-utils installed?";
+    PathOverride path(bin.path.string());
+    {
+        Answerer answerer("Xmessage", kReturn);
+        EXPECT_EQ(ConfirmWithUser("-help", 0), 1);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+        EXPECT_EQ(answerer.title, ApplicationTitle());
+        // The text goes through standard input: no argument carries it.
+        EXPECT_FALSE(Contains(answerer.args, "-help"));
+        EXPECT_TRUE(Contains(answerer.args, "-file"));
+    }
+    {
+        Answerer answerer("Xmessage", kReturn);
+        EXPECT_EQ(ProceedWithUser("Save?", 1), 1);
+        answerer.Join();
+        EXPECT_EQ(answerer.failure, "");
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AskForFile("Pick", "txt", 0, "/tmp/x.txt"), "");
+    EXPECT_EQ(AskForDirectory("Pick", "/tmp"), "");
+    const auto lines = ChildProcess::Lines(testing::internal::GetCapturedStderr());
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines)
+        EXPECT_NE(line.find("zenity could not be started: No such file or directory"), std::string::npos) << line;
+}
+
+TEST_F(Dialogs, WithNeitherHelperABoxCountsAsCancelledAndSaysWhy) {
+    TempDir bin;
+    PathOverride path(bin.path.string());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(NotifyUser("a", 0), 0);
+    EXPECT_EQ(ConfirmWithUser("b", 0), 0);
+    EXPECT_EQ(ProceedWithUser("c", 0), -1);
+    const auto lines = ChildProcess::Lines(testing::internal::GetCapturedStderr());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("xmessage could not be started"), std::string::npos) << lines[0];
+}
+
+TEST(ZenityFilters, TheExtensionListBecomesFiltersWithThePreselectedGroupFirst) {
+    const struct {
+        const char* extensions;
+        const char* path;
+        std::vector<std::string> filters;
+    } kCases[] = {
+        {"Image Files:png,jpg;Text:txt", "/a/b.txt",
+         {"--file-filter=Text | *.[tT][xX][tT]", "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]"}},
+        {"Image Files:png,jpg;Text:txt", "/a/b.JPG",
+         {"--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]", "--file-filter=Text | *.[tT][xX][tT]"}},
+        {"png,jpg", "", {"--file-filter=Files | *.[pP][nN][gG] *.[jJ][pP][gG]"}},
+        {"A:a;B:b;C:c", "x.c", {"--file-filter=C | *.[cC]", "--file-filter=A | *.[aA]", "--file-filter=B | *.[bB]"}},
+        {"Archives:tar.gz,7z", "", {"--file-filter=Archives | *.[tT][aA][rR].[gG][zZ] *.7[zZ]"}},
+        {"", "x.png", {}},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(ZenityFileFilters(c.extensions, c.path), c.filters) << c.extensions << " at " << c.path;
+}
+
+// xdg-open stand-ins: record their arguments, one per line, then "--"; exit with FK_XDG_STATUS.
+const char* const kStandIn =
+    "#!/bin/sh\n"
+    "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$FK_XDG_LOG\"\n"
+    "echo -- >> \"$FK_XDG_LOG\"\n"
+    "exit \"${FK_XDG_STATUS:-0}\"\n";
+
+std::string ReadAll(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(OpenUrl, TheNormalisedUrlReachesXdgOpenAsOneArgument) {
+    StartX11System();
+    TempDir dir;
+    std::filesystem::create_directories(dir.path / "bin");
+    std::filesystem::create_directories(dir.path / "docs");
+    { std::ofstream(dir.File("bin/xdg-open")) << kStandIn; }
+    chmod(dir.File("bin/xdg-open").c_str(), 0755);
+    MakeFile(dir.File("docs/page one.html"));
+    const std::string log = dir.File("log");
+    setenv("FK_XDG_LOG", log.c_str(), 1);
+    PathOverride path(dir.File("bin") + ":/usr/bin:/bin");
+    const std::string real = std::filesystem::canonical(dir.path).string();
+
+    const struct {
+        std::string url;
+        std::string handed;
+    } kCases[] = {
+        {dir.File("docs/../docs/page one.html"), "file:" + real + "/docs/page one.html"},
+        {dir.File("docs") + "/", "file:" + real + "/docs"},
+        {dir.File("docs/page one.html") + "#part 2", "file:" + real + "/docs/page one.html#part 2"},
+        {"www.example.com/missing", "http:www.example.com/missing"},
+        {"no/such/file#top", "http:no/such/file#top"},
+        {"http://example.com/a b#c", "http://example.com/a b#c"},
+        {"FILE:///etc/hostname", "FILE:///etc/hostname"},
+        {"-x", "http:-x"},
+    };
+    for (const auto& c : kCases) {
+        std::filesystem::remove(log);
+        EXPECT_EQ(OpenUrlInShell(c.url), 1) << c.url;
+        EXPECT_EQ(ReadAll(log), c.handed + "\n--\n") << c.url;
+    }
+
+    testing::internal::CaptureStderr();
+    setenv("FK_XDG_STATUS", "4", 1);
+    EXPECT_EQ(OpenUrlInShell("http://example.com/"), 0) << "xdg-open reported a failure";
+    unsetenv("FK_XDG_STATUS");
+    std::filesystem::remove(log);
+    EXPECT_EQ(SystemDriver()->OpenURL("--help"), 0) << "an option is not a URL";
+    EXPECT_FALSE(std::filesystem::exists(log));
+    {
+        PathOverride empty(dir.File("docs"));
+        EXPECT_EQ(OpenUrlInShell("http://example.com/"), 0) << "xdg-open is not there";
+    }
+    const auto lines = ChildProcess::Lines(testing::internal::GetCapturedStderr());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("exit status 4"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[2].find("xdg-open could not be started"), std::string::npos) << lines[2];
+    unsetenv("FK_XDG_LOG");
+}
+
+}  // namespace
