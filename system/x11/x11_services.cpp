@@ -254,7 +254,8 @@ std::string Why(const std::string& program, const HelperRun& run) {
     if (!run.started) return program + " could not be started: " + std::strerror(run.spawnError);
     std::string why = program + (run.status < 0 ? " was ended by a signal"
                                                 : " failed with exit status " + std::to_string(run.status));
-    const std::string firstLine = run.err.substr(0, run.err.find('\n'));
+    const size_t start = run.err.find_first_not_of(" \t\r\n");
+    const std::string firstLine = start == std::string::npos ? "" : run.err.substr(start, run.err.find('\n', start) - start);
     return firstLine.empty() ? why : why + " (" + firstLine + ")";
 }
 
