@@ -27,7 +27,9 @@ public:
     void Stop();
     // One tick: counts it and emits the event (or a "TimerTick" with the new count).
     void Fire();
-    // Pumps until a tick fires; returns the ticks since the last Wait (0 at once when stopped).
+    // Pumps until a tick fires; returns the ticks since the last Wait (0 at
+    // once when stopped). Called inside a pump, where no tick can arrive, it
+    // returns what has come without blocking.
     int32_t Wait();
 
     // A running timer of hertz ticks per second emitting event (may be null);

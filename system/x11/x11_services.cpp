@@ -203,9 +203,11 @@ HelperRun RunHelper(const std::vector<std::string>& argv, const HelperOptions& o
         for (;;) {
             if (!PumpBusy()) PumpMessages();
             int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
+            const pid_t reaped = waitpid(pid, &status, WNOHANG);
+            if (reaped == pid || (reaped < 0 && errno != EINTR)) {
+                // (ECHILD: the program ignores SIGCHLD and the status is lost.)
                 run.exited = true;
-                run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                run.status = reaped == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                 break;
             }
             int waitMs = -1;
@@ -264,15 +266,17 @@ void Complain(const std::string& line) {
     std::fflush(stderr);
 }
 
-// Keeps the focused window and gives it the focus back when the dialog is over.
+// Keeps the focused program window and gives it the focus back when the
+// dialog is over (another client's window is left to the window manager).
 class FocusKeeper {
 public:
     FocusKeeper() {
         if (Display* d = X11Display()) XGetInputFocus(d, &saved_, &revert_);
+        if (!X11IsRegisteredWindow(saved_)) saved_ = None;
     }
     ~FocusKeeper() {
         Display* d = X11Display();
-        if (!d || saved_ == None || saved_ == PointerRoot) return;
+        if (!d || saved_ == None) return;
         X11BeginErrorTrap();  // the window may have gone meanwhile
         XWindowAttributes attributes{};
         if (XGetWindowAttributes(d, saved_, &attributes) && attributes.map_state == IsViewable)
@@ -283,7 +287,7 @@ public:
     FocusKeeper& operator=(const FocusKeeper&) = delete;
 
     // The program window that had the focus (None when another client's had it).
-    Window Owner() const { return X11IsRegisteredWindow(saved_) ? saved_ : None; }
+    Window Owner() const { return saved_; }
 
 private:
     Window saved_ = None;
