@@ -42,9 +42,7 @@ namespace {
 // exits with 1 when it cannot open the display).
 constexpr int kZenityCancel = 31;  // the second button (Cancel, No)
 constexpr int kZenityEsc = 32;     // Escape, the close box, the extra button
-constexpr int kZenityError = 33;
-const char* const kZenityEnvironment[] = {"ZENITY_OK=0", "ZENITY_CANCEL=31", "ZENITY_ESC=32",
-                                          "ZENITY_EXTRA=32", "ZENITY_ERROR=33", "ZENITY_TIMEOUT=32"};
+constexpr int kZenityError = 33;   // zenity's own errors
 // xmessage's buttons exit with 10, 11, 12 from the left.
 constexpr int kFirstButtonStatus = 10;
 // How long OpenURL waits for xdg-open to report a failure; a handler that
@@ -187,64 +185,73 @@ void SleepForHelper(int outputs[2], int pidfd, int waitMs, std::string* texts[2]
         if (slot[i] >= 0 && fds[slot[i]].revents) ReadOutput(outputs[i], *texts[i]);
 }
 
+// A started helper: its id, a descriptor that becomes readable when it ends
+// (-1 where the kernel has none) and the read ends of its output pipes.
+struct HelperProcess {
+    pid_t pid = 0;
+    int pidfd = -1;
+    int outputs[2] = {-1, -1};
+
+    ~HelperProcess() {
+        runningHelper = 0;
+        for (int fd : {pidfd, outputs[0], outputs[1]})
+            if (fd >= 0) close(fd);
+    }
+};
+
+// Waits until the helper ends or timeoutMs (-1: no limit) passes, pumping
+// messages meanwhile; notes its status and output in run.
+void WaitForHelper(HelperProcess& helper, int timeoutMs, HelperRun& run) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string* texts[2] = {&run.out, &run.err};
+    for (;;) {
+        if (!PumpBusy()) PumpMessages();
+        int status = 0;
+        const pid_t reaped = waitpid(helper.pid, &status, WNOHANG);
+        if (reaped == helper.pid || (reaped < 0 && errno != EINTR)) {
+            // (ECHILD: the program ignores SIGCHLD and the status is lost.)
+            run.exited = true;
+            run.status = reaped == helper.pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        int waitMs = -1;
+        if (timeoutMs >= 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            waitMs = static_cast<int>(left.count());
+        }
+        SleepForHelper(helper.outputs, helper.pidfd, waitMs, texts);
+    }
+    // What it wrote before it ended (its own children may hold the pipes
+    // open: take only what is there).
+    for (int i = 0; i < 2; ++i) {
+        pollfd fd{helper.outputs[i], POLLIN, 0};
+        while (helper.outputs[i] >= 0 && poll(&fd, 1, 0) > 0) ReadOutput(helper.outputs[i], *texts[i]);
+    }
+}
+
 // Runs a helper program and waits for it, pumping messages meanwhile.
 HelperRun RunHelper(const std::vector<std::string>& argv, const HelperOptions& options = {}) {
     HelperRun run;
-    pid_t pid = 0;
-    int outputs[2] = {-1, -1};
-    run.spawnError = Spawn(argv, options, pid, outputs);
+    HelperProcess helper;
+    run.spawnError = Spawn(argv, options, helper.pid, helper.outputs);
     if (run.spawnError != 0) return run;
     run.started = true;
-    runningHelper = pid;
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
-    std::string* texts[2] = {&run.out, &run.err};
+    runningHelper = helper.pid;
+    helper.pidfd = static_cast<int>(syscall(SYS_pidfd_open, helper.pid, 0));
     try {
-        for (;;) {
-            if (!PumpBusy()) PumpMessages();
-            int status = 0;
-            const pid_t reaped = waitpid(pid, &status, WNOHANG);
-            if (reaped == pid || (reaped < 0 && errno != EINTR)) {
-                // (ECHILD: the program ignores SIGCHLD and the status is lost.)
-                run.exited = true;
-                run.status = reaped == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            int waitMs = -1;
-            if (options.timeoutMs >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - std::chrono::steady_clock::now());
-                if (left.count() <= 0) break;
-                waitMs = static_cast<int>(left.count());
-            }
-            SleepForHelper(outputs, pidfd, waitMs, texts);
-        }
+        WaitForHelper(helper, options.timeoutMs, run);
     } catch (...) {
         // A message handler failed: the dialog goes with the error.
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-        runningHelper = 0;
-        for (int fd : outputs)
-            if (fd >= 0) close(fd);
-        if (pidfd >= 0) close(pidfd);
+        kill(helper.pid, SIGTERM);
+        waitpid(helper.pid, nullptr, 0);
         throw;
-    }
-    runningHelper = 0;
-    if (pidfd >= 0) close(pidfd);
-    // What the helper wrote before it ended (its own children may hold the
-    // pipes open: take only what is there).
-    for (int i = 0; i < 2; ++i) {
-        while (outputs[i] >= 0) {
-            pollfd fd{outputs[i], POLLIN, 0};
-            if (poll(&fd, 1, 0) <= 0) break;
-            ReadOutput(outputs[i], *texts[i]);
-        }
-        if (outputs[i] >= 0) close(outputs[i]);
     }
     if (!run.exited) {
         // Still running (OpenURL's handler): reaped when it ends.
         try {
-            std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+            std::thread([pid = helper.pid] { waitpid(pid, nullptr, 0); }).detach();
         } catch (const std::system_error&) {
         }
     }
@@ -304,7 +311,13 @@ std::vector<std::string> ZenityCommand(const std::string& kind, const std::strin
 
 HelperOptions ZenityOptions() {
     HelperOptions options;
-    options.environment.assign(std::begin(kZenityEnvironment), std::end(kZenityEnvironment));
+    const auto status = [](int code) { return std::to_string(code); };
+    options.environment = {"ZENITY_OK=0",
+                           "ZENITY_CANCEL=" + status(kZenityCancel),
+                           "ZENITY_ESC=" + status(kZenityEsc),
+                           "ZENITY_EXTRA=" + status(kZenityEsc),
+                           "ZENITY_TIMEOUT=" + status(kZenityEsc),
+                           "ZENITY_ERROR=" + status(kZenityError)};
     return options;
 }
 
