@@ -95,6 +95,7 @@ public:
 
     std::vector<std::string> args;  // the helper's command line
     std::string title;              // the dialog window's name
+    Window owner = None;            // the window it is transient for
     std::string failure;            // why the dialog was not answered
     int windows = 0;                // dialog windows seen (an overwrite prompt adds one)
 
@@ -108,6 +109,7 @@ private:
             return Fail("no " + windowClass + " window came up");
         args = CommandLine(X11RunningHelper());
         title = WindowName(d, w);
+        XGetTransientForHint(d, w, &owner);
         if (whileShown) whileShown(d);
         for (int window = 0; window <= prompts; ++window) {
             windows = window + 1;
@@ -206,6 +208,7 @@ TEST_F(Dialogs, AConfirmationKeepsTheProgramsMessagesFlowingAndGivesTheFocusBack
     EXPECT_EQ(answerer.title, ApplicationTitle());
     EXPECT_TRUE(Contains(answerer.args, "--modal"));
     EXPECT_TRUE(Contains(answerer.args, "--attach=" + std::to_string(program.window)));
+    EXPECT_EQ(answerer.owner, program.window) << "the box belongs to the program's window";
     EXPECT_TRUE(Contains(answerer.args, "--icon-name=dialog-information"));
     Window focus = None;
     int revert = 0;
