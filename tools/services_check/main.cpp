@@ -1,6 +1,7 @@
 // services-check: shows one dialog, opens one URL, prints the date or time,
 // or runs one timer, and prints the result on stdout.
 
+#include "runtime/tool.h"
 #include "system/services.h"
 #include "system/system_driver.h"
 #include "system/timer.h"
@@ -91,21 +92,15 @@ int Run(const std::vector<std::string>& args, std::string& result) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
+    return RunTool("services-check", [&] {
         StartX11System();
         std::string result;
         const int status = Run(std::vector<std::string>(argv + 1, argv + argc), result);
         if (status == kBadCommandLine) std::fputs(kUsage, stderr);
         if (status != 0) return status;
+        // Whether the result reached stdout is checked as the tool ends.
         std::fputs(result.c_str(), stdout);
         std::fputc('\n', stdout);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::fputs("services-check: cannot write the result to stdout\n", stderr);
-            return 1;
-        }
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "services-check: %s\n", e.what());
-        return 1;
-    }
+    });
 }
