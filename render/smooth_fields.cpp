@@ -34,7 +34,7 @@ constexpr double kRadiusSq = TSPH::SMOOTHING_LENGTH_SQ;
 constexpr float kReachSq = 3.9f * 3.9f;
 // Sample columns (and rows) whose home is one cell: a cell is 3.2 steps wide.
 constexpr int kMostPerHome = 4;
-static_assert(TSPH::SMOOTHING_LENGTH < (kMostPerHome - 0.5f) * kSampleStep, "a cell holds at most 4 x 4 samples");
+static_assert(TSPH::SMOOTHING_LENGTH < kMostPerHome * kSampleStep, "a cell holds at most 4 x 4 samples");
 
 // The cell offsets in the order in which a sample visits its neighbour cells.
 constexpr int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {0, 0}};
@@ -47,11 +47,11 @@ struct Block {
 // Kernel sums of one block, [row][column], before scaling.
 using BlockSums = float[kMostPerHome][kMostPerHome];
 
-// A block and the particles its samples visit: visitX/visitY[first ..
-// first + count - 1] of the scratch.
+// A block and the number of particles its samples visit (the first count
+// entries of the scratch's visit arrays).
 struct Visits {
     Block block;
-    std::int32_t first, count;
+    std::int32_t count;
 };
 
 // Grid column (or row) of a sample at world coordinate v: the double
@@ -76,15 +76,28 @@ void PlaceSamples(int count, std::vector<float>& at, std::vector<std::int32_t>& 
 void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
+    const TCellGrid& grid = world.FluidGrid;
     s.xs.clear();
     s.ys.clear();
     s.cellStart.resize(static_cast<std::size_t>(world.GridWidth) * world.GridHeight + 1);
     s.blockUsed.assign(static_cast<std::size_t>(columnHomes) * rowHomes, 0);
+    // The particle objects are spread over memory: the head of a cell a few
+    // cells ahead is fetched while this one's list is walked.
+    constexpr int kAhead = 8;
+    int aheadX = 0, aheadY = kAhead;
     std::size_t cell = 0;
     for (int x = 0; x < world.GridWidth; ++x) {
         for (int y = 0; y < world.GridHeight; ++y, ++cell) {
+            for (; aheadY >= world.GridHeight; aheadY -= world.GridHeight) ++aheadX;
+            if (aheadX < world.GridWidth) {
+                if (const TParticle* next = grid(aheadX, aheadY)) {
+                    __builtin_prefetch(&next->PositionX);
+                    __builtin_prefetch(&next->Succ);
+                }
+            }
+            ++aheadY;
             s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
-            const TParticle* p = world.FluidGrid(x, y);
+            const TParticle* p = grid(x, y);
             if (p == nullptr) continue;
             for (; p != nullptr; p = p->Succ) {
                 s.xs.push_back(p->PositionX);
@@ -101,10 +114,10 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
 }
 
 // Copies the positions of the particles that the samples of home cell
-// (hx, hy) visit, in their order of visiting, into the visit arrays from
-// index first on (growing them when needed). A particle that cannot reach
-// the block adds nothing to it and is left out.
-Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, std::int32_t first) {
+// (hx, hy) visit, in their order of visiting, into the visit arrays (grown
+// when needed). A particle that cannot reach the block adds nothing to it
+// and is left out.
+Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) {
     const Block b{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
                   s.rowFirst[hy + 1] - s.rowFirst[hy]};
     std::int32_t from[9], to[9];
@@ -119,15 +132,15 @@ Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, 
         count += to[ranges] - from[ranges];
         ++ranges;
     }
-    if (s.visitX.size() < static_cast<std::size_t>(first + count)) {
-        s.visitX.resize(static_cast<std::size_t>(first + count) * 2);
+    if (s.visitX.size() < static_cast<std::size_t>(count)) {
+        s.visitX.resize(static_cast<std::size_t>(count) * 2);
         s.visitY.resize(s.visitX.size());
     }
     // The block's samples span [left, right] x [top, bottom].
     const float left = s.sampleX[b.i0], right = s.sampleX[b.i0 + b.columns - 1];
     const float top = s.sampleY[b.j0], bottom = s.sampleY[b.j0 + b.rows - 1];
-    float* vx = s.visitX.data() + first;
-    float* vy = s.visitY.data() + first;
+    float* vx = s.visitX.data();
+    float* vy = s.visitY.data();
     std::int32_t kept = 0;
     for (int k = 0; k < ranges; ++k) {
         for (std::int32_t p = from[k]; p < to[k]; ++p) {
@@ -143,7 +156,7 @@ Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, 
             kept += !(outX * outX + outY * outY >= kReachSq);
         }
     }
-    return Visits{b, first, kept};
+    return Visits{b, kept};
 }
 
 // One sample's step: q^3 added in double and the sum rounded to float.
@@ -156,7 +169,7 @@ float AddKernel(float sum, double d2) {
 void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sums) {
     const Block& b = v.block;
     for (auto& row : sums) std::fill(row, row + kMostPerHome, 0.0f);
-    for (std::int32_t p = v.first; p < v.first + v.count; ++p) {
+    for (std::int32_t p = 0; p < v.count; ++p) {
         const double px = s.visitX[p], py = s.visitY[p];
         for (int row = 0; row < b.rows; ++row) {
             const double dy = py - static_cast<double>(s.sampleY[b.j0 + row]);
@@ -170,9 +183,9 @@ void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sum
 }
 
 #ifdef FK_RENDER_X86
-// The running sums of a block of Rows rows, four columns to a vector
-// (columns beyond the block's samples are summed too, from the zero
-// padding, and never stored), with the samples' coordinates.
+// The running sums of a block of Rows rows, four columns to a vector, with
+// the samples' coordinates. Places beyond the block's own samples (the next
+// block's, or the zero padding at the far edges) are summed too and never stored.
 template <int Rows>
 struct BlockRows {
     __m128 sums[Rows];
@@ -214,36 +227,15 @@ FK_AVX2 inline void AddToRows(BlockRows<Rows>& r, float x, float y) {
     if constexpr (Rows == 4) r.sums[3] = AddKernels4(r.sums[3], dx2, _mm256_permute4x64_pd(dy2, 0xFF));
 }
 
-// Two blocks summed side by side: each float sum waits for its previous
-// addition, so two blocks' chains keep the CPU busy where one would not.
-template <int RowsA, int RowsB>
-FK_AVX2 void SumTwoBlocksAvx2(const TSmoothFieldScratch& s, const Visits& a, const Visits& b, BlockSums& sumsA,
-                              BlockSums& sumsB) {
-    BlockRows<RowsA> ra = StartRows<RowsA>(s, a.block);
-    BlockRows<RowsB> rb = StartRows<RowsB>(s, b.block);
-    const float* ax = &s.visitX[a.first];
-    const float* ay = &s.visitY[a.first];
-    const float* bx = &s.visitX[b.first];
-    const float* by = &s.visitY[b.first];
-    const std::int32_t both = std::min(a.count, b.count);
-    for (std::int32_t k = 0; k < both; ++k) {
-        AddToRows(ra, ax[k], ay[k]);
-        AddToRows(rb, bx[k], by[k]);
-    }
-    for (std::int32_t k = both; k < a.count; ++k) AddToRows(ra, ax[k], ay[k]);
-    for (std::int32_t k = both; k < b.count; ++k) AddToRows(rb, bx[k], by[k]);
-    for (int row = 0; row < RowsA; ++row) _mm_storeu_ps(sumsA[row], ra.sums[row]);
-    for (int row = 0; row < RowsB; ++row) _mm_storeu_ps(sumsB[row], rb.sums[row]);
-}
-
-// Blocks of three rows (most of them) skip the fourth; fewer rows run as four.
-void SumTwoBlocks(const TSmoothFieldScratch& s, const Visits& a, const Visits& b, BlockSums& sumsA,
-                  BlockSums& sumsB) {
-    const bool threeA = a.block.rows == 3, threeB = b.block.rows == 3;
-    if (threeA && threeB) return SumTwoBlocksAvx2<3, 3>(s, a, b, sumsA, sumsB);
-    if (threeA) return SumTwoBlocksAvx2<3, 4>(s, a, b, sumsA, sumsB);
-    if (threeB) return SumTwoBlocksAvx2<4, 3>(s, a, b, sumsA, sumsB);
-    SumTwoBlocksAvx2<4, 4>(s, a, b, sumsA, sumsB);
+// A block's sums; most blocks have three rows and skip the fourth, blocks
+// of fewer rows (at the bottom edge) run as four.
+template <int Rows>
+FK_AVX2 void SumBlockAvx2(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sums) {
+    BlockRows<Rows> r = StartRows<Rows>(s, v.block);
+    const float* x = s.visitX.data();
+    const float* y = s.visitY.data();
+    for (std::int32_t k = 0; k < v.count; ++k) AddToRows(r, x[k], y[k]);
+    for (int row = 0; row < Rows; ++row) _mm_storeu_ps(sums[row], r.sums[row]);
 }
 #endif
 
@@ -315,33 +307,23 @@ void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldS
 
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
-    // Blocks are summed two at a time; an odd one out goes with an empty one.
-    Visits pair[2];
-    int pending = 0;
-    auto sumPending = [&] {
-        BlockSums sums[2];
-        if (pending == 1) pair[1] = Visits{pair[0].block, 0, 0};
-#ifdef FK_RENDER_X86
-        if (SmoothFieldsUseAvx2()) {
-            SumTwoBlocks(s, pair[0], pair[1], sums[0], sums[1]);
-        } else {
-            SumBlockPlain(s, pair[0], sums[0]);
-            SumBlockPlain(s, pair[1], sums[1]);
-        }
-#else
-        SumBlockPlain(s, pair[0], sums[0]);
-        SumBlockPlain(s, pair[1], sums[1]);
-#endif
-        for (int k = 0; k < pending; ++k) StoreBlock(pair[k].block, sums[k], fields);
-        pending = 0;
-    };
     for (int hx = 0; hx < columnHomes; ++hx) {
         for (int hy = 0; hy < rowHomes; ++hy) {
             if (!s.blockUsed[static_cast<std::size_t>(hx) * rowHomes + hy]) continue;
-            const std::int32_t first = pending == 0 ? 0 : pair[0].first + pair[0].count;
-            pair[pending++] = CollectVisits(world, s, hx, hy, first);
-            if (pending == 2) sumPending();
+            const Visits v = CollectVisits(world, s, hx, hy);
+            BlockSums sums;
+#ifdef FK_RENDER_X86
+            if (SmoothFieldsUseAvx2() && v.block.rows == 3) {
+                SumBlockAvx2<3>(s, v, sums);
+            } else if (SmoothFieldsUseAvx2()) {
+                SumBlockAvx2<4>(s, v, sums);
+            } else {
+                SumBlockPlain(s, v, sums);
+            }
+#else
+            SumBlockPlain(s, v, sums);
+#endif
+            StoreBlock(v.block, sums, fields);
         }
     }
-    if (pending != 0) sumPending();
 }

@@ -35,7 +35,7 @@ struct TSmoothFieldScratch {
     std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
     std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell (see .cpp)
     std::vector<float> sampleX, sampleY;      // world position of each sample column and row
-    std::vector<float> visitX, visitY;        // the particles two blocks of samples visit, in order
+    std::vector<float> visitX, visitY;        // the particles one block of samples visits, in order
 };
 // Fills fields from the world's fluid grid exactly as sampling every sample
 // over the nine cells around its own would, sum for sum and bit for bit;
