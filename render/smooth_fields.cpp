@@ -71,6 +71,12 @@ void PlaceSamples(int count, std::vector<float>& at, std::vector<std::int32_t>& 
     }
 }
 
+// The samples of home cell (hx, hy).
+Block BlockOf(const TSmoothFieldScratch& s, int hx, int hy) {
+    return Block{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
+                 s.rowFirst[hy + 1] - s.rowFirst[hy]};
+}
+
 // Copies the fluid lists into flat arrays, cell by cell in list order, and
 // marks the home cells that have fluid in one of their nine cells.
 void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
@@ -118,8 +124,7 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
 // when needed). A particle that cannot reach the block adds nothing to it
 // and is left out.
 Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) {
-    const Block b{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
-                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
+    const Block b = BlockOf(s, hx, hy);
     std::int32_t from[9], to[9];
     int ranges = 0;
     std::int32_t count = 0;
@@ -248,8 +253,30 @@ void FillField(std::vector<float>& field, float value) {
         std::memcpy(field.data() + done, field.data(), std::min(done, Fields::SIZE - done) * sizeof(float));
 }
 
+// Every sample empty: sum 0, white MAX_WHITE, opacity 0 (2 * 0, scaled).
+// Fields that the last call filled only have its stored blocks put back.
+void ClearFields(TSmoothFieldScratch& s, Fields& fields) {
+    const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
+    if (fields.Density.size() != Fields::SIZE) {
+        FillField(fields.Density, 0.0f);
+        FillField(fields.White, TSPH::MAX_WHITE);
+        FillField(fields.Alpha, 0.0f);
+    } else {
+        for (std::int32_t home : s.written) {
+            const Block b = BlockOf(s, home / rowHomes, home % rowHomes);
+            for (int row = 0; row < b.rows; ++row) {
+                const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+                std::fill_n(&fields.Density[k], b.columns, 0.0f);
+                std::fill_n(&fields.White[k], b.columns, TSPH::MAX_WHITE);
+                std::fill_n(&fields.Alpha[k], b.columns, 0.0f);
+            }
+        }
+    }
+    s.written.clear();
+}
+
 // Scales a block's sums into the fields and shades them; zero sums keep the
-// empty value the fields were filled with.
+// empty value the fields were cleared to.
 void StoreBlock(const Block& b, const BlockSums& sums, Fields& fields) {
     for (int row = 0; row < b.rows; ++row) {
         for (int column = 0; column < b.columns; ++column) {
@@ -293,16 +320,13 @@ bool& SmoothFieldsUseAvx2() {
     return enabled;
 }
 
-void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldScratch& scratch) {
-    TSmoothFieldScratch& s = scratch;
+const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
+    TSmoothFieldScratch& s = scratch_;
     if (s.sampleX.empty()) {
         PlaceSamples(Fields::COLUMNS, s.sampleX, s.columnFirst);
         PlaceSamples(Fields::ROWS, s.sampleY, s.rowFirst);
     }
-    // An empty sample: sum 0, white MAX_WHITE, opacity 0 (2 * 0 scaled).
-    FillField(fields.Density, 0.0f);
-    FillField(fields.White, TSPH::MAX_WHITE);
-    FillField(fields.Alpha, 0.0f);
+    ClearFields(s, fields_);
     GatherCells(world, s);
 
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
@@ -323,7 +347,9 @@ void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldS
 #else
             SumBlockPlain(s, v, sums);
 #endif
-            StoreBlock(v.block, sums, fields);
+            StoreBlock(v.block, sums, fields_);
+            s.written.push_back(hx * rowHomes + hy);
         }
     }
+    return fields_;
 }
