@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "render/smooth_fields.h"
 #include "tests/render/reference_render.h"
@@ -69,6 +70,32 @@ TEST(SmoothFields, MatchTheLiteralSamplingOverManyStepsWithClicks) {
             if (HasFailure()) return;
         }
     }
+}
+
+// The renderer walks the grid's lists after Update: every fluid particle sits
+// in exactly one list, in the cell it was binned in, lists running from the
+// latest particle of the array to the earliest.
+TEST(SmoothFields, GridListsAfterUpdateHoldEveryFluidParticleOnce) {
+    auto world = InitialScene();
+    for (int step = 0; step < 5; ++step) world->Update();
+    std::map<const TParticle*, std::size_t> index;
+    for (std::size_t k = 0; k < world->Particles.size(); ++k) index[world->Particles[k].get()] = k;
+    std::size_t seen = 0;
+    for (int x = 0; x < world->GridWidth; ++x) {
+        for (int y = 0; y < world->GridHeight; ++y) {
+            std::size_t previous = world->Particles.size();
+            for (const TParticle* p = world->FluidGrid(x, y); p != nullptr; p = p->Succ) {
+                ASSERT_EQ(index.count(p), 1u) << "a list holds a particle that is not a fluid particle";
+                ASSERT_LT(index[p], previous) << "cell (" << x << ", " << y << ")";
+                previous = index[p];
+                // Binned where it was before this step's integration moved it.
+                EXPECT_EQ(static_cast<int>(static_cast<double>(p->OldX) * TSPH::INV_SMOOTHING_LENGTH), x);
+                EXPECT_EQ(static_cast<int>(static_cast<double>(p->OldY) * TSPH::INV_SMOOTHING_LENGTH), y);
+                ++seen;
+            }
+        }
+    }
+    EXPECT_EQ(seen, world->Particles.size());
 }
 
 TEST(SmoothFields, EmptyWorldIsWhiteAndTransparentEverywhere) {
