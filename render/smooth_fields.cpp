@@ -1,6 +1,7 @@
 #include "render/smooth_fields.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -150,12 +151,13 @@ Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) 
     for (int k = 0; k < ranges; ++k) {
         for (std::int32_t p = from[k]; p < to[k]; ++p) {
             const float x = s.xs[p], y = s.ys[p];
-            // Distance outside the span along each axis (a NaN coordinate
-            // may be kept: it adds nothing either way).
+            // Distance outside the span along each axis, (|b| + b) / 2 = max(b, 0)
+            // without a branch (a NaN coordinate may be kept: it adds nothing
+            // either way).
             const float beyondX = std::max(left - x, x - right);
             const float beyondY = std::max(top - y, y - bottom);
-            const float outX = beyondX > 0.0f ? beyondX : 0.0f;
-            const float outY = beyondY > 0.0f ? beyondY : 0.0f;
+            const float outX = 0.5f * (std::fabs(beyondX) + beyondX);
+            const float outY = 0.5f * (std::fabs(beyondY) + beyondY);
             vx[kept] = x;
             vy[kept] = y;
             kept += !(outX * outX + outY * outY >= kReachSq);
@@ -171,9 +173,10 @@ float AddKernel(float sum, double d2) {
     return static_cast<float>(static_cast<double>(sum) + q * q * q);
 }
 
-void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sums) {
+// A block summed and stored, one sample at a time.
+void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
     const Block& b = v.block;
-    for (auto& row : sums) std::fill(row, row + kMostPerHome, 0.0f);
+    BlockSums sums = {};
     for (std::int32_t p = 0; p < v.count; ++p) {
         const double px = s.visitX[p], py = s.visitY[p];
         for (int row = 0; row < b.rows; ++row) {
@@ -183,6 +186,14 @@ void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sum
                 const double dx = px - static_cast<double>(s.sampleX[b.i0 + column]);
                 sums[row][column] = AddKernel(sums[row][column], dx * dx + dy2);
             }
+        }
+    }
+    for (int row = 0; row < b.rows; ++row) {
+        const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+        for (int column = 0; column < b.columns; ++column) {
+            const float d = static_cast<float>(static_cast<double>(sums[row][column]) * Fields::DENSITY_SCALE);
+            fields.Density[k + column] = d;
+            ShadeSmoothSample(d, fields.White[k + column], fields.Alpha[k + column]);
         }
     }
 }
@@ -232,15 +243,34 @@ FK_AVX2 inline void AddToRows(BlockRows<Rows>& r, float x, float y) {
     if constexpr (Rows == 4) r.sums[3] = AddKernels4(r.sums[3], dx2, _mm256_permute4x64_pd(dy2, 0xFF));
 }
 
-// A block's sums; most blocks have three rows and skip the fourth, blocks
-// of fewer rows (at the bottom edge) run as four.
+// Scales one row of a block's sums into the fields and shades them, four
+// columns at a time. Each step is one float operation on float operands, so
+// it rounds exactly as the double operation rounded to float would.
+FK_AVX2 inline void StoreRow4(Fields& fields, const Block& b, int row, __m128 sums) {
+    const __m128 maxWhite = _mm_set1_ps(TSPH::MAX_WHITE);
+    const __m128 d = _mm_mul_ps(sums, _mm_set1_ps(Fields::DENSITY_SCALE));
+    const __m128 a = _mm_add_ps(d, d);
+    const __m128 w = _mm_sub_ps(_mm_set1_ps(1.0f), d);
+    const __m128 over = _mm_cmpgt_ps(w, maxWhite);
+    const __m128 alpha = _mm_blendv_ps(a, _mm_mul_ps(a, _mm_div_ps(maxWhite, w)), over);
+    const __m128 white = _mm_blendv_ps(w, maxWhite, over);
+    // Only the block's own columns are written.
+    const __m128i mine = _mm_cmpgt_epi32(_mm_set1_epi32(b.columns), _mm_setr_epi32(0, 1, 2, 3));
+    const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+    _mm_maskstore_ps(&fields.Density[k], mine, d);
+    _mm_maskstore_ps(&fields.White[k], mine, white);
+    _mm_maskstore_ps(&fields.Alpha[k], mine, alpha);
+}
+
+// A block summed and stored; most blocks have three rows and skip the
+// fourth, blocks of fewer rows (at the bottom edge) run as four.
 template <int Rows>
-FK_AVX2 void SumBlockAvx2(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sums) {
+FK_AVX2 void SumBlockAvx2(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
     BlockRows<Rows> r = StartRows<Rows>(s, v.block);
     const float* x = s.visitX.data();
     const float* y = s.visitY.data();
     for (std::int32_t k = 0; k < v.count; ++k) AddToRows(r, x[k], y[k]);
-    for (int row = 0; row < Rows; ++row) _mm_storeu_ps(sums[row], r.sums[row]);
+    for (int row = 0; row < std::min(Rows, v.block.rows); ++row) StoreRow4(fields, v.block, row, r.sums[row]);
 }
 #endif
 
@@ -253,9 +283,10 @@ void FillField(std::vector<float>& field, float value) {
         std::memcpy(field.data() + done, field.data(), std::min(done, Fields::SIZE - done) * sizeof(float));
 }
 
-// Every sample empty: sum 0, white MAX_WHITE, opacity 0 (2 * 0, scaled).
-// Fields that the last call filled only have its stored blocks put back.
-void ClearFields(TSmoothFieldScratch& s, Fields& fields) {
+// Puts every sample that this call will not store back to empty: sum 0,
+// white MAX_WHITE, opacity 0 (2 * 0, scaled). Fields that the last call
+// filled hold stale values only in its stored blocks that are unused now.
+void ClearUnusedBlocks(TSmoothFieldScratch& s, Fields& fields) {
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
     if (fields.Density.size() != Fields::SIZE) {
         FillField(fields.Density, 0.0f);
@@ -263,6 +294,7 @@ void ClearFields(TSmoothFieldScratch& s, Fields& fields) {
         FillField(fields.Alpha, 0.0f);
     } else {
         for (std::int32_t home : s.written) {
+            if (s.blockUsed[static_cast<std::size_t>(home)]) continue;  // stored again below
             const Block b = BlockOf(s, home / rowHomes, home % rowHomes);
             for (int row = 0; row < b.rows; ++row) {
                 const std::size_t k = Fields::Index(b.i0, b.j0 + row);
@@ -273,21 +305,6 @@ void ClearFields(TSmoothFieldScratch& s, Fields& fields) {
         }
     }
     s.written.clear();
-}
-
-// Scales a block's sums into the fields and shades them; zero sums keep the
-// empty value the fields were cleared to.
-void StoreBlock(const Block& b, const BlockSums& sums, Fields& fields) {
-    for (int row = 0; row < b.rows; ++row) {
-        for (int column = 0; column < b.columns; ++column) {
-            const float sum = sums[row][column];
-            if (sum == 0.0f) continue;
-            const std::size_t k = Fields::Index(b.i0 + column, b.j0 + row);
-            const float d = static_cast<float>(static_cast<double>(sum) * Fields::DENSITY_SCALE);
-            fields.Density[k] = d;
-            ShadeSmoothSample(d, fields.White[k], fields.Alpha[k]);
-        }
-    }
 }
 
 }  // namespace
@@ -326,28 +343,27 @@ const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
         PlaceSamples(Fields::COLUMNS, s.sampleX, s.columnFirst);
         PlaceSamples(Fields::ROWS, s.sampleY, s.rowFirst);
     }
-    ClearFields(s, fields_);
     GatherCells(world, s);
+    ClearUnusedBlocks(s, fields_);
 
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
-    for (int hx = 0; hx < columnHomes; ++hx) {
-        for (int hy = 0; hy < rowHomes; ++hy) {
+    // Along the rows of blocks: neighbouring blocks fill neighbouring field memory.
+    for (int hy = 0; hy < rowHomes; ++hy) {
+        for (int hx = 0; hx < columnHomes; ++hx) {
             if (!s.blockUsed[static_cast<std::size_t>(hx) * rowHomes + hy]) continue;
             const Visits v = CollectVisits(world, s, hx, hy);
-            BlockSums sums;
 #ifdef FK_RENDER_X86
             if (SmoothFieldsUseAvx2() && v.block.rows == 3) {
-                SumBlockAvx2<3>(s, v, sums);
+                SumBlockAvx2<3>(s, v, fields_);
             } else if (SmoothFieldsUseAvx2()) {
-                SumBlockAvx2<4>(s, v, sums);
+                SumBlockAvx2<4>(s, v, fields_);
             } else {
-                SumBlockPlain(s, v, sums);
+                SumBlockPlain(s, v, fields_);
             }
 #else
-            SumBlockPlain(s, v, sums);
+            SumBlockPlain(s, v, fields_);
 #endif
-            StoreBlock(v.block, sums, fields_);
             s.written.push_back(hx * rowHomes + hy);
         }
     }
