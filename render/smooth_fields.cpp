@@ -17,8 +17,21 @@
 // in the same order, so they are summed together: the particles of the nine
 // cells are read once per home cell and added to its (at most 4 x 4) samples
 // side by side. Every sample still receives exactly its own additions in its
-// own order, so every float sum rounds as before, bit for bit. Home cells
-// with no fluid around them are left at the empty value.
+// own order, so every float sum rounds as before, bit for bit. A particle
+// too far from all of a block's samples is left out of its walk (it would
+// add nothing), and home cells with no fluid around them keep the empty
+// value, which the fields hold from one call to the next.
+
+// Working memory of TSmoothFieldMaker.
+struct TSmoothFieldScratch {
+    std::vector<float> xs, ys;                // fluid positions, cell by cell in list order
+    std::vector<std::int32_t> cellStart;      // first of each grid cell (x * height + y) in xs
+    std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
+    std::vector<std::int32_t> written;        // home cells whose samples the last call stored
+    std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell
+    std::vector<float> sampleX, sampleY;      // world position of each sample column and row
+    std::vector<float> visitX, visitY;        // the particles one block of samples visits, in order
+};
 
 namespace {
 
@@ -337,8 +350,12 @@ bool& SmoothFieldsUseAvx2() {
     return enabled;
 }
 
+TSmoothFieldMaker::TSmoothFieldMaker() : scratch_(std::make_unique<TSmoothFieldScratch>()) {}
+
+TSmoothFieldMaker::~TSmoothFieldMaker() = default;
+
 const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
-    TSmoothFieldScratch& s = scratch_;
+    TSmoothFieldScratch& s = *scratch_;
     if (s.sampleX.empty()) {
         PlaceSamples(Fields::COLUMNS, s.sampleX, s.columnFirst);
         PlaceSamples(Fields::ROWS, s.sampleY, s.rowFirst);
