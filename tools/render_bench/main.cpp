@@ -115,13 +115,13 @@ void StartFrame() {
 }
 
 void CompareFields(long repeat, const TSPH& world) {
-    TSmoothFields literal, ours;
-    TSmoothFieldScratch scratch;
+    TSmoothFields literal;
+    TSmoothFieldMaker maker;
     LiteralSmoothFields(world, literal);
-    ComputeSmoothFields(world, ours, scratch);
+    const TSmoothFields& ours = maker.Compute(world);
     const bool same = literal.Density == ours.Density && literal.White == ours.White && literal.Alpha == ours.Alpha;
-    const auto [tLiteral, tOurs] = TimeBoth(
-        repeat, [&] { LiteralSmoothFields(world, literal); }, [&] { ComputeSmoothFields(world, ours, scratch); });
+    const auto [tLiteral, tOurs] =
+        TimeBoth(repeat, [&] { LiteralSmoothFields(world, literal); }, [&] { maker.Compute(world); });
     std::printf("smooth field   literal %8.3f ms   ours %8.3f ms   speed-up %6.2fx   bit-identical: %s\n", tLiteral,
                 tOurs, tLiteral / tOurs, same ? "yes" : "NO");
 }
@@ -133,10 +133,8 @@ void CompareFrames(long repeat, TRenderedSPH& world, int mode) {
     if (mode == 0) {
         BuildSpriteQuads(world, ready);
     } else {
-        TSmoothFields fields;
-        TSmoothFieldScratch scratch;
-        ComputeSmoothFields(world, fields, scratch);
-        BuildSmoothStrips(fields, ready);
+        TSmoothFieldMaker fields;
+        BuildSmoothStrips(fields.Compute(world), ready);
     }
     BuildBoundarySquares(world, ready);
     auto floor = [&] {
