@@ -40,11 +40,12 @@ TEST(RenderBench, PrintsFieldAndFrameFiguresForBothModes) {
     ChildProcess child(Bench({"--repeat", "3", "--steps", "2"}));
     ASSERT_EQ(child.WaitForExit(120000), 0) << child.err;
     const auto lines = ChildProcess::Lines(child.out);
-    ASSERT_EQ(lines.size(), 5u) << child.out;
+    ASSERT_EQ(lines.size(), 6u) << child.out;
     EXPECT_NE(lines[0].find("2999 fluid and 750 boundary particles"), std::string::npos) << lines[0];
     EXPECT_NE(lines[2].find("bit-identical: yes"), std::string::npos) << lines[2];
     EXPECT_EQ(lines[3].rfind("sprite mode", 0), 0u) << lines[3];
     EXPECT_EQ(lines[4].rfind("smooth mode", 0), 0u) << lines[4];
+    EXPECT_EQ(lines[5].rfind("update         Update", 0), 0u) << lines[5];
     EXPECT_EQ(child.err, "");
 }
 
