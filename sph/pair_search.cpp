@@ -61,10 +61,10 @@ void ReservePairs(TSPHStepData& s, std::size_t np, std::size_t more) {
 }
 
 // The same for the cell-order scan's partners.
-void ReserveRaw(TSPHStepData& s, std::size_t np, std::size_t more) {
+void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
     const std::size_t need = np + more + 16;
-    if (s.rawQ.size() >= need) return;
-    s.rawQ.resize(2 * need);
+    if (w.rawQ.size() >= need) return;
+    w.rawQ.resize(2 * need);
 }
 
 // Ends the list at np; the slack after it names slot 0, so that the pair
@@ -82,15 +82,15 @@ void FinishPairs(TSPHStepData& s, std::size_t np) {
 // list at np without a branch per candidate: the pair window 0.1 < r^2 <
 // SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
 // rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.)
-std::size_t ScanPlain(TSPHStepData& s, std::int32_t from, std::int32_t to, float px, float py, std::int32_t pid,
+std::size_t ScanPlain(TScanScratch& w, std::int32_t from, std::int32_t to, float px, float py, std::int32_t pid,
                       std::size_t np) {
-    std::int32_t* oq = s.rawQ.data();
+    std::int32_t* oq = w.rawQ.data();
     for (std::int32_t k = from; k < to; ++k) {
-        const float dx = px - s.candX[k];  // the same as rounding the double difference
-        const float dy = py - s.candY[k];
+        const float dx = px - w.candX[k];  // the same as rounding the double difference
+        const float dy = py - w.candY[k];
         const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-        oq[np] = s.candSlot[k];
-        np += static_cast<std::size_t>(static_cast<int>(s.candId[k] < pid) & static_cast<int>(0.1f < r2) &
+        oq[np] = w.candSlot[k];
+        np += static_cast<std::size_t>(static_cast<int>(w.candId[k] < pid) & static_cast<int>(0.1f < r2) &
                                        static_cast<int>(r2 < C::SMOOTHING_LENGTH_SQ));
     }
     return np;
@@ -100,13 +100,13 @@ std::size_t ScanPlain(TSPHStepData& s, std::int32_t from, std::int32_t to, float
 // ID lies below 'limit' to the candidates at nc, in order; returns the new
 // candidate count. (A candidate with a larger ID pairs with none of the
 // cell's particles, by the pair rule.)
-inline std::int32_t GatherPlain(TSPHStepData& s, std::int32_t first, std::int32_t count, std::int32_t limit,
-                                std::int32_t nc) {
+inline std::int32_t GatherPlain(const TSPHStepData& s, TScanScratch& w, std::int32_t first, std::int32_t count,
+                                std::int32_t limit, std::int32_t nc) {
     for (std::int32_t j = first; j < first + count; ++j) {
-        s.candX[nc] = s.sortedX[j];
-        s.candY[nc] = s.sortedY[j];
-        s.candId[nc] = s.sortedId[j];
-        s.candSlot[nc] = s.sortedSlot[j];
+        w.candX[nc] = s.sortedX[j];
+        w.candY[nc] = s.sortedY[j];
+        w.candId[nc] = s.sortedId[j];
+        w.candSlot[nc] = s.sortedSlot[j];
         nc += static_cast<std::int32_t>(s.sortedId[j] < limit);
     }
     return nc;
@@ -131,7 +131,7 @@ const TCompressTable kCompress;
 // scalar operations (float subtraction, double squares and sum, one
 // rounding), so the pairs are the same bit for bit. The candidate arrays
 // have at least 8 readable entries past 'to'.
-__attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std::int32_t from, std::int32_t to,
+__attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TScanScratch& w, std::int32_t from, std::int32_t to,
                                                              float px, float py, std::int32_t pid, std::size_t np) {
     const __m256 vpx = _mm256_set1_ps(px);
     const __m256 vpy = _mm256_set1_ps(py);
@@ -139,13 +139,13 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
     const __m256 low = _mm256_set1_ps(0.1f);
     const __m256 high = _mm256_set1_ps(C::SMOOTHING_LENGTH_SQ);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    std::int32_t* oq = s.rawQ.data();
+    std::int32_t* oq = w.rawQ.data();
     // In locals: the vector stores below may alias anything, so the
     // containers' pointers would be reloaded on every round otherwise.
-    const float* cx = s.candX.data();
-    const float* cy = s.candY.data();
-    const std::int32_t* cid = s.candId.data();
-    const std::int32_t* cslot = s.candSlot.data();
+    const float* cx = w.candX.data();
+    const float* cy = w.candY.data();
+    const std::int32_t* cid = w.candId.data();
+    const std::int32_t* cslot = w.candSlot.data();
     for (std::int32_t k = from; k < to; k += 8) {
         const __m256 dx = _mm256_sub_ps(vpx, _mm256_loadu_ps(cx + k));
         const __m256 dy = _mm256_sub_ps(vpy, _mm256_loadu_ps(cy + k));
@@ -172,15 +172,15 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TSPHStepData& s, std
 // GatherPlain, eight entries at a time. The cell-sorted arrays have at
 // least 8 readable entries past every cell, the candidates room for a
 // vector past their end.
-__attribute__((target("avx2,popcnt"))) inline std::int32_t GatherAvx2(TSPHStepData& s, std::int32_t first,
-                                                                      std::int32_t count, std::int32_t limit,
-                                                                      std::int32_t nc) {
+__attribute__((target("avx2,popcnt"))) inline std::int32_t GatherAvx2(const TSPHStepData& s, TScanScratch& w,
+                                                                      std::int32_t first, std::int32_t count,
+                                                                      std::int32_t limit, std::int32_t nc) {
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i vlimit = _mm256_set1_epi32(limit);
-    float* cx = s.candX.data();
-    float* cy = s.candY.data();
-    std::int32_t* cid = s.candId.data();
-    std::int32_t* cslot = s.candSlot.data();
+    float* cx = w.candX.data();
+    float* cy = w.candY.data();
+    std::int32_t* cid = w.candId.data();
+    std::int32_t* cslot = w.candSlot.data();
     const float* sx = s.sortedX.data() + first;
     const float* sy = s.sortedY.data() + first;
     const std::int32_t* sid = s.sortedId.data() + first;
@@ -204,21 +204,24 @@ __attribute__((target("avx2,popcnt"))) inline std::int32_t GatherAvx2(TSPHStepDa
 
 #endif
 
-using TGather = std::int32_t (*)(TSPHStepData&, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
-using TScan = std::size_t (*)(TSPHStepData&, std::int32_t, std::int32_t, float, float, std::int32_t, std::size_t);
+using TGather = std::int32_t (*)(const TSPHStepData&, TScanScratch&, std::int32_t, std::int32_t, std::int32_t,
+                                 std::int32_t);
+using TScan = std::size_t (*)(TScanScratch&, std::int32_t, std::int32_t, float, float, std::int32_t, std::size_t);
 
 
-// The cell-order scan over all cells with fluid particles: each particle's
-// partners into the raw list, its segment at [pairBegin, pairEnd). Inlined
+// The cell-order scan over the cells [c0, c1) of the padded grid: each of
+// their particles' partners into w's raw list, its segment at [pairBegin,
+// pairEnd), its boundary hits at [hitBegin, hitEnd) of w's hits. Inlined
 // into one plain and one AVX2 build, so that the candidate copies use the
 // widest moves the processor has.
 template <TScan Scan, TGather Gather>
-__attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
+__attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0,
+                                                            std::int32_t c1) {
     const std::int32_t* fstart = s.fluidStart.data();
     const std::int32_t* bstart = s.boundaryStart.data();
-    const std::int32_t cells = static_cast<std::int32_t>(s.fluidStart.size()) - 1;
     std::size_t np = 0;
-    for (std::int32_t c = 0; c < cells; ++c) {
+    w.hits.clear();
+    for (std::int32_t c = c0; c < c1; ++c) {
         const std::int32_t members = fstart[c + 1] - fstart[c];
         if (members == 0) continue;
         // The nine cells' fluid particles, in visiting order, without those
@@ -230,11 +233,11 @@ __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
         for (int o = 0; o < 9; ++o) {
             const std::int32_t cell = c + s.neighbourOffset[o];
             const std::int32_t first = fstart[cell];
-            nc = Gather(s, first, fstart[cell + 1] - first, limit, nc);
+            nc = Gather(s, w, first, fstart[cell + 1] - first, limit, nc);
             segEnd[o] = nc;
         }
         const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;
-        ReserveRaw(s, np, static_cast<std::size_t>(nc) * members);
+        ReserveRaw(w, np, static_cast<std::size_t>(nc) * members);
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const std::int32_t slot = s.sortedSlot[m];
             const float px = s.sortedX[m];
@@ -242,39 +245,115 @@ __attribute__((always_inline)) inline std::size_t ScanCells(TSPHStepData& s) {
             const std::int32_t pid = s.sortedId[m];
             const std::size_t i = static_cast<std::size_t>(slot);
             s.pairBegin[i] = static_cast<std::int32_t>(np);
-            s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
+            s.hitBegin[i] = static_cast<std::int32_t>(w.hits.size());
             if (!boundary) {
-                np = Scan(s, 0, nc, px, py, pid, np);
+                np = Scan(w, 0, nc, px, py, pid, np);
             } else {
                 // Boundary pushes land between the pair terms of the cells.
                 std::int32_t from = 0;
                 for (int o = 0; o < 9; ++o) {
-                    np = Scan(s, from, segEnd[o], px, py, pid, np);
+                    np = Scan(w, from, segEnd[o], px, py, pid, np);
                     from = segEnd[o];
                     const std::int32_t cell = c + s.neighbourOffset[o];
                     for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
                         TBoundaryHit h;
                         if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
                             h.At = static_cast<std::int32_t>(np);
-                            s.hits.push_back(h);
+                            w.hits.push_back(h);
                         }
                     }
                 }
             }
             s.pairEnd[i] = static_cast<std::int32_t>(np);
-            s.hitEnd[i] = static_cast<std::int32_t>(s.hits.size());
+            s.hitEnd[i] = static_cast<std::int32_t>(w.hits.size());
         }
     }
     return np;
 }
 
-std::size_t ScanCellsPlain(TSPHStepData& s) { return ScanCells<ScanPlain, GatherPlain>(s); }
+std::size_t ScanCellsPlain(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
+    return ScanCells<ScanPlain, GatherPlain>(s, w, c0, c1);
+}
 
 #ifdef FK_SPH_X86
-__attribute__((target("avx2,popcnt"))) std::size_t ScanCellsAvx2(TSPHStepData& s) {
-    return ScanCells<ScanAvx2, GatherAvx2>(s);
+__attribute__((target("avx2,popcnt"))) std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0,
+                                                                 std::int32_t c1) {
+    return ScanCells<ScanAvx2, GatherAvx2>(s, w, c0, c1);
 }
 #endif
+
+// The scan of cells [c0, c1) on the step's lane path.
+std::size_t ScanCellRange(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
+    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 16;
+    if (w.candX.size() < scratch) {
+        w.candX.resize(scratch);
+        w.candY.resize(scratch);
+        w.candId.resize(scratch);
+        w.candSlot.resize(scratch);
+    }
+#ifdef FK_SPH_X86
+    if (s.avx2) return ScanCellsAvx2(s, w, c0, c1);
+#endif
+    return ScanCellsPlain(s, w, c0, c1);
+}
+
+// Appends the second scan's partners and hits to the first's, so that the
+// segments of the particles of cells [c0, c1) (which the second scanned)
+// point into the joint lists.
+void JoinScans(TSPHStepData& s, TScanScratch& into, std::size_t np, const TScanScratch& from, std::size_t more,
+               std::int32_t c0, std::int32_t c1) {
+    ReserveRaw(into, np, more);
+    std::memcpy(into.rawQ.data() + np, from.rawQ.data(), more * sizeof(std::int32_t));
+    const std::int32_t pairShift = static_cast<std::int32_t>(np);
+    const std::int32_t hitShift = static_cast<std::int32_t>(into.hits.size());
+    for (TBoundaryHit h : from.hits) {
+        h.At += pairShift;
+        into.hits.push_back(h);
+    }
+    for (std::int32_t m = s.fluidStart[c0]; m < s.fluidStart[c1]; ++m) {
+        const std::size_t i = static_cast<std::size_t>(s.sortedSlot[m]);
+        s.pairBegin[i] += pairShift;
+        s.pairEnd[i] += pairShift;
+        s.hitBegin[i] += hitShift;
+        s.hitEnd[i] += hitShift;
+    }
+}
+
+// Fluid particles per unit of the pair search shared by two threads.
+constexpr std::size_t kParticlesPerScanUnit = 256;
+
+// The cell-order scan over all cells with fluid particles, into scan[0].
+// With two threads, the cells are cut into units of about
+// kParticlesPerScanUnit particles, each scanned into a scratch of its own
+// and joined in order.
+std::size_t ScanAllCells(TSPHStepData& s, std::size_t n) {
+    const std::int32_t cells = static_cast<std::int32_t>(s.fluidStart.size()) - 1;
+    if (!Threaded(s, n)) return ScanCellRange(s, s.scan[0], 0, cells);
+    const std::size_t units = std::min<std::size_t>(n / kParticlesPerScanUnit + 1, TStepWorker::MAX_UNITS);
+    std::vector<std::size_t>& bound = s.unitBound;
+    bound.assign(1, 0);
+    for (std::size_t u = 1; u < units; ++u) {
+        const auto target = static_cast<std::int32_t>(n * u / units);
+        const auto c = static_cast<std::size_t>(
+            std::upper_bound(s.fluidStart.begin(), s.fluidStart.end(), target) - s.fluidStart.begin() - 1);
+        if (c > bound.back()) bound.push_back(c);
+    }
+    bound.push_back(static_cast<std::size_t>(cells));
+    if (s.scan.size() < bound.size()) s.scan.resize(bound.size());
+    s.unitPairs.resize(bound.size());
+    auto run = [&s, &bound](int u) {
+        s.unitPairs[u] = ScanCellRange(s, s.scan[u], static_cast<std::int32_t>(bound[u]),
+                                       static_cast<std::int32_t>(bound[u + 1]));
+    };
+    std::size_t np = 0;
+    s.worker->Share(static_cast<int>(bound.size()) - 1, run, [&](int u) {
+        if (u > 0)
+            JoinScans(s, s.scan[0], np, s.scan[u], s.unitPairs[u], static_cast<std::int32_t>(bound[u]),
+                      static_cast<std::int32_t>(bound[u + 1]));
+        np += s.unitPairs[u];
+    });
+    return np;
+}
 
 // Moves the partners found by the cell-order scan (each particle's segment
 // at [pairBegin, pairEnd) of the raw list) into the pair list in array
@@ -284,7 +363,8 @@ void ToArrayOrder(TSPHStepData& s, std::size_t n, std::size_t total) {
     ReservePairs(s, 0, total);
     std::int32_t* pairP = s.pairP.data();
     std::int32_t* pairQ = s.pairQ.data();
-    const std::int32_t* rawQ = s.rawQ.data();
+    const std::int32_t* rawQ = s.scan[0].rawQ.data();
+    std::swap(s.hits, s.scan[0].hits);
     TBoundaryHit* hits = s.hits.data();
     std::int32_t np = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -328,20 +408,7 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
         s.x[i] = s.fluidX[i];
         s.y[i] = s.fluidY[i];
     }
-    s.hits.clear();
-    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 16;
-    if (s.candX.size() < scratch) {
-        s.candX.resize(scratch);
-        s.candY.resize(scratch);
-        s.candId.resize(scratch);
-        s.candSlot.resize(scratch);
-    }
-#ifdef FK_SPH_X86
-    const std::size_t np = SphUseAvx2() ? ScanCellsAvx2(s) : ScanCellsPlain(s);
-#else
-    const std::size_t np = ScanCellsPlain(s);
-#endif
-    ToArrayOrder(s, n, np);
+    ToArrayOrder(s, n, ScanAllCells(s, n));
     s.pairsReusable = true;
 }
 

@@ -3,6 +3,7 @@
 // where the processor allows) and then sums them into the particles in
 // the fixed order, particle by particle.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -23,23 +24,22 @@ using C = TSPHConstants;
 // between being computed and being summed.
 constexpr std::int32_t kChunkPairs = 1024;
 
-// Room for the terms of 'count' pairs, rounded up to whole vectors.
-void ResizeTerms(TSPHStepData& s, std::size_t count) {
-    const std::size_t n = count + 8;
+// Room for the terms of every pair of the list.
+void ResizeTerms(TSPHStepData& s) {
+    const std::size_t n = s.pairCount + 8;
     if (s.termA.size() >= n) return;
-    const std::size_t size = n > kChunkPairs + 64 ? 2 * n : kChunkPairs + 64;
-    s.termA.resize(size);
-    s.termB.resize(size);
-    s.forceTerms.resize(size);
+    s.termA.resize(2 * n);
+    s.termB.resize(2 * n);
+    s.forceTerms.resize(2 * n);
 }
 
-// The chunk of particles from i0: whole particles, up to about kChunkPairs
+// The chunk of particles from i0: whole particles, up to about 'pairs'
 // pairs (one particle's pairs always lie in one chunk).
-std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n) {
+std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n, std::int32_t pairs = kChunkPairs) {
     const std::int32_t first = s.pairBegin[i0];
     std::size_t i1 = i0;
     do ++i1;
-    while (i1 < n && s.pairEnd[i1 - 1] - first < kChunkPairs);
+    while (i1 < n && s.pairEnd[i1 - 1] - first < pairs);
     return i1;
 }
 
@@ -72,8 +72,8 @@ void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
         const TDensityRow& rq = s.densityRows[q];
         const double vr = (rp.vx - rq.vx) * d.dx + (rp.vy - rq.vy) * d.dy;
         const double w = t * (vr * t) / r;
-        s.termA[k - from] = rq.mass * w;  // into p
-        s.termB[k - from] = rp.mass * w;  // into q
+        s.termA[k] = rq.mass * w;  // into p
+        s.termB[k] = rp.mass * w;  // into q
     }
 }
 
@@ -106,7 +106,7 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to, bool hav
             a = a + pi;
         }
         const double kk = rq.kernelMass * hr * hr / r;
-        TForceTerm& out = s.forceTerms[k - from];
+        TForceTerm& out = s.forceTerms[k];
         out.fx = static_cast<float>(dx * (a * kk));
         out.fy = static_cast<float>(dy * (a * kk));
         const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
@@ -176,13 +176,15 @@ FK_AVX2 inline void Separation4(__m256d pxy, __m256d qxy, __m256d& dx, __m256d& 
 // Single precision of four doubles, widened back.
 FK_AVX2 inline __m256d RoundToFloat(__m256d v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
 
-// DensityTermsPlain, four pairs at a time (the list has slack to round up).
-FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
+// DensityTermsPlain, four pairs at a time, for whole groups of four;
+// returns where it stopped.
+FK_AVX2 std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     double* intoP = s.termA.data();
     double* intoQ = s.termB.data();
     float* distance = s.pairDistance.data();
-    for (std::size_t k = from; k < to; k += 4) {
+    std::size_t k = from;
+    for (; k + 4 <= to; k += 4) {
         const TDensityRows4 p = LoadDensityRows(s.densityRows.data(), s.pairP.data() + k);
         const TDensityRows4 q = LoadDensityRows(s.densityRows.data(), s.pairQ.data() + k);
         __m256d dx, dy, r2;
@@ -193,14 +195,16 @@ FK_AVX2 void DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to)
         const __m256d vr =
             _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(p.vx, q.vx), dx), _mm256_mul_pd(_mm256_sub_pd(p.vy, q.vy), dy));
         const __m256d w = _mm256_div_pd(_mm256_mul_pd(t, _mm256_mul_pd(vr, t)), r);
-        _mm256_storeu_pd(intoP + (k - from), _mm256_mul_pd(q.mass, w));
-        _mm256_storeu_pd(intoQ + (k - from), _mm256_mul_pd(p.mass, w));
+        _mm256_storeu_pd(intoP + k, _mm256_mul_pd(q.mass, w));
+        _mm256_storeu_pd(intoQ + k, _mm256_mul_pd(p.mass, w));
     }
+    return k;
 }
 
-// ForceTermsPlain, four pairs at a time; the viscosity is computed for
-// every pair and selected by the sign of vr.
-FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
+// ForceTermsPlain, four pairs at a time, for whole groups of four; the
+// viscosity is computed for every pair and selected by the sign of vr.
+// Returns where it stopped.
+FK_AVX2 std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
     const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     const __m256d two = _mm256_set1_pd(2.0);
@@ -213,7 +217,8 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, b
     const __m256d zero = _mm256_setzero_pd();
     double* out = &s.forceTerms.data()->fx;
     const float* distance = s.pairDistance.data();
-    for (std::size_t k = from; k < to; k += 4) {
+    std::size_t k = from;
+    for (; k + 4 <= to; k += 4) {
         const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
         const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
         __m256d dx, dy, r2;
@@ -243,12 +248,13 @@ FK_AVX2 void ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, b
         // One record per pair: the four term vectors transposed.
         __m256d t0, t1, t2, t3;
         Transpose(fx, fy, _mm256_mul_pd(ddx, sxs), _mm256_mul_pd(ddy, sxs), t0, t1, t2, t3);
-        double* o = out + 4 * (k - from);
+        double* o = out + 4 * k;
         _mm256_store_pd(o, t0);
         _mm256_store_pd(o + 4, t1);
         _mm256_store_pd(o + 8, t2);
         _mm256_store_pd(o + 12, t3);
     }
+    return k;
 }
 
 // Error-free products without FMA (Dekker): a = hi + lo with 26-bit halves,
@@ -332,23 +338,23 @@ FK_AVX2 std::size_t SeventhPowersAvx2(const float* density, double* out, std::si
     return i;
 }
 
-void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first);
+void SumForcesPlain(TSPHStepData& s, std::size_t i);
 void ApplyWalls(TSPHStepData& s, std::size_t i);
 
 // SumForcesPlain with the four fields of a record in one vector: each lane
 // is widened, added to and rounded back exactly as the plain sums do it.
 // Particles with boundary pushes take the plain sums.
-FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1, std::int32_t first) {
+FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) {
     TForceSum* sums = s.forceSums.data();
     const std::int32_t* pq = s.pairQ.data();
     const double* terms = &s.forceTerms.data()->fx;
     for (std::size_t i = i0; i < i1; ++i) {
         if (s.hitBegin[i] != s.hitEnd[i]) {
-            SumForcesPlain(s, i, first);
+            SumForcesPlain(s, i);
         } else {
             __m128 own = _mm_load_ps(&sums[i].fx);
             for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-                const __m256d t = _mm256_load_pd(terms + 4 * (k - first));
+                const __m256d t = _mm256_load_pd(terms + 4 * k);
                 own = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(own), t));
                 float* q = &sums[pq[k]].fx;
                 _mm_store_ps(q, _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_load_ps(q)), t)));
@@ -361,22 +367,51 @@ FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1, std:
 
 #endif
 
-// Terms of the pairs [from, to) into the chunk buffers.
+// Terms of the pairs [from, to): whole vectors on the AVX2 path, the rest
+// one by one (so that nothing is written outside the range, which the
+// other thread may be filling).
 void DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
-    ResizeTerms(s, to - from);
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return DensityTermsAvx2(s, from, to);
+    if (s.avx2) from = DensityTermsAvx2(s, from, to);
 #endif
     DensityTermsPlain(s, from, to);
 }
 
-void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
-    ResizeTerms(s, to - from);
-    const bool haveDistance = s.pairDistanceList == s.pairList;
+void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return ForceTermsAvx2(s, from, to, haveDistance);
+    if (s.avx2) from = ForceTermsAvx2(s, from, to, haveDistance);
 #endif
     ForceTermsPlain(s, from, to, haveDistance);
+}
+
+// The pair terms and their sums, a chunk of particles at a time, the terms
+// just before they are summed. With two threads the worker computes the
+// terms of chunks from the back of the list meanwhile, and the sums catch
+// up with it. terms(from, to) fills the terms of pairs [from, to);
+// sums(i0, i1) sums those of particles [i0, i1) in order.
+template <typename Terms, typename Sums>
+void TermsAndSums(TSPHStepData& s, std::size_t n, Terms terms, Sums sums) {
+    ResizeTerms(s);
+    auto chunkTerms = [&](std::size_t i0, std::size_t i1) {
+        terms(static_cast<std::size_t>(s.pairBegin[i0]), static_cast<std::size_t>(s.pairEnd[i1 - 1]));
+    };
+    if (!Threaded(s, n)) {
+        for (std::size_t i0 = 0; i0 < n;) {
+            const std::size_t i1 = ChunkEnd(s, i0, n);
+            chunkTerms(i0, i1);
+            sums(i0, i1);
+            i0 = i1;
+        }
+        return;
+    }
+    // Chunks as units of work, no more of them than a round takes.
+    const auto perUnit = static_cast<std::int32_t>(
+        std::max<std::size_t>(kChunkPairs, s.pairCount / (TStepWorker::MAX_UNITS - 1) + 1));
+    std::vector<std::size_t>& bound = s.unitBound;
+    bound.assign(1, 0);
+    while (bound.back() < n) bound.push_back(ChunkEnd(s, bound.back(), n, perUnit));
+    auto run = [&](int u) { chunkTerms(bound[u], bound[u + 1]); };
+    s.worker->Share(static_cast<int>(bound.size()) - 1, run, [&](int u) { sums(bound[u], bound[u + 1]); });
 }
 
 // Container walls for particle i, after its pairs: a push of Density at
@@ -403,8 +438,8 @@ inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
 }
 
 // Particle i's pair terms and boundary pushes, in order, one field at a
-// time; the chunk's terms start at pair 'first'.
-void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first) {
+// time.
+void SumForcesPlain(TSPHStepData& s, std::size_t i) {
     TForceSum* sums = s.forceSums.data();
     const std::int32_t* pq = s.pairQ.data();
     const TForceTerm* terms = s.forceTerms.data();
@@ -418,7 +453,7 @@ void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first) {
             fx = static_cast<float>(fx + hits[hit].Gx);
             fy = static_cast<float>(fy + hits[hit].Gy);
         }
-        const TForceTerm& t = terms[k - first];
+        const TForceTerm& t = terms[k];
         TForceSum& q = sums[pq[k]];
         fx = static_cast<float>(fx + t.fx);
         fy = static_cast<float>(fy + t.fy);
@@ -436,40 +471,57 @@ void SumForcesPlain(TSPHStepData& s, std::size_t i, std::int32_t first) {
     sums[i] = TForceSum{fx, fy, dvx, dvy};
 }
 
+// Density rates of the particles [i0, i1), each pair's two terms in order.
+void SumDensityRates(TSPHStepData& s, std::size_t i0, std::size_t i1) {
+    float* dd = s.dd.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const double* intoP = s.termA.data();
+    const double* intoQ = s.termB.data();
+    for (std::size_t i = i0; i < i1; ++i) {
+        float acc = dd[i];
+        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+            acc = static_cast<float>(acc + intoP[k]);
+            dd[pq[k]] = static_cast<float>(dd[pq[k]] + intoQ[k]);
+        }
+        dd[i] = acc;
+    }
+}
+
 // Sums of the particles [i0, i1) of a chunk, then their walls.
-void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1, std::int32_t first) {
+void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1) {
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) return SumForcesAvx2(s, i0, i1, first);
+    if (s.avx2) return SumForcesAvx2(s, i0, i1);
 #endif
     for (std::size_t i = i0; i < i1; ++i) {
-        SumForcesPlain(s, i, first);
+        SumForcesPlain(s, i);
         ApplyWalls(s, i);
     }
 }
 
 }  // namespace
 
-void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch) {
+void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch, bool avx2) {
     const double rest = TSPHConstants::REST_DENSITY;
     std::size_t i = 0;
 #ifdef FK_SPH_X86
-    if (SphUseAvx2()) i = SeventhPowersAvx2(density, out, n, scratch);
+    if (avx2) i = SeventhPowersAvx2(density, out, n, scratch);
 #else
     (void)scratch;
+    (void)avx2;
 #endif
     for (; i < n; ++i) out[i] = std::pow(static_cast<double>(density[i]) / rest, 7.0);
 }
 
-bool& SphUseAvx2() {
+bool ProcessorHasAvx2() {
 #ifdef FK_SPH_X86
-    static bool enabled = [] {
+    static const bool has = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     }();
+    return has;
 #else
-    static bool enabled = false;
+    return false;
 #endif
-    return enabled;
 }
 
 void TSPH::UpdateDensity() {
@@ -502,29 +554,12 @@ void TSPH::UpdateDensity() {
     float* dd = s.dd.data();
 
     // Phase 1: density rate, each pair once, applied to both particles.
-    // The terms are computed a chunk of particles at a time, just before
-    // they are summed.
-    const std::int32_t* pq = s.pairQ.data();
-    // (The roots are kept for the force pass; a vector's worth of slack.)
+    // (The roots are kept for the force pass.)
     if (s.pairDistance.size() < s.pairCount + 8) s.pairDistance.resize(2 * s.pairCount + 8);
     s.pairDistanceList = 0;
-    for (std::size_t i0 = 0; i0 < n;) {
-        const std::size_t i1 = ChunkEnd(s, i0, n);
-        const std::int32_t first = s.pairBegin[i0];
-        DensityTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[i1 - 1]));
-        const double* intoP = s.termA.data();
-        const double* intoQ = s.termB.data();
-        for (std::size_t i = i0; i < i1; ++i) {
-            float acc = dd[i];
-            for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-                const std::int32_t t = k - first;
-                acc = static_cast<float>(acc + intoP[t]);
-                dd[pq[k]] = static_cast<float>(dd[pq[k]] + intoQ[t]);
-            }
-            dd[i] = acc;
-        }
-        i0 = i1;
-    }
+    TermsAndSums(
+        s, n, [&s](std::size_t from, std::size_t to) { DensityTerms(s, from, to); },
+        [&s](std::size_t i0, std::size_t i1) { SumDensityRates(s, i0, i1); });
     // Every pair belongs to one of the array's particles, so all have a root.
     if (n > 0) s.pairDistanceList = s.pairList;
     for (std::size_t k = n; k < slots; ++k) s.slotObject[k]->DeltaDensity = dd[k];
@@ -538,7 +573,7 @@ void TSPH::UpdateDensity() {
         if (!(density >= 0.3f && density <= 0.4f)) density = 0.385f;
         s.newDensity[i] = density;
     }
-    SeventhPowers(s.newDensity.data(), s.seventhPower.data(), n, s.powerScratch);
+    SeventhPowers(s.newDensity.data(), s.seventhPower.data(), n, s.powerScratch, s.avx2);
     for (std::size_t i = 0; i < n; ++i) {
         TParticle& p = *s.slotObject[i];
         const float density = s.newDensity[i];
@@ -591,13 +626,10 @@ void TSPH::CalcForces() {
     // fluid pairs and boundary pushes cell by cell, then the walls. The
     // terms are computed a chunk of particles at a time, just before they
     // are summed.
-    for (std::size_t i0 = 0; i0 < n;) {
-        const std::size_t i1 = ChunkEnd(s, i0, n);
-        const std::int32_t first = s.pairBegin[i0];
-        ForceTerms(s, static_cast<std::size_t>(first), static_cast<std::size_t>(s.pairEnd[i1 - 1]));
-        SumForces(s, i0, i1, first);
-        i0 = i1;
-    }
+    const bool haveDistance = s.pairDistanceList == s.pairList;
+    TermsAndSums(
+        s, n, [&s, haveDistance](std::size_t from, std::size_t to) { ForceTerms(s, from, to, haveDistance); },
+        [&s](std::size_t i0, std::size_t i1) { SumForces(s, i0, i1); });
 
     for (std::size_t k = 0; k < slots; ++k) {
         TParticle& p = *s.slotObject[k];

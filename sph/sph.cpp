@@ -49,7 +49,20 @@ TSPH::TSPH() : step_(std::make_unique<TSPHStepData>()) {
     static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0},
                                        {1, 0},   {0, -1}, {0, 1}, {0, 0}};
     for (int k = 0; k < 9; ++k) s.neighbourOffset[k] = kOffsets[k][0] * s.paddedHeight + kOffsets[k][1];
+    SetStepThreads(MAX_STEP_THREADS);
 }
+
+TSPHStepData& StepDataOf(TSPH& world) { return *world.step_; }
+
+void TSPH::SetStepThreads(int threads) {
+    TSPHStepData& s = *step_;
+    const int cores = TStepWorker::AvailableCores();
+    s.threads = threads >= MAX_STEP_THREADS && cores >= MAX_STEP_THREADS ? MAX_STEP_THREADS : 1;
+    if (s.threads > 1 && s.worker == nullptr) s.worker = std::make_unique<TStepWorker>();
+    if (s.threads == 1) s.worker.reset();
+}
+
+int TSPH::StepThreads() const { return step_->threads; }
 
 TSPH::~TSPH() {
     BoundaryParticles.clear();

@@ -1,7 +1,10 @@
 // fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]
+//             [--threads T] [--compare]
 //
 // Runs N steps of Update on a fresh scene, R times, and prints the median and
 // minimum time of one Update and the fluid particle-steps per second.
+// --compare times the literal reference world on the same scene in the same
+// run (repeat by repeat, alternating) and prints the ratio of the medians.
 // --dump writes the state after the last repeat, little-endian.
 
 #include <algorithm>
@@ -16,16 +19,19 @@
 #include <vector>
 
 #include "app/scene.h"
+#include "sph/reference/reference_sph.h"
 #include "sph/sph.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]\n"
-    "  --steps N     Update steps per repeat (default 1000, N >= 1)\n"
+    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--compare]\n"
+    "  --steps N     Update steps per repeat (default 1000; 0: the scene as built)\n"
     "  --scene S     initial: the start scene; full: fluid over the whole window\n"
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
-    "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n";
+    "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
+    "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
+    "  --compare     also time the literal reference world and print the ratio\n";
 
 // Upper bound of steps x repeats (one timing sample each).
 const long kMaxSamples = 100000000;
@@ -33,6 +39,8 @@ const long kMaxSamples = 100000000;
 struct Options {
     long steps = 1000;
     long repeat = 1;
+    long threads = 0;  // 0: the world's own default
+    bool compare = false;
     std::string scene = "initial";
     std::string dump;
 };
@@ -42,11 +50,12 @@ struct Options {
     std::exit(2);
 }
 
-long PositiveNumber(const char* option, const char* text) {
+// A whole decimal number in [least, most] given for an option.
+long NumberIn(const char* option, const char* text, long least, long most) {
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 1)
+    if (errno != 0 || end == text || *end != '\0' || v < least || v > most)
         BadArguments(std::string("invalid value '") + text + "' for " + option);
     return v;
 }
@@ -59,14 +68,20 @@ Options ParseArguments(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat")
+        if (arg == "--compare") {
+            o.compare = true;
+            continue;
+        }
+        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
             BadArguments("unknown argument '" + arg + "'");
         if (i + 1 >= argc) BadArguments("missing value for " + arg);
         const char* value = argv[++i];
         if (arg == "--steps") {
-            o.steps = PositiveNumber("--steps", value);
+            o.steps = NumberIn("--steps", value, 0, kMaxSamples);
         } else if (arg == "--repeat") {
-            o.repeat = PositiveNumber("--repeat", value);
+            o.repeat = NumberIn("--repeat", value, 1, kMaxSamples);
+        } else if (arg == "--threads") {
+            o.threads = NumberIn("--threads", value, 1, TSPH::MAX_STEP_THREADS);
         } else if (arg == "--scene") {
             o.scene = value;
             if (o.scene != "initial" && o.scene != "full") BadArguments("unknown scene '" + o.scene + "'");
@@ -91,6 +106,27 @@ std::shared_ptr<TSPH> BuildFullScene() {
         }
     }
     return world;
+}
+
+// Runs 'steps' Updates of a world, appending the time of each in ms.
+template <typename World>
+void TimeSteps(World& world, long steps, std::vector<double>& ms) {
+    for (long i = 0; i < steps; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        world.Update();
+        const auto t1 = std::chrono::steady_clock::now();
+        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+}
+
+// Median and minimum of a non-empty set of step times.
+struct Figures {
+    double median, minimum;
+};
+
+Figures Summarise(std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.front()};
 }
 
 void PutInt(std::vector<unsigned char>& out, std::int32_t v) {
@@ -135,8 +171,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::vector<double> stepMs;
+    std::vector<double> stepMs, literalMs;
     stepMs.reserve(static_cast<std::size_t>(o.steps * o.repeat));
+    if (o.compare) literalMs.reserve(stepMs.capacity());
     std::shared_ptr<TSPH> world;
     for (long r = 0; r < o.repeat; ++r) {
         // Every repeat starts from the same fresh scene.
@@ -144,24 +181,28 @@ int main(int argc, char** argv) {
         ParticleCount = 0;
         world.reset();
         world = o.scene == "full" ? BuildFullScene() : BuildScene();
+        if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
         if (r == 0)
-            std::printf("scene %s: %zu fluid, %zu boundary particles\n", o.scene.c_str(), world->Particles.size(),
-                        world->BoundaryParticles.size());
-        for (long i = 0; i < o.steps; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
-            world->Update();
-            const auto t1 = std::chrono::steady_clock::now();
-            stepMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s)\n", o.scene.c_str(),
+                        world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
+        // The literal world starts from a copy of the same scene.
+        std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
+        TimeSteps(*world, o.steps, stepMs);
+        if (literal) TimeSteps(*literal, o.steps, literalMs);
+    }
+    std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
+    if (!stepMs.empty()) {
+        const Figures ours = Summarise(stepMs);
+        const double rate = static_cast<double>(world->Particles.size()) / (ours.median / 1000.0);
+        std::printf("Update median %.4f ms, min %.4f ms\n", ours.median, ours.minimum);
+        std::printf("fluid particle-steps per second (median) %.4g\n", rate);
+        if (o.compare) {
+            const Figures literal = Summarise(literalMs);
+            std::printf("literal Update median %.4f ms, min %.4f ms\n", literal.median, literal.minimum);
+            std::printf("speed-up over the literal world: median %.2fx, min %.2fx\n", literal.median / ours.median,
+                        literal.minimum / ours.minimum);
         }
     }
-    std::vector<double> sorted = stepMs;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    const double minimum = sorted.front();
-    const double rate = static_cast<double>(world->Particles.size()) / (median / 1000.0);
-    std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
-    std::printf("Update median %.4f ms, min %.4f ms\n", median, minimum);
-    std::printf("fluid particle-steps per second (median) %.4g\n", rate);
     if (dump != nullptr) {
         if (!WriteDump(dump, *world)) {
             std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),

@@ -1,4 +1,4 @@
-#include "tests/sph/reference_sph.h"
+#include "sph/reference/reference_sph.h"
 
 #include <cmath>
 #include <cstring>
