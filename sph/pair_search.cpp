@@ -17,6 +17,7 @@
 namespace {
 
 using C = TSPHConstants;
+using F = TSPHFormula;
 
 // Boundary push on a fluid particle at (px, py); false when out of range
 // (or exactly on the boundary particle, where the force has no value).
@@ -90,7 +91,7 @@ std::size_t ScanPlain(TScanScratch& w, std::int32_t from, std::int32_t to, float
         const float dy = py - w.candY[k];
         const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
         oq[np] = w.candSlot[k];
-        np += static_cast<std::size_t>(static_cast<int>(w.candId[k] < pid) & static_cast<int>(0.1f < r2) &
+        np += static_cast<std::size_t>(static_cast<int>(w.candId[k] < pid) & static_cast<int>(F::PAIR_WINDOW_MIN_SQ < r2) &
                                        static_cast<int>(r2 < C::SMOOTHING_LENGTH_SQ));
     }
     return np;
@@ -136,7 +137,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t ScanAvx2(TScanScratch& w, std
     const __m256 vpx = _mm256_set1_ps(px);
     const __m256 vpy = _mm256_set1_ps(py);
     const __m256i vpid = _mm256_set1_epi32(pid);
-    const __m256 low = _mm256_set1_ps(0.1f);
+    const __m256 low = _mm256_set1_ps(F::PAIR_WINDOW_MIN_SQ);
     const __m256 high = _mm256_set1_ps(C::SMOOTHING_LENGTH_SQ);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     std::int32_t* oq = w.rawQ.data();
@@ -426,7 +427,6 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
     ResizeIndex(s, n);
     s.hits.clear();
     std::size_t np = 0;
-    static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {0, 0}};
     for (std::size_t i = 0; i < n; ++i) {
         const TParticle& p = *s.slotObject[i];
         s.pairBegin[i] = static_cast<std::int32_t>(np);
@@ -435,7 +435,7 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
             std::fmax(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridWidth - 1)));
         const int hy = static_cast<int>(std::trunc(std::fmin(
             std::fmax(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridHeight - 1)));
-        for (const auto& off : kOffsets) {
+        for (const auto& off : F::NEIGHBOUR_OFFSETS) {
             const int cx = hx + off[0];
             const int cy = hy + off[1];
             if (cx < 0 || cx >= world.GridWidth || cy < 0 || cy >= world.GridHeight) continue;
@@ -444,7 +444,7 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
                 const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
                 const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
                 const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-                if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+                if (!(F::PAIR_WINDOW_MIN_SQ < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
                 auto found = slotOf.find(q);
                 if (found == slotOf.end()) {
                     found = slotOf.emplace(q, static_cast<std::int32_t>(s.slotObject.size())).first;

@@ -19,6 +19,7 @@
 namespace {
 
 using C = TSPHConstants;
+using F = TSPHFormula;
 
 // Pairs per chunk of terms: the chunk's terms stay in the first-level cache
 // between being computed and being summed.
@@ -99,7 +100,7 @@ void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to, bool hav
         const double vr = -dx * ddx - dy * ddy;
         if (vr < 0.0) {
             // Artificial viscosity for approaching particles.
-            const double mu = vr * h / (r2 + 20.0);
+            const double mu = vr * h / (r2 + F::VISCOSITY_R2_OFFSET);
             const double pi = ((-static_cast<double>(C::V_ALPHA)) * mu * (rp.sound + rq.sound) * 0.5 +
                                mu * (static_cast<double>(C::V_BETA) * mu)) *
                               b;
@@ -208,7 +209,7 @@ FK_AVX2 std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_
     const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
     const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
     const __m256d two = _mm256_set1_pd(2.0);
-    const __m256d twenty = _mm256_set1_pd(20.0);
+    const __m256d twenty = _mm256_set1_pd(F::VISCOSITY_R2_OFFSET);
     const __m256d half = _mm256_set1_pd(0.5);
     const __m256d alpha = _mm256_set1_pd(-static_cast<double>(C::V_ALPHA));
     const __m256d beta = _mm256_set1_pd(C::V_BETA);
@@ -333,7 +334,7 @@ FK_AVX2 std::size_t SeventhPowersAvx2(const float* density, double* out, std::si
     }
     for (std::size_t k = 0; k < count; ++k) {
         const std::int32_t j = slow[k];
-        out[j] = std::pow(static_cast<double>(density[j]) / rest, 7.0);
+        out[j] = std::pow(static_cast<double>(density[j]) / rest, F::STATE_EXPONENT);
     }
     return i;
 }
@@ -509,7 +510,7 @@ void SeventhPowers(const float* density, double* out, std::size_t n, std::vector
     (void)scratch;
     (void)avx2;
 #endif
-    for (; i < n; ++i) out[i] = std::pow(static_cast<double>(density[i]) / rest, 7.0);
+    for (; i < n; ++i) out[i] = std::pow(static_cast<double>(density[i]) / rest, F::STATE_EXPONENT);
 }
 
 bool ProcessorHasAvx2() {
@@ -524,34 +525,128 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
+namespace {
+
+using TParticleArray = std::vector<std::shared_ptr<TParticle>>;
+
+// The density pass's operands of one slot, widened once.
+void GatherDensityRow(TSPHStepData& s, std::size_t k, const TParticle& p) {
+    TDensityRow& row = s.densityRows[k];
+    row.vx = p.VelocityX;
+    row.vy = p.VelocityY;
+    row.mass = p.Mass;
+    row.x = p.PositionX;
+    row.y = p.PositionY;
+    s.dd[k] = p.DeltaDensity;
+}
+
+// One sweep over the fluid particles: their operands and densities, and
+// the check that the grid's cell-sorted copy still mirrors them. Then the
+// pair list, and the operands of linked particles that left the array.
+void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
+    const TParticleArray& particles = world.Particles;
+    const std::size_t n = particles.size();
+    bool matches = GridMayMatch(world, s);
+    if (s.rows.size() < n) ResizeSlots(s, n);
+    s.newDensity.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle& p = *particles[i];
+        matches = matches && FluidMatches(s, i, p);
+        GatherDensityRow(s, i, p);
+        s.newDensity[i] = p.Density;
+    }
+    EnsurePairs(world, s, matches);
+    for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherDensityRow(s, k, *s.slotObject[k]);
+}
+
+// Phase 2, first half: each particle's density advanced by its rate and
+// guarded, and the powers of the equation of state for all at once.
+void AdvanceDensities(TSPHStepData& s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        float density = static_cast<float>(static_cast<double>(s.newDensity[i]) +
+                                           static_cast<double>(s.dd[i]) * C::D_KERNEL_FACTOR_GRADIENT);
+        if (!(density >= F::DENSITY_GUARD_LOW && density <= F::DENSITY_GUARD_HIGH)) density = F::DENSITY_RESET;
+        s.newDensity[i] = density;
+    }
+    s.seventhPower.resize(n);
+    SeventhPowers(s.newDensity.data(), s.seventhPower.data(), n, s.powerScratch, s.avx2);
+}
+
+// Phase 2, second half: the density and what the force pass derives from
+// it, stored into the particles.
+void StoreDensityState(TSPHStepData& s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        TParticle& p = *s.slotObject[i];
+        const float density = s.newDensity[i];
+        p.DeltaDensity = s.dd[i];
+        p.Density = density;
+        p.InvDensity = static_cast<float>(1.0 / density);
+        p.InvDensitySq = static_cast<float>(static_cast<double>(p.InvDensity) * p.InvDensity);
+        p.Mass = static_cast<float>(static_cast<double>(density) * C::PARTICLE_AREA);
+        // (P_B * Density) * ((Density / REST_DENSITY)^7 - 1)
+        p.Pressure = static_cast<float>((static_cast<double>(C::P_B) * density) * (s.seventhPower[i] - 1.0));
+        p.SoundSpeed = static_cast<float>(
+            std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
+    }
+}
+
+// The force pass's operands of one slot, widened once, and its sums'
+// starting values: for the array's particles gravity scaled by density and
+// zero (phase 1), for linked particles that left it what they hold.
+void GatherForceRow(TSPHStepData& s, std::size_t k, const TParticle& p, bool inArray) {
+    TOperandRow& row = s.rows[k];
+    row.vx = p.VelocityX;
+    row.vy = p.VelocityY;
+    row.pressure = static_cast<double>(p.Pressure) * p.InvDensitySq;
+    row.density = p.Density;
+    row.sound = p.SoundSpeed;
+    row.kernelMass = (-static_cast<double>(p.Mass)) * C::P_KERNEL_FACTOR;
+    row.xsphMass = static_cast<double>(C::XSPH_EPSILON) * p.Mass;
+    row.x = p.PositionX;
+    row.y = p.PositionY;
+    if (inArray) {
+        s.forceSums[k] = TForceSum{static_cast<float>(static_cast<double>(C::GRAVITY_X) * p.Density),
+                                   static_cast<float>(static_cast<double>(C::GRAVITY_Y) * p.Density), 0.0f, 0.0f};
+    } else {
+        s.forceSums[k] = TForceSum{p.ForceX, p.ForceY, p.DeltaVelocityX, p.DeltaVelocityY};
+    }
+}
+
+// As GatherDensityOperands, for the force pass.
+void GatherForceOperands(const TSPH& world, TSPHStepData& s) {
+    const TParticleArray& particles = world.Particles;
+    const std::size_t n = particles.size();
+    bool matches = GridMayMatch(world, s);
+    if (s.rows.size() < n) ResizeSlots(s, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TParticle& p = *particles[i];
+        matches = matches && FluidMatches(s, i, p);
+        GatherForceRow(s, i, p, true);
+    }
+    EnsurePairs(world, s, matches);
+    for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherForceRow(s, k, *s.slotObject[k], false);
+}
+
+// The sums into the particles; the array's particles' density rates are
+// cleared for the next density pass.
+void StoreForces(TSPHStepData& s, std::size_t n) {
+    for (std::size_t k = 0; k < s.slotObject.size(); ++k) {
+        TParticle& p = *s.slotObject[k];
+        const TForceSum& a = s.forceSums[k];
+        p.ForceX = a.fx;
+        p.ForceY = a.fy;
+        p.DeltaVelocityX = a.dvx;
+        p.DeltaVelocityY = a.dvy;
+        if (k < n) p.DeltaDensity = 0.0f;
+    }
+}
+
+}  // namespace
+
 void TSPH::UpdateDensity() {
     TSPHStepData& s = *step_;
     const std::size_t n = Particles.size();
-    auto gather = [&s](std::size_t k, const TParticle& p) {
-        TDensityRow& row = s.densityRows[k];
-        row.vx = p.VelocityX;
-        row.vy = p.VelocityY;
-        row.mass = p.Mass;
-        row.x = p.PositionX;
-        row.y = p.PositionY;
-        s.dd[k] = p.DeltaDensity;
-    };
-    // The grid check shares the sweep that reads the operands.
-    bool matches = GridMayMatch(*this, s);
-    if (s.rows.size() < n) ResizeSlots(s, n);
-    // The densities are read on the same sweep (phase 2 then touches each
-    // particle object once).
-    s.newDensity.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle& p = *Particles[i];
-        matches = matches && FluidMatches(s, i, p);
-        gather(i, p);
-        s.newDensity[i] = p.Density;
-    }
-    EnsurePairs(*this, s, matches);
-    const std::size_t slots = s.slotObject.size();
-    for (std::size_t k = n; k < slots; ++k) gather(k, *s.slotObject[k]);
-    float* dd = s.dd.data();
+    GatherDensityOperands(*this, s);
 
     // Phase 1: density rate, each pair once, applied to both particles.
     // (The roots are kept for the force pass.)
@@ -562,82 +657,22 @@ void TSPH::UpdateDensity() {
         [&s](std::size_t i0, std::size_t i1) { SumDensityRates(s, i0, i1); });
     // Every pair belongs to one of the array's particles, so all have a root.
     if (n > 0) s.pairDistanceList = s.pairList;
-    for (std::size_t k = n; k < slots; ++k) s.slotObject[k]->DeltaDensity = dd[k];
+    for (std::size_t k = n; k < s.slotObject.size(); ++k) s.slotObject[k]->DeltaDensity = s.dd[k];
 
-    // Phase 2: new density, guarded, and what the force pass derives from
-    // it; the powers of the equation of state are taken for all at once.
-    s.seventhPower.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        float density = static_cast<float>(static_cast<double>(s.newDensity[i]) +
-                                           static_cast<double>(dd[i]) * D_KERNEL_FACTOR_GRADIENT);
-        if (!(density >= 0.3f && density <= 0.4f)) density = 0.385f;
-        s.newDensity[i] = density;
-    }
-    SeventhPowers(s.newDensity.data(), s.seventhPower.data(), n, s.powerScratch, s.avx2);
-    for (std::size_t i = 0; i < n; ++i) {
-        TParticle& p = *s.slotObject[i];
-        const float density = s.newDensity[i];
-        p.DeltaDensity = dd[i];
-        p.Density = density;
-        p.InvDensity = static_cast<float>(1.0 / density);
-        p.InvDensitySq = static_cast<float>(static_cast<double>(p.InvDensity) * p.InvDensity);
-        p.Mass = static_cast<float>(static_cast<double>(density) * PARTICLE_AREA);
-        // (P_B * Density) * ((Density / REST_DENSITY)^7 - 1)
-        p.Pressure = static_cast<float>((static_cast<double>(P_B) * density) * (s.seventhPower[i] - 1.0));
-        p.SoundSpeed = static_cast<float>(
-            std::sqrt(std::fabs(static_cast<double>(HEAT_RATIO) * p.Pressure * p.InvDensity)));
-    }
+    // Phase 2: new density, guarded, and what the force pass derives from it.
+    AdvanceDensities(s, n);
+    StoreDensityState(s, n);
 }
 
 void TSPH::CalcForces() {
     TSPHStepData& s = *step_;
     const std::size_t n = Particles.size();
-    auto gather = [&s, n](std::size_t k, const TParticle& p) {
-        TOperandRow& row = s.rows[k];
-        row.vx = p.VelocityX;
-        row.vy = p.VelocityY;
-        row.pressure = static_cast<double>(p.Pressure) * p.InvDensitySq;
-        row.density = p.Density;
-        row.sound = p.SoundSpeed;
-        row.kernelMass = (-static_cast<double>(p.Mass)) * P_KERNEL_FACTOR;
-        row.xsphMass = static_cast<double>(XSPH_EPSILON) * p.Mass;
-        row.x = p.PositionX;
-        row.y = p.PositionY;
-        if (k < n) {
-            // Phase 1: gravity scaled by density; the rest starts from zero.
-            s.forceSums[k] = TForceSum{static_cast<float>(static_cast<double>(GRAVITY_X) * p.Density),
-                                       static_cast<float>(static_cast<double>(GRAVITY_Y) * p.Density), 0.0f, 0.0f};
-        } else {
-            s.forceSums[k] = TForceSum{p.ForceX, p.ForceY, p.DeltaVelocityX, p.DeltaVelocityY};
-        }
-    };
-    bool matches = GridMayMatch(*this, s);
-    if (s.rows.size() < n) ResizeSlots(s, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle& p = *Particles[i];
-        matches = matches && FluidMatches(s, i, p);
-        gather(i, p);
-    }
-    EnsurePairs(*this, s, matches);
-    const std::size_t slots = s.slotObject.size();
-    for (std::size_t k = n; k < slots; ++k) gather(k, *s.slotObject[k]);
-
+    GatherForceOperands(*this, s);
     // Phase 2: pair terms, then the sums in order: for each particle its
-    // fluid pairs and boundary pushes cell by cell, then the walls. The
-    // terms are computed a chunk of particles at a time, just before they
-    // are summed.
+    // fluid pairs and boundary pushes cell by cell, then the walls.
     const bool haveDistance = s.pairDistanceList == s.pairList;
     TermsAndSums(
         s, n, [&s, haveDistance](std::size_t from, std::size_t to) { ForceTerms(s, from, to, haveDistance); },
         [&s](std::size_t i0, std::size_t i1) { SumForces(s, i0, i1); });
-
-    for (std::size_t k = 0; k < slots; ++k) {
-        TParticle& p = *s.slotObject[k];
-        const TForceSum& a = s.forceSums[k];
-        p.ForceX = a.fx;
-        p.ForceY = a.fy;
-        p.DeltaVelocityX = a.dvx;
-        p.DeltaVelocityY = a.dvy;
-        if (k < n) p.DeltaDensity = 0.0f;
-    }
+    StoreForces(s, n);
 }

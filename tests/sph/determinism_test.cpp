@@ -220,7 +220,7 @@ TEST(Determinism, InitialSceneStateAfter1000StepsIsPinned) {
     }
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(Determinism, TheLiteralReferenceReachesThePinnedState) {
     auto world = FreshScene();
     ReferenceWorld ref(*world);
@@ -230,7 +230,7 @@ TEST(Determinism, TheLiteralReferenceReachesThePinnedState) {
 #endif
 
 TEST(Determinism, LongRunStaysInsideTheContainerWithSaneDensities) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     const int steps = 1500;  // the full run is the normal build's job
 #else
     const int steps = 10000;
