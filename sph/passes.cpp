@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "sph/lanes.h"
+#include "sph/pair_kernels.h"
 #include "sph/sph.h"
 #include "sph/step_data.h"
 
@@ -44,219 +46,8 @@ std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n, std::
     return i1;
 }
 
-// The separation p - q and its squared length, in single precision and
-// formed exactly as the pair search formed them.
-struct TSeparation {
-    float dx, dy, r2;
-};
-
-inline TSeparation Separation(const TSPHStepData& s, std::int32_t p, std::int32_t q) {
-    TSeparation d;
-    d.dx = s.x[p] - s.x[q];
-    d.dy = s.y[p] - s.y[q];
-    d.r2 = static_cast<float>(static_cast<double>(d.dx) * d.dx + static_cast<double>(d.dy) * d.dy);
-    return d;
-}
-
-// Density rate of pairs [from, to): w = t (vr t) / r, weighted by the
-// other particle's mass for each side; stored from index 0 of the chunk.
-void DensityTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to) {
-    for (std::size_t k = from; k < to; ++k) {
-        const std::int32_t p = s.pairP[k];
-        const std::int32_t q = s.pairQ[k];
-        const TSeparation d = Separation(s, p, q);
-        const double r2 = d.r2;
-        const double r = std::sqrt(r2);
-        s.pairDistance[k] = static_cast<float>(r);
-        const double t = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
-        const TDensityRow& rp = s.densityRows[p];
-        const TDensityRow& rq = s.densityRows[q];
-        const double vr = (rp.vx - rq.vx) * d.dx + (rp.vy - rq.vy) * d.dy;
-        const double w = t * (vr * t) / r;
-        s.termA[k] = rq.mass * w;  // into p
-        s.termB[k] = rp.mass * w;  // into q
-    }
-}
-
-// Pressure, viscosity and XSPH terms of pairs [from, to), stored from
-// index 0 of the chunk.
-void ForceTermsPlain(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
-    const double h = C::SMOOTHING_LENGTH;
-    for (std::size_t k = from; k < to; ++k) {
-        const std::int32_t p = s.pairP[k];
-        const std::int32_t q = s.pairQ[k];
-        const TSeparation d = Separation(s, p, q);
-        const double dx = d.dx;
-        const double dy = d.dy;
-        const double r2 = d.r2;
-        const float r = haveDistance ? s.pairDistance[k] : static_cast<float>(std::sqrt(r2));
-        const float hr = static_cast<float>(h - r);
-        const TOperandRow& rp = s.rows[p];
-        const TOperandRow& rq = s.rows[q];
-        const double ddx = rq.vx - rp.vx;
-        const double ddy = rq.vy - rp.vy;
-        double a = rp.pressure + rq.pressure;
-        const double b = 2.0 / (rp.density + rq.density);
-        const double vr = -dx * ddx - dy * ddy;
-        if (vr < 0.0) {
-            // Artificial viscosity for approaching particles.
-            const double mu = vr * h / (r2 + F::VISCOSITY_R2_OFFSET);
-            const double pi = ((-static_cast<double>(C::V_ALPHA)) * mu * (rp.sound + rq.sound) * 0.5 +
-                               mu * (static_cast<double>(C::V_BETA) * mu)) *
-                              b;
-            a = a + pi;
-        }
-        const double kk = rq.kernelMass * hr * hr / r;
-        TForceTerm& out = s.forceTerms[k];
-        out.fx = static_cast<float>(dx * (a * kk));
-        out.fy = static_cast<float>(dy * (a * kk));
-        const double w = static_cast<double>(C::SMOOTHING_LENGTH_SQ) - r2;
-        const double sxs = rq.xsphMass * w * w * w * C::D_KERNEL_FACTOR * b;
-        out.sx = ddx * sxs;
-        out.sy = ddy * sxs;
-    }
-}
-
 #ifdef FK_SPH_X86
 #define FK_AVX2 __attribute__((target("avx2")))
-
-// The eight operands of four particles as eight four-lane vectors.
-struct TRows4 {
-    __m256d vx, vy, pressure, density, sound, kernelMass, xsphMass, xy;
-};
-
-FK_AVX2 inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a, __m256d& b, __m256d& c,
-                              __m256d& d) {
-    const __m256d t0 = _mm256_unpacklo_pd(r0, r1);
-    const __m256d t1 = _mm256_unpackhi_pd(r0, r1);
-    const __m256d t2 = _mm256_unpacklo_pd(r2, r3);
-    const __m256d t3 = _mm256_unpackhi_pd(r2, r3);
-    a = _mm256_permute2f128_pd(t0, t2, 0x20);
-    b = _mm256_permute2f128_pd(t1, t3, 0x20);
-    c = _mm256_permute2f128_pd(t0, t2, 0x31);
-    d = _mm256_permute2f128_pd(t1, t3, 0x31);
-}
-
-FK_AVX2 inline TRows4 LoadRows(const TOperandRow* rows, const std::int32_t* index) {
-    const double* r0 = &rows[index[0]].vx;
-    const double* r1 = &rows[index[1]].vx;
-    const double* r2 = &rows[index[2]].vx;
-    const double* r3 = &rows[index[3]].vx;
-    TRows4 v;
-    Transpose(_mm256_load_pd(r0), _mm256_load_pd(r1), _mm256_load_pd(r2), _mm256_load_pd(r3), v.vx, v.vy,
-              v.pressure, v.density);
-    Transpose(_mm256_load_pd(r0 + 4), _mm256_load_pd(r1 + 4), _mm256_load_pd(r2 + 4), _mm256_load_pd(r3 + 4),
-              v.sound, v.kernelMass, v.xsphMass, v.xy);
-    return v;
-}
-
-// The density pass's operands of four particles.
-struct TDensityRows4 {
-    __m256d vx, vy, mass, xy;
-};
-
-FK_AVX2 inline TDensityRows4 LoadDensityRows(const TDensityRow* rows, const std::int32_t* index) {
-    TDensityRows4 v;
-    Transpose(_mm256_load_pd(&rows[index[0]].vx), _mm256_load_pd(&rows[index[1]].vx),
-              _mm256_load_pd(&rows[index[2]].vx), _mm256_load_pd(&rows[index[3]].vx), v.vx, v.vy, v.mass, v.xy);
-    return v;
-}
-
-// Separation p - q of four pairs from the packed positions of their rows,
-// as Separation forms it, widened to double.
-FK_AVX2 inline void Separation4(__m256d pxy, __m256d qxy, __m256d& dx, __m256d& dy, __m256d& r2) {
-    const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-    const __m256 p = _mm256_permutevar8x32_ps(_mm256_castpd_ps(pxy), split);
-    const __m256 q = _mm256_permutevar8x32_ps(_mm256_castpd_ps(qxy), split);
-    const __m256 d = _mm256_sub_ps(p, q);  // four x differences, then four y differences
-    dx = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
-    dy = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
-    r2 = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy))));
-}
-
-// Single precision of four doubles, widened back.
-FK_AVX2 inline __m256d RoundToFloat(__m256d v) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(v)); }
-
-// DensityTermsPlain, four pairs at a time, for whole groups of four;
-// returns where it stopped.
-FK_AVX2 std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
-    const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
-    double* intoP = s.termA.data();
-    double* intoQ = s.termB.data();
-    float* distance = s.pairDistance.data();
-    std::size_t k = from;
-    for (; k + 4 <= to; k += 4) {
-        const TDensityRows4 p = LoadDensityRows(s.densityRows.data(), s.pairP.data() + k);
-        const TDensityRows4 q = LoadDensityRows(s.densityRows.data(), s.pairQ.data() + k);
-        __m256d dx, dy, r2;
-        Separation4(p.xy, q.xy, dx, dy, r2);
-        const __m256d r = _mm256_sqrt_pd(r2);
-        _mm_storeu_ps(distance + k, _mm256_cvtpd_ps(r));
-        const __m256d t = _mm256_sub_pd(h2, r2);
-        const __m256d vr =
-            _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(p.vx, q.vx), dx), _mm256_mul_pd(_mm256_sub_pd(p.vy, q.vy), dy));
-        const __m256d w = _mm256_div_pd(_mm256_mul_pd(t, _mm256_mul_pd(vr, t)), r);
-        _mm256_storeu_pd(intoP + k, _mm256_mul_pd(q.mass, w));
-        _mm256_storeu_pd(intoQ + k, _mm256_mul_pd(p.mass, w));
-    }
-    return k;
-}
-
-// ForceTermsPlain, four pairs at a time, for whole groups of four; the
-// viscosity is computed for every pair and selected by the sign of vr.
-// Returns where it stopped.
-FK_AVX2 std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
-    const __m256d h = _mm256_set1_pd(C::SMOOTHING_LENGTH);
-    const __m256d h2 = _mm256_set1_pd(C::SMOOTHING_LENGTH_SQ);
-    const __m256d two = _mm256_set1_pd(2.0);
-    const __m256d twenty = _mm256_set1_pd(F::VISCOSITY_R2_OFFSET);
-    const __m256d half = _mm256_set1_pd(0.5);
-    const __m256d alpha = _mm256_set1_pd(-static_cast<double>(C::V_ALPHA));
-    const __m256d beta = _mm256_set1_pd(C::V_BETA);
-    const __m256d kernel = _mm256_set1_pd(C::D_KERNEL_FACTOR);
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d zero = _mm256_setzero_pd();
-    double* out = &s.forceTerms.data()->fx;
-    const float* distance = s.pairDistance.data();
-    std::size_t k = from;
-    for (; k + 4 <= to; k += 4) {
-        const TRows4 p = LoadRows(s.rows.data(), s.pairP.data() + k);
-        const TRows4 q = LoadRows(s.rows.data(), s.pairQ.data() + k);
-        __m256d dx, dy, r2;
-        Separation4(p.xy, q.xy, dx, dy, r2);
-        const __m256d r = haveDistance ? _mm256_cvtps_pd(_mm_loadu_ps(distance + k)) : RoundToFloat(_mm256_sqrt_pd(r2));
-        const __m256d hr = RoundToFloat(_mm256_sub_pd(h, r));
-        const __m256d ddx = _mm256_sub_pd(q.vx, p.vx);
-        const __m256d ddy = _mm256_sub_pd(q.vy, p.vy);
-        const __m256d a0 = _mm256_add_pd(p.pressure, q.pressure);
-        const __m256d b = _mm256_div_pd(two, _mm256_add_pd(p.density, q.density));
-        const __m256d vr = _mm256_sub_pd(_mm256_mul_pd(_mm256_xor_pd(dx, sign), ddx), _mm256_mul_pd(dy, ddy));
-        const __m256d mu = _mm256_div_pd(_mm256_mul_pd(vr, h), _mm256_add_pd(r2, twenty));
-        const __m256d sound = _mm256_add_pd(p.sound, q.sound);
-        const __m256d pi = _mm256_mul_pd(
-            _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(alpha, mu), sound), half),
-                          _mm256_mul_pd(mu, _mm256_mul_pd(beta, mu))),
-            b);
-        const __m256d a = _mm256_blendv_pd(a0, _mm256_add_pd(a0, pi), _mm256_cmp_pd(vr, zero, _CMP_LT_OQ));
-        const __m256d kk = _mm256_div_pd(_mm256_mul_pd(_mm256_mul_pd(q.kernelMass, hr), hr), r);
-        const __m256d akk = _mm256_mul_pd(a, kk);
-        const __m256d fx = RoundToFloat(_mm256_mul_pd(dx, akk));
-        const __m256d fy = RoundToFloat(_mm256_mul_pd(dy, akk));
-        const __m256d w = _mm256_sub_pd(h2, r2);
-        const __m256d sxs = _mm256_mul_pd(
-            _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(q.xsphMass, w), w), w), kernel),
-            b);
-        // One record per pair: the four term vectors transposed.
-        __m256d t0, t1, t2, t3;
-        Transpose(fx, fy, _mm256_mul_pd(ddx, sxs), _mm256_mul_pd(ddy, sxs), t0, t1, t2, t3);
-        double* o = out + 4 * k;
-        _mm256_store_pd(o, t0);
-        _mm256_store_pd(o + 4, t1);
-        _mm256_store_pd(o + 8, t2);
-        _mm256_store_pd(o + 12, t3);
-    }
-    return k;
-}
 
 // Error-free products without FMA (Dekker): a = hi + lo with 26-bit halves,
 // and a * b = p + e exactly.
@@ -371,18 +162,18 @@ FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) {
 // Terms of the pairs [from, to): whole vectors on the AVX2 path, the rest
 // one by one (so that nothing is written outside the range, which the
 // other thread may be filling).
-void DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
+void DensityTermsOf(TSPHStepData& s, std::size_t from, std::size_t to) {
 #ifdef FK_SPH_X86
     if (s.avx2) from = DensityTermsAvx2(s, from, to);
 #endif
-    DensityTermsPlain(s, from, to);
+    DensityTerms<TPlainLanes>(s, from, to);
 }
 
-void ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
+void ForceTermsOf(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
 #ifdef FK_SPH_X86
     if (s.avx2) from = ForceTermsAvx2(s, from, to, haveDistance);
 #endif
-    ForceTermsPlain(s, from, to, haveDistance);
+    ForceTerms<TPlainLanes>(s, from, to, haveDistance);
 }
 
 // The pair terms and their sums, a chunk of particles at a time, the terms
@@ -653,7 +444,7 @@ void TSPH::UpdateDensity() {
     if (s.pairDistance.size() < s.pairCount + 8) s.pairDistance.resize(2 * s.pairCount + 8);
     s.pairDistanceList = 0;
     TermsAndSums(
-        s, n, [&s](std::size_t from, std::size_t to) { DensityTerms(s, from, to); },
+        s, n, [&s](std::size_t from, std::size_t to) { DensityTermsOf(s, from, to); },
         [&s](std::size_t i0, std::size_t i1) { SumDensityRates(s, i0, i1); });
     // Every pair belongs to one of the array's particles, so all have a root.
     if (n > 0) s.pairDistanceList = s.pairList;
@@ -672,7 +463,7 @@ void TSPH::CalcForces() {
     // fluid pairs and boundary pushes cell by cell, then the walls.
     const bool haveDistance = s.pairDistanceList == s.pairList;
     TermsAndSums(
-        s, n, [&s, haveDistance](std::size_t from, std::size_t to) { ForceTerms(s, from, to, haveDistance); },
+        s, n, [&s, haveDistance](std::size_t from, std::size_t to) { ForceTermsOf(s, from, to, haveDistance); },
         [&s](std::size_t i0, std::size_t i1) { SumForces(s, i0, i1); });
     StoreForces(s, n);
 }
