@@ -331,22 +331,34 @@ void GatherDensityRow(TSPHStepData& s, std::size_t k, const TParticle& p) {
     s.dd[k] = p.DeltaDensity;
 }
 
+// Whether the grid's cell-sorted copy mirrors the world: the boundary and
+// the array sizes, and every unit of the sweep that checked the particles.
+bool AllUnitsMatch(const TSPH& world, const TSPHStepData& s, int units) {
+    bool matches = GridMayMatch(world, s);
+    for (int u = 0; u < units; ++u) matches = matches && s.unitMatches[u] != 0;
+    return matches;
+}
+
 // One sweep over the fluid particles: their operands and densities, and
 // the check that the grid's cell-sorted copy still mirrors them. Then the
 // pair list, and the operands of linked particles that left the array.
 void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
     const TParticleArray& particles = world.Particles;
     const std::size_t n = particles.size();
-    bool matches = GridMayMatch(world, s);
     if (s.rows.size() < n) ResizeSlots(s, n);
     s.newDensity.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle& p = *particles[i];
-        matches = matches && FluidMatches(s, i, p);
-        GatherDensityRow(s, i, p);
-        s.newDensity[i] = p.Density;
-    }
-    EnsurePairs(world, s, matches);
+    s.unitMatches.resize(TStepWorker::MAX_UNITS);
+    const int units = ShareSweep(s, n, [&](int u, std::size_t i0, std::size_t i1) {
+        bool matches = true;
+        for (std::size_t i = i0; i < i1; ++i) {
+            const TParticle& p = *particles[i];
+            matches = matches && FluidMatches(s, i, p);
+            GatherDensityRow(s, i, p);
+            s.newDensity[i] = p.Density;
+        }
+        s.unitMatches[u] = matches;
+    });
+    EnsurePairs(world, s, AllUnitsMatch(world, s, units));
     for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherDensityRow(s, k, *s.slotObject[k]);
 }
 
@@ -366,7 +378,8 @@ void AdvanceDensities(TSPHStepData& s, std::size_t n) {
 // Phase 2, second half: the density and what the force pass derives from
 // it, stored into the particles.
 void StoreDensityState(TSPHStepData& s, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
+    ShareSweep(s, n, [&s](int, std::size_t i0, std::size_t i1) {
+    for (std::size_t i = i0; i < i1; ++i) {
         TParticle& p = *s.slotObject[i];
         const float density = s.newDensity[i];
         p.DeltaDensity = s.dd[i];
@@ -379,6 +392,7 @@ void StoreDensityState(TSPHStepData& s, std::size_t n) {
         p.SoundSpeed = static_cast<float>(
             std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
     }
+    });
 }
 
 // The force pass's operands of one slot, widened once, and its sums'
@@ -407,21 +421,26 @@ void GatherForceRow(TSPHStepData& s, std::size_t k, const TParticle& p, bool inA
 void GatherForceOperands(const TSPH& world, TSPHStepData& s) {
     const TParticleArray& particles = world.Particles;
     const std::size_t n = particles.size();
-    bool matches = GridMayMatch(world, s);
     if (s.rows.size() < n) ResizeSlots(s, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const TParticle& p = *particles[i];
-        matches = matches && FluidMatches(s, i, p);
-        GatherForceRow(s, i, p, true);
-    }
-    EnsurePairs(world, s, matches);
+    s.unitMatches.resize(TStepWorker::MAX_UNITS);
+    const int units = ShareSweep(s, n, [&](int u, std::size_t i0, std::size_t i1) {
+        bool matches = true;
+        for (std::size_t i = i0; i < i1; ++i) {
+            const TParticle& p = *particles[i];
+            matches = matches && FluidMatches(s, i, p);
+            GatherForceRow(s, i, p, true);
+        }
+        s.unitMatches[u] = matches;
+    });
+    EnsurePairs(world, s, AllUnitsMatch(world, s, units));
     for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherForceRow(s, k, *s.slotObject[k], false);
 }
 
 // The sums into the particles; the array's particles' density rates are
 // cleared for the next density pass.
 void StoreForces(TSPHStepData& s, std::size_t n) {
-    for (std::size_t k = 0; k < s.slotObject.size(); ++k) {
+    ShareSweep(s, s.slotObject.size(), [&s, n](int, std::size_t k0, std::size_t k1) {
+    for (std::size_t k = k0; k < k1; ++k) {
         TParticle& p = *s.slotObject[k];
         const TForceSum& a = s.forceSums[k];
         p.ForceX = a.fx;
@@ -430,6 +449,7 @@ void StoreForces(TSPHStepData& s, std::size_t n) {
         p.DeltaVelocityY = a.dvy;
         if (k < n) p.DeltaDensity = 0.0f;
     }
+    });
 }
 
 }  // namespace

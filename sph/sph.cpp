@@ -276,8 +276,10 @@ void TSPH::RedistributeGrid() {
 
 void TSPH::Integrate() {
     const float keep = 1.0f - DAMPING;  // 0.99849999f
-    for (const auto& particle : Particles) {
-        TParticle& p = *particle;
+    // Each particle on its own: the sweep is shared when the step has two threads.
+    ShareSweep(*step_, Particles.size(), [this, keep](int, std::size_t i0, std::size_t i1) {
+    for (std::size_t i = i0; i < i1; ++i) {
+        TParticle& p = *Particles[i];
         const float sx = p.PositionX;
         const float sy = p.PositionY;
         // Damped Verlet step plus the XSPH displacement, bracket summed as written.
@@ -313,4 +315,5 @@ void TSPH::Integrate() {
         p.ScreenX = static_cast<float>(static_cast<double>(p.PositionX) * INV_UNIT_SCALE * WORLD_SCALE);
         p.ScreenY = static_cast<float>(static_cast<double>(p.PositionY) * INV_UNIT_SCALE * WORLD_SCALE);
     }
+    });
 }

@@ -8,6 +8,7 @@
 // indexed by "slot": slot i < F is Particles[i]; slots from F on hold
 // particles that a stale grid still links although they left the array.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -133,6 +134,8 @@ struct TSPHStepData {
     // partners each unit of the pair search found.
     std::vector<std::size_t> unitBound;
     std::vector<std::size_t> unitPairs;
+    // Per unit of a shared sweep: whether its particles matched the grid.
+    std::vector<std::uint8_t> unitMatches;
     // Per-slot operands of the pair terms, widened once per pass.
     std::vector<TOperandRow> rows;
     std::vector<TDensityRow> densityRows;
@@ -190,6 +193,24 @@ TSPHStepData& StepDataOf(TSPH& world);
 // Whether this step hands work to the second thread.
 inline bool Threaded(const TSPHStepData& s, std::size_t particles) {
     return s.worker != nullptr && particles >= kThreadedMinParticles;
+}
+
+// Fluid particles per unit of the sweeps over particles shared by two threads.
+constexpr std::size_t kParticlesPerSweepUnit = 256;
+
+// Runs sweep(u, i0, i1) over pieces [i0, i1) of [0, n) (u numbers the
+// piece), shared with the worker when the step has two threads; the pieces
+// must touch disjoint data. Returns the number of pieces.
+template <typename Sweep>
+int ShareSweep(TSPHStepData& s, std::size_t n, Sweep sweep) {
+    if (!Threaded(s, n)) {
+        sweep(0, std::size_t{0}, n);
+        return 1;
+    }
+    const int units = static_cast<int>(std::min<std::size_t>(n / kParticlesPerSweepUnit + 1, TStepWorker::MAX_UNITS));
+    auto run = [&](int u) { sweep(u, n * u / units, n * (u + 1) / units); };
+    s.worker->Share(units, run, [](int) {});
+    return units;
 }
 
 // Makes room for n slots, keeping what the first ones hold.

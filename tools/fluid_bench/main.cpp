@@ -4,7 +4,8 @@
 // Runs N steps of Update on a fresh scene, R times, and prints the median and
 // minimum time of one Update and the fluid particle-steps per second.
 // --compare times the literal reference world on the same scene in the same
-// run (repeat by repeat, alternating) and prints the ratio of the medians.
+// run, step for step alternating with the world under test (so that both
+// see the same load on a shared machine), and prints the ratios.
 // --dump writes the state after the last repeat, little-endian.
 
 #include <algorithm>
@@ -108,15 +109,13 @@ std::shared_ptr<TSPH> BuildFullScene() {
     return world;
 }
 
-// Runs 'steps' Updates of a world, appending the time of each in ms.
+// Runs one Update of a world, appending its time in ms.
 template <typename World>
-void TimeSteps(World& world, long steps, std::vector<double>& ms) {
-    for (long i = 0; i < steps; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        world.Update();
-        const auto t1 = std::chrono::steady_clock::now();
-        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-    }
+void TimeStep(World& world, std::vector<double>& ms) {
+    const auto t0 = std::chrono::steady_clock::now();
+    world.Update();
+    const auto t1 = std::chrono::steady_clock::now();
+    ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
 }
 
 // Median and minimum of a non-empty set of step times.
@@ -187,8 +186,10 @@ int main(int argc, char** argv) {
                         world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
         // The literal world starts from a copy of the same scene.
         std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
-        TimeSteps(*world, o.steps, stepMs);
-        if (literal) TimeSteps(*literal, o.steps, literalMs);
+        for (long i = 0; i < o.steps; ++i) {
+            TimeStep(*world, stepMs);
+            if (literal) TimeStep(*literal, literalMs);
+        }
     }
     std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
     if (!stepMs.empty()) {
