@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sph/constants.h"
+#include "sph/lanes.h"
 #include "sph/step_data.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)

@@ -15,6 +15,20 @@
 
 #include "sph/step_data.h"
 
+// The density pass's operands of the particles of one round of pairs.
+template <typename D, typename XY>
+struct TDensityLanes {
+    D vx, vy, mass;
+    XY xy;
+};
+
+// The force pass's operands of the particles of one round of pairs.
+template <typename D, typename XY>
+struct TForceLanes {
+    D vx, vy, pressure, density, sound, kernelMass, xsphMass;
+    XY xy;
+};
+
 struct TPlainLanes {
     static constexpr int N = 1;  // pairs per round of the pair terms
     static constexpr int W = 1;  // candidates per round of the pair search
@@ -27,16 +41,8 @@ struct TPlainLanes {
     struct XY {
         float x, y;
     };
-    // The density pass's operands of the rows' particles.
-    struct DensityRows {
-        D vx, vy, mass;
-        XY xy;
-    };
-    // The force pass's operands of the rows' particles.
-    struct ForceRows {
-        D vx, vy, pressure, density, sound, kernelMass, xsphMass;
-        XY xy;
-    };
+    using DensityRows = TDensityLanes<D, XY>;
+    using ForceRows = TForceLanes<D, XY>;
 
     static D Splat(double v) { return v; }
     static D Sqrt(D v) { return std::sqrt(v); }

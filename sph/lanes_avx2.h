@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "sph/lanes.h"
 #include "sph/step_data.h"
 
 namespace avx2_lanes {
@@ -77,14 +78,8 @@ struct TAvx2Lanes {
     struct XY {
         __m256d v;
     };
-    struct DensityRows {
-        D vx, vy, mass;
-        XY xy;
-    };
-    struct ForceRows {
-        D vx, vy, pressure, density, sound, kernelMass, xsphMass;
-        XY xy;
-    };
+    using DensityRows = TDensityLanes<D, XY>;
+    using ForceRows = TForceLanes<D, XY>;
 
     static D Splat(double v) { return {_mm256_set1_pd(v)}; }
     static D Sqrt(D v) { return {_mm256_sqrt_pd(v.v)}; }

@@ -339,27 +339,39 @@ bool AllUnitsMatch(const TSPH& world, const TSPHStepData& s, int units) {
     return matches;
 }
 
-// One sweep over the fluid particles: their operands and densities, and
-// the check that the grid's cell-sorted copy still mirrors them. Then the
-// pair list, and the operands of linked particles that left the array.
-void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
+// One sweep over the fluid particles: row(i, p) reads particle p's
+// operands into slot i, and the sweep checks that the grid's cell-sorted
+// copy still mirrors the particles. Then the pair list, and extra(k, p) for
+// the slots of linked particles that left the array.
+template <typename Row, typename Extra>
+void GatherOperands(const TSPH& world, TSPHStepData& s, Row row, Extra extra) {
     const TParticleArray& particles = world.Particles;
     const std::size_t n = particles.size();
     if (s.rows.size() < n) ResizeSlots(s, n);
-    s.newDensity.resize(n);
     s.unitMatches.resize(TStepWorker::MAX_UNITS);
     const int units = ShareSweep(s, n, [&](int u, std::size_t i0, std::size_t i1) {
         bool matches = true;
         for (std::size_t i = i0; i < i1; ++i) {
             const TParticle& p = *particles[i];
             matches = matches && FluidMatches(s, i, p);
-            GatherDensityRow(s, i, p);
-            s.newDensity[i] = p.Density;
+            row(i, p);
         }
         s.unitMatches[u] = matches;
     });
     EnsurePairs(world, s, AllUnitsMatch(world, s, units));
-    for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherDensityRow(s, k, *s.slotObject[k]);
+    for (std::size_t k = n; k < s.slotObject.size(); ++k) extra(k, *s.slotObject[k]);
+}
+
+// The density pass's operands, and the densities it advances.
+void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
+    s.newDensity.resize(world.Particles.size());
+    GatherOperands(
+        world, s,
+        [&s](std::size_t i, const TParticle& p) {
+            GatherDensityRow(s, i, p);
+            s.newDensity[i] = p.Density;
+        },
+        [&s](std::size_t k, const TParticle& p) { GatherDensityRow(s, k, p); });
 }
 
 // Phase 2, first half: each particle's density advanced by its rate and
@@ -417,23 +429,11 @@ void GatherForceRow(TSPHStepData& s, std::size_t k, const TParticle& p, bool inA
     }
 }
 
-// As GatherDensityOperands, for the force pass.
+// The force pass's operands and the starting values of its sums.
 void GatherForceOperands(const TSPH& world, TSPHStepData& s) {
-    const TParticleArray& particles = world.Particles;
-    const std::size_t n = particles.size();
-    if (s.rows.size() < n) ResizeSlots(s, n);
-    s.unitMatches.resize(TStepWorker::MAX_UNITS);
-    const int units = ShareSweep(s, n, [&](int u, std::size_t i0, std::size_t i1) {
-        bool matches = true;
-        for (std::size_t i = i0; i < i1; ++i) {
-            const TParticle& p = *particles[i];
-            matches = matches && FluidMatches(s, i, p);
-            GatherForceRow(s, i, p, true);
-        }
-        s.unitMatches[u] = matches;
-    });
-    EnsurePairs(world, s, AllUnitsMatch(world, s, units));
-    for (std::size_t k = n; k < s.slotObject.size(); ++k) GatherForceRow(s, k, *s.slotObject[k], false);
+    GatherOperands(
+        world, s, [&s](std::size_t i, const TParticle& p) { GatherForceRow(s, i, p, true); },
+        [&s](std::size_t k, const TParticle& p) { GatherForceRow(s, k, p, false); });
 }
 
 // The sums into the particles; the array's particles' density rates are
