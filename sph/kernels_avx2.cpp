@@ -33,5 +33,7 @@ std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bo
     return ForceTerms<TAvx2Lanes>(s, from, to, haveDistance);
 }
 
+void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) { SumForces<TAvx2Lanes>(s, i0, i1); }
+
 #pragma GCC pop_options
 #endif

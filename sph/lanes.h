@@ -73,6 +73,25 @@ struct TPlainLanes {
         r2 = SquaredLength(fx, fy);
     }
 
+    // A particle's force and XSPH sums, and one pair's terms to add to them.
+    using Sum = TForceSum;
+    using Term = TForceTerm;
+    static Sum LoadSum(const TForceSum* p) { return *p; }
+    static void StoreSum(TForceSum* p, Sum v) { *p = v; }
+    static Term LoadTerm(const TForceTerm* p) { return *p; }
+    static Sum AddTerm(Sum a, const Term& t) {
+        return {static_cast<float>(a.fx + t.fx), static_cast<float>(a.fy + t.fy), static_cast<float>(a.dvx + t.sx),
+                static_cast<float>(a.dvy + t.sy)};
+    }
+    static Sum SubtractTerm(Sum a, const Term& t) {
+        return {static_cast<float>(a.fx - t.fx), static_cast<float>(a.fy - t.fy), static_cast<float>(a.dvx - t.sx),
+                static_cast<float>(a.dvy - t.sy)};
+    }
+    // A boundary push, into the force only.
+    static Sum AddPush(Sum a, const TBoundaryHit& h) {
+        return {static_cast<float>(a.fx + h.Gx), static_cast<float>(a.fy + h.Gy), a.dvx, a.dvy};
+    }
+
     static F LoadF(const float* p) { return *p; }
     static I LoadI(const std::int32_t* p) { return *p; }
     static F SplatF(float v) { return v; }

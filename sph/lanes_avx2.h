@@ -131,6 +131,20 @@ struct TAvx2Lanes {
             _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dx.v, dx.v), _mm256_mul_pd(dy.v, dy.v))));
     }
 
+    // The four sums of a particle as one vector, a pair's four terms as one.
+    using Sum = __m128;
+    using Term = __m256d;
+    static Sum LoadSum(const TForceSum* p) { return _mm_load_ps(&p->fx); }
+    static void StoreSum(TForceSum* p, Sum v) { _mm_store_ps(&p->fx, v); }
+    static Term LoadTerm(const TForceTerm* p) { return _mm256_load_pd(&p->fx); }
+    static Sum AddTerm(Sum a, Term t) { return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(a), t)); }
+    static Sum SubtractTerm(Sum a, Term t) { return _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(a), t)); }
+    // A boundary push, into the force only: -0.0 leaves the XSPH sums as
+    // they are, bit for bit (a +0.0 would turn a -0.0 into +0.0).
+    static Sum AddPush(Sum a, const TBoundaryHit& h) {
+        return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(a), _mm256_setr_pd(h.Gx, h.Gy, -0.0, -0.0)));
+    }
+
     static F LoadF(const float* p) { return {_mm256_loadu_ps(p)}; }
     static I LoadI(const std::int32_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
     static F SplatF(float v) { return {_mm256_set1_ps(v)}; }

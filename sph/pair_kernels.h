@@ -16,6 +16,7 @@
 std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1);
 std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to);
 std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance);
+void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1);
 
 namespace {
 
@@ -234,6 +235,58 @@ std::size_t ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool h
                       ddy * sxs);
     }
     return k;
+}
+
+// Container walls for particle i, after its pairs: a push of Density at
+// the wall, none at REPULSIVE_DISTANCE.
+inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
+    using C = TSPHConstants;
+    TForceSum& a = s.forceSums[i];
+    float fx = a.fx, fy = a.fy;
+    const float px = s.x[i];
+    const float py = s.y[i];
+    const double pd = s.rows[i].density;
+    const double right = static_cast<double>(C::CONTAINER_WIDTH) - px;
+    const double bottom = static_cast<double>(C::CONTAINER_HEIGHT) - py;
+    const float dR = static_cast<float>(right > 0.0 ? right : 0.0);
+    const float dB = static_cast<float>(bottom > 0.0 ? bottom : 0.0);
+    const float dL = px > 0.0f ? px : 0.0f;
+    const float dT = py > 0.0f ? py : 0.0f;
+    const double inv = C::INV_REPULSIVE_DISTANCE;
+    if (dR < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx - pd * (1.0 - std::sqrt(static_cast<double>(dR) * inv)));
+    if (dB < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy - pd * (1.0 - std::sqrt(static_cast<double>(dB) * inv)));
+    if (dL < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx + pd * (1.0 - std::sqrt(static_cast<double>(dL) * inv)));
+    if (dT < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy + pd * (1.0 - std::sqrt(static_cast<double>(dT) * inv)));
+    a.fx = fx;
+    a.fy = fy;
+}
+
+// The force sums of particles [i0, i1), each in order: its pair terms and,
+// before the pair they were met before, its boundary pushes; then its
+// walls. A pair's terms go to both particles with opposite signs. Every
+// field is widened, added to and rounded back on its own.
+template <typename L>
+void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1) {
+    using Sum = typename L::Sum;
+    TForceSum* sums = s.forceSums.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const TForceTerm* terms = s.forceTerms.data();
+    const TBoundaryHit* hits = s.hits.data();
+    for (std::size_t i = i0; i < i1; ++i) {
+        Sum own = L::LoadSum(sums + i);
+        std::int32_t hit = s.hitBegin[i];
+        const std::int32_t hitEnd = s.hitEnd[i];
+        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+            for (; hit < hitEnd && hits[hit].At == k; ++hit) own = L::AddPush(own, hits[hit]);
+            const typename L::Term t = L::LoadTerm(terms + k);
+            own = L::AddTerm(own, t);
+            TForceSum* q = sums + pq[k];
+            L::StoreSum(q, L::SubtractTerm(L::LoadSum(q), t));
+        }
+        for (; hit < hitEnd; ++hit) own = L::AddPush(own, hits[hit]);
+        L::StoreSum(sums + i, own);
+        ApplyWalls(s, i);
+    }
 }
 
 }  // namespace

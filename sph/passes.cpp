@@ -130,33 +130,6 @@ FK_AVX2 std::size_t SeventhPowersAvx2(const float* density, double* out, std::si
     return i;
 }
 
-void SumForcesPlain(TSPHStepData& s, std::size_t i);
-void ApplyWalls(TSPHStepData& s, std::size_t i);
-
-// SumForcesPlain with the four fields of a record in one vector: each lane
-// is widened, added to and rounded back exactly as the plain sums do it.
-// Particles with boundary pushes take the plain sums.
-FK_AVX2 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) {
-    TForceSum* sums = s.forceSums.data();
-    const std::int32_t* pq = s.pairQ.data();
-    const double* terms = &s.forceTerms.data()->fx;
-    for (std::size_t i = i0; i < i1; ++i) {
-        if (s.hitBegin[i] != s.hitEnd[i]) {
-            SumForcesPlain(s, i);
-        } else {
-            __m128 own = _mm_load_ps(&sums[i].fx);
-            for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-                const __m256d t = _mm256_load_pd(terms + 4 * k);
-                own = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(own), t));
-                float* q = &sums[pq[k]].fx;
-                _mm_store_ps(q, _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_load_ps(q)), t)));
-            }
-            _mm_store_ps(&sums[i].fx, own);
-        }
-        ApplyWalls(s, i);
-    }
-}
-
 #endif
 
 // Terms of the pairs [from, to): whole vectors on the AVX2 path, the rest
@@ -206,63 +179,6 @@ void TermsAndSums(TSPHStepData& s, std::size_t n, Terms terms, Sums sums) {
     s.worker->Share(static_cast<int>(bound.size()) - 1, run, [&](int u) { sums(bound[u], bound[u + 1]); });
 }
 
-// Container walls for particle i, after its pairs: a push of Density at
-// the wall, none at REPULSIVE_DISTANCE.
-inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
-    TForceSum& a = s.forceSums[i];
-    float fx = a.fx, fy = a.fy;
-    const float px = s.x[i];
-    const float py = s.y[i];
-    const double pd = s.rows[i].density;
-    const double right = static_cast<double>(C::CONTAINER_WIDTH) - px;
-    const double bottom = static_cast<double>(C::CONTAINER_HEIGHT) - py;
-    const float dR = static_cast<float>(right > 0.0 ? right : 0.0);
-    const float dB = static_cast<float>(bottom > 0.0 ? bottom : 0.0);
-    const float dL = px > 0.0f ? px : 0.0f;
-    const float dT = py > 0.0f ? py : 0.0f;
-    const double inv = C::INV_REPULSIVE_DISTANCE;
-    if (dR < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx - pd * (1.0 - std::sqrt(static_cast<double>(dR) * inv)));
-    if (dB < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy - pd * (1.0 - std::sqrt(static_cast<double>(dB) * inv)));
-    if (dL < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx + pd * (1.0 - std::sqrt(static_cast<double>(dL) * inv)));
-    if (dT < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy + pd * (1.0 - std::sqrt(static_cast<double>(dT) * inv)));
-    a.fx = fx;
-    a.fy = fy;
-}
-
-// Particle i's pair terms and boundary pushes, in order, one field at a
-// time.
-void SumForcesPlain(TSPHStepData& s, std::size_t i) {
-    TForceSum* sums = s.forceSums.data();
-    const std::int32_t* pq = s.pairQ.data();
-    const TForceTerm* terms = s.forceTerms.data();
-    const TBoundaryHit* hits = s.hits.data();
-    float fx = sums[i].fx, fy = sums[i].fy, dvx = sums[i].dvx, dvy = sums[i].dvy;
-    std::int32_t hit = s.hitBegin[i];
-    const std::int32_t hitEnd = s.hitEnd[i];
-    for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-        // Boundary pushes go in before the pair they were met before.
-        for (; hit < hitEnd && hits[hit].At == k; ++hit) {
-            fx = static_cast<float>(fx + hits[hit].Gx);
-            fy = static_cast<float>(fy + hits[hit].Gy);
-        }
-        const TForceTerm& t = terms[k];
-        TForceSum& q = sums[pq[k]];
-        fx = static_cast<float>(fx + t.fx);
-        fy = static_cast<float>(fy + t.fy);
-        q.fx = static_cast<float>(q.fx - t.fx);
-        q.fy = static_cast<float>(q.fy - t.fy);
-        dvx = static_cast<float>(dvx + t.sx);
-        dvy = static_cast<float>(dvy + t.sy);
-        q.dvx = static_cast<float>(q.dvx - t.sx);
-        q.dvy = static_cast<float>(q.dvy - t.sy);
-    }
-    for (; hit < hitEnd; ++hit) {
-        fx = static_cast<float>(fx + hits[hit].Gx);
-        fy = static_cast<float>(fy + hits[hit].Gy);
-    }
-    sums[i] = TForceSum{fx, fy, dvx, dvy};
-}
-
 // Density rates of the particles [i0, i1), each pair's two terms in order.
 void SumDensityRates(TSPHStepData& s, std::size_t i0, std::size_t i1) {
     float* dd = s.dd.data();
@@ -280,14 +196,11 @@ void SumDensityRates(TSPHStepData& s, std::size_t i0, std::size_t i1) {
 }
 
 // Sums of the particles [i0, i1) of a chunk, then their walls.
-void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1) {
+void SumForcesOf(TSPHStepData& s, std::size_t i0, std::size_t i1) {
 #ifdef FK_SPH_X86
     if (s.avx2) return SumForcesAvx2(s, i0, i1);
 #endif
-    for (std::size_t i = i0; i < i1; ++i) {
-        SumForcesPlain(s, i);
-        ApplyWalls(s, i);
-    }
+    SumForces<TPlainLanes>(s, i0, i1);
 }
 
 }  // namespace
@@ -484,6 +397,6 @@ void TSPH::CalcForces() {
     const bool haveDistance = s.pairDistanceList == s.pairList;
     TermsAndSums(
         s, n, [&s, haveDistance](std::size_t from, std::size_t to) { ForceTermsOf(s, from, to, haveDistance); },
-        [&s](std::size_t i0, std::size_t i1) { SumForces(s, i0, i1); });
+        [&s](std::size_t i0, std::size_t i1) { SumForcesOf(s, i0, i1); });
     StoreForces(s, n);
 }
