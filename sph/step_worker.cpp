@@ -17,6 +17,21 @@ namespace {
 // of one step follow one another within microseconds, and a sleeping
 // thread takes longer than that to wake.
 constexpr std::chrono::microseconds kSpinTime{200};
+// The caller polls for a unit the worker holds this long before it sleeps.
+constexpr std::chrono::microseconds kWaitSpinTime{20};
+
+// Spins until done() or 'time' has passed; returns done().
+template <typename Done>
+bool SpinUntil(Done done, std::chrono::microseconds time) {
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+            FK_SPIN_PAUSE();
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+    }
+}
 
 std::uint32_t GenerationOf(std::uint64_t round) { return static_cast<std::uint32_t>(round >> 32); }
 int FrontOf(std::uint64_t round) { return static_cast<int>((round >> 16) & 0xFFFF); }
@@ -74,13 +89,16 @@ bool TStepWorker::ClaimFront(int unit) {
 }
 
 void TStepWorker::WaitDone(int unit) {
-    // A unit is a few microseconds of work: spin, and let the worker have
-    // the core should it share this one.
-    for (int spins = 0; done_[static_cast<std::size_t>(unit)].load(std::memory_order_acquire) != generation_;
-         ++spins) {
-        FK_SPIN_PAUSE();
-        if ((spins & 1023) == 1023) std::this_thread::yield();
-    }
+    // A unit is a few microseconds of work: spin for a while. Past that the
+    // worker has most likely lost its core to another process; sleeping
+    // then frees this core, where the scheduler can resume it at once.
+    std::atomic<std::uint32_t>& done = done_[static_cast<std::size_t>(unit)];
+    auto finished = [&] { return done.load(std::memory_order_seq_cst) == generation_; };
+    if (SpinUntil(finished, kWaitSpinTime)) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_.store(true, std::memory_order_seq_cst);
+    unitDone_.wait(lock, finished);
+    waiting_.store(false, std::memory_order_relaxed);
 }
 
 void TStepWorker::Help(std::uint32_t generation) {
@@ -95,7 +113,11 @@ void TStepWorker::Help(std::uint32_t generation) {
             // Claimed within this round, so run_ and context_ were this
             // round's, and the caller waits for the unit before it moves on.
             run(context, unit);
-            done_[static_cast<std::size_t>(unit)].store(generation, std::memory_order_release);
+            done_[static_cast<std::size_t>(unit)].store(generation, std::memory_order_seq_cst);
+            if (waiting_.load(std::memory_order_seq_cst)) {
+                { std::lock_guard<std::mutex> lock(mutex_); }
+                unitDone_.notify_one();
+            }
             round = round_.load(std::memory_order_acquire);
         }
     }
@@ -105,15 +127,7 @@ void TStepWorker::Loop() {
     std::uint32_t seen = 0;
     auto fresh = [&] { return GenerationOf(round_.load(std::memory_order_seq_cst)) != seen; };
     for (;;) {
-        const auto deadline = std::chrono::steady_clock::now() + kSpinTime;
-        bool ready = fresh();
-        while (!ready && std::chrono::steady_clock::now() < deadline) {
-            for (int i = 0; i < 64 && !ready; ++i) {
-                FK_SPIN_PAUSE();
-                ready = fresh();
-            }
-        }
-        if (!ready) {
+        if (!SpinUntil(fresh, kSpinTime)) {
             std::unique_lock<std::mutex> lock(mutex_);
             sleeping_.store(true, std::memory_order_seq_cst);
             wake_.wait(lock, [&] { return stop_ || fresh(); });

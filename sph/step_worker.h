@@ -68,8 +68,10 @@ private:
     std::uint32_t generation_ = 0;  // the caller's count of rounds
 
     std::mutex mutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> sleeping_{false};
+    std::condition_variable wake_;      // a round began (or stop)
+    std::condition_variable unitDone_;  // the worker finished a unit
+    std::atomic<bool> sleeping_{false};  // the worker sleeps on wake_
+    std::atomic<bool> waiting_{false};   // the caller sleeps on unitDone_
     bool stop_ = false;  // under mutex_
     std::thread thread_;  // last: starts once the members above exist
 };
