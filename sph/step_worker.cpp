@@ -15,14 +15,17 @@ namespace {
 
 // The worker polls for a new round this long before it sleeps: the rounds
 // of one step follow one another within microseconds, and a sleeping
-// thread takes longer than that to wake.
-constexpr std::chrono::microseconds kSpinTime{200};
+// thread takes longer than that to wake. Not longer: on a busy machine the
+// poll may hold the core the caller is waiting for (and the worker's
+// polls yield for the same reason).
+constexpr std::chrono::microseconds kSpinTime{50};
 // The caller polls for a unit the worker holds this long before it sleeps.
 constexpr std::chrono::microseconds kWaitSpinTime{20};
 
-// Spins until done() or 'time' has passed; returns done().
+// Spins until done() or 'time' has passed; returns done(). 'yield': let
+// another thread have the core between rounds of polling.
 template <typename Done>
-bool SpinUntil(Done done, std::chrono::microseconds time) {
+bool SpinUntil(Done done, std::chrono::microseconds time, bool yield) {
     const auto deadline = std::chrono::steady_clock::now() + time;
     for (;;) {
         for (int i = 0; i < 64; ++i) {
@@ -30,6 +33,7 @@ bool SpinUntil(Done done, std::chrono::microseconds time) {
             FK_SPIN_PAUSE();
         }
         if (std::chrono::steady_clock::now() >= deadline) return done();
+        if (yield) std::this_thread::yield();
     }
 }
 
@@ -94,7 +98,7 @@ void TStepWorker::WaitDone(int unit) {
     // then frees this core, where the scheduler can resume it at once.
     std::atomic<std::uint32_t>& done = done_[static_cast<std::size_t>(unit)];
     auto finished = [&] { return done.load(std::memory_order_seq_cst) == generation_; };
-    if (SpinUntil(finished, kWaitSpinTime)) return;
+    if (SpinUntil(finished, kWaitSpinTime, false)) return;
     std::unique_lock<std::mutex> lock(mutex_);
     waiting_.store(true, std::memory_order_seq_cst);
     unitDone_.wait(lock, finished);
@@ -127,7 +131,7 @@ void TStepWorker::Loop() {
     std::uint32_t seen = 0;
     auto fresh = [&] { return GenerationOf(round_.load(std::memory_order_seq_cst)) != seen; };
     for (;;) {
-        if (!SpinUntil(fresh, kSpinTime)) {
+        if (!SpinUntil(fresh, kSpinTime, true)) {
             std::unique_lock<std::mutex> lock(mutex_);
             sleeping_.store(true, std::memory_order_seq_cst);
             wake_.wait(lock, [&] { return stop_ || fresh(); });
