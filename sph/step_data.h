@@ -59,7 +59,7 @@ struct alignas(16) TForceSum {
 // Whether the processor has AVX2 (and POPCNT); found out once.
 bool ProcessorHasAvx2();
 
-// One thread's scratch of the pair search: the candidates of the cell being
+// Scratch of one unit of the pair search: the candidates of the cell being
 // scanned, and the partners and boundary hits it found, in cell order.
 struct TScanScratch {
     std::vector<float> candX, candY;
@@ -114,7 +114,8 @@ struct TSPHStepData {
     // pairEnd[i] for the array's particles).
     std::vector<std::int32_t> pairBegin, pairEnd, hitBegin, hitEnd;
     // Pair (p, q): both slots, used up to pairCount (the rest is slack). The
-    // passes form the separation from the slots' positions x, y.
+    // passes form the separation from the positions in the slots' rows,
+    // which are those the pairs were built from.
     std::vector<std::int32_t> pairP, pairQ;
     std::size_t pairCount = 0;
     std::vector<TBoundaryHit> hits;
