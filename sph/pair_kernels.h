@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "sph/constants.h"
 #include "sph/step_data.h"
@@ -17,6 +18,8 @@ std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std
 std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to);
 std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance);
 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1);
+// SeventhPowers for whole groups of four; returns how many it did.
+std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow);
 
 namespace {
 
