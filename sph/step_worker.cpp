@@ -98,11 +98,36 @@ void TStepWorker::WaitDone(int unit) {
     // then frees this core, where the scheduler can resume it at once.
     std::atomic<std::uint32_t>& done = done_[static_cast<std::size_t>(unit)];
     auto finished = [&] { return done.load(std::memory_order_seq_cst) == generation_; };
-    if (SpinUntil(finished, kWaitSpinTime, false)) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    waiting_.store(true, std::memory_order_seq_cst);
-    unitDone_.wait(lock, finished);
-    waiting_.store(false, std::memory_order_relaxed);
+    if (!SpinUntil(finished, kWaitSpinTime, false)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        waiting_.store(true, std::memory_order_seq_cst);
+        unitDone_.wait(lock, finished);
+        waiting_.store(false, std::memory_order_relaxed);
+    }
+    if (failed_.load(std::memory_order_acquire)) {
+        std::exception_ptr error;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            error = error_;
+            error_ = nullptr;
+            failed_.store(false, std::memory_order_relaxed);
+        }
+        if (error) std::rethrow_exception(error);
+    }
+}
+
+void TStepWorker::Abandon(int count) {
+    std::uint64_t round = round_.load(std::memory_order_acquire);
+    while (!round_.compare_exchange_weak(round, Pack(generation_, BackOf(round), BackOf(round)),
+                                         std::memory_order_acq_rel, std::memory_order_acquire)) {
+    }
+    for (int u = BackOf(round); u < count; ++u) {
+        std::atomic<std::uint32_t>& done = done_[static_cast<std::size_t>(u)];
+        while (done.load(std::memory_order_acquire) != generation_) std::this_thread::yield();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = nullptr;  // the caller rethrows its own exception (or the first one)
+    failed_.store(false, std::memory_order_relaxed);
 }
 
 void TStepWorker::Help(std::uint32_t generation) {
@@ -116,7 +141,13 @@ void TStepWorker::Help(std::uint32_t generation) {
                                          std::memory_order_acquire)) {
             // Claimed within this round, so run_ and context_ were this
             // round's, and the caller waits for the unit before it moves on.
-            run(context, unit);
+            try {
+                run(context, unit);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!error_) error_ = std::current_exception();
+                failed_.store(true, std::memory_order_release);
+            }
             done_[static_cast<std::size_t>(unit)].store(generation, std::memory_order_seq_cst);
             if (waiting_.load(std::memory_order_seq_cst)) {
                 { std::lock_guard<std::mutex> lock(mutex_); }

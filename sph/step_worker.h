@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -31,16 +32,23 @@ public:
     // Runs run(u) for every unit u in [0, count) (count <= MAX_UNITS), some
     // of them on the worker thread, and after(u) on the calling thread for
     // each unit in order once run(u) is done and its writes are visible.
-    // run(u) for different units must touch disjoint data.
+    // run(u) for different units must touch disjoint data. An exception
+    // from run or after, on either thread, ends the round (the worker
+    // finishes the unit it is in and starts no other) and is rethrown here.
     template <typename Run, typename After>
     void Share(int count, Run& run, After&& after) {
         Begin(+[](void* r, int u) { (*static_cast<Run*>(r))(u); }, &run, count);
-        for (int u = 0; u < count; ++u) {
-            if (ClaimFront(u))
-                run(u);
-            else
-                WaitDone(u);
-            after(u);
+        try {
+            for (int u = 0; u < count; ++u) {
+                if (ClaimFront(u))
+                    run(u);
+                else
+                    WaitDone(u);
+                after(u);
+            }
+        } catch (...) {
+            Abandon(count);
+            throw;
         }
     }
 
@@ -55,7 +63,10 @@ private:
 
     void Begin(TRun run, void* context, int count);
     bool ClaimFront(int unit);
+    // Waits for a unit the worker took; rethrows what it threw.
     void WaitDone(int unit);
+    // Takes every unit not yet taken and waits for the worker's.
+    void Abandon(int count);
     void Loop();
     void Help(std::uint32_t generation);
 
@@ -73,5 +84,7 @@ private:
     std::atomic<bool> sleeping_{false};  // the worker sleeps on wake_
     std::atomic<bool> waiting_{false};   // the caller sleeps on unitDone_
     bool stop_ = false;  // under mutex_
+    std::exception_ptr error_;  // under mutex_: thrown by a unit on the worker
+    std::atomic<bool> failed_{false};
     std::thread thread_;  // last: starts once the members above exist
 };

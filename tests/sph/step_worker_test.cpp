@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -58,6 +59,38 @@ TEST(StepWorker, ACallerWaitsOutAWorkerThatIsSlowInTheMiddleOfAUnit) {
         worker.Share(8, run, [&](int u) { seen += value[static_cast<std::size_t>(u)] == u; });
         EXPECT_EQ(seen, 8);
         EXPECT_TRUE(workerStarted) << "the worker took no unit within 5 s";
+    }
+}
+
+TEST(StepWorker, AnExceptionOnEitherThreadEndsTheRoundAndReachesTheCaller) {
+    TStepWorker worker;
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const bool onWorker : {true, false}) {
+        SCOPED_TRACE(onWorker ? "thrown on the worker" : "thrown on the caller");
+        std::atomic<int> runs{0};
+        std::atomic<bool> workerStarted{false};
+        auto run = [&](int u) {
+            ++runs;
+            const bool here = std::this_thread::get_id() == caller;
+            if (!here) workerStarted = true;
+            if (here && u == 0) {
+                // Let the worker take a unit first (as in the case above).
+                const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!workerStarted && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+            }
+            if (here != onWorker && (onWorker || u == 1)) throw std::runtime_error("unit failed");
+            if (!here) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        EXPECT_THROW(worker.Share(64, run, [](int) {}), std::runtime_error);
+        // Nothing of the round runs once Share has returned.
+        const int after = runs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(runs, after);
+        // The worker serves the next round as usual.
+        int sum = 0;
+        auto add = [&](int) {};
+        worker.Share(8, add, [&](int u) { sum += u; });
+        EXPECT_EQ(sum, 28);
     }
 }
 
