@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "sph/step_data.h"
 
@@ -59,7 +60,13 @@ void TSPH::SetStepThreads(int threads) {
     TSPHStepData& s = *step_;
     const int cores = TStepWorker::AvailableCores();
     s.threads = threads >= MAX_STEP_THREADS && cores >= MAX_STEP_THREADS ? MAX_STEP_THREADS : 1;
-    if (s.threads > 1 && s.worker == nullptr) s.worker = std::make_unique<TStepWorker>();
+    if (s.threads > 1 && s.worker == nullptr) {
+        try {
+            s.worker = std::make_unique<TStepWorker>();
+        } catch (const std::system_error&) {
+            s.threads = 1;  // no thread to be had: the step runs on the caller's alone
+        }
+    }
     if (s.threads == 1) s.worker.reset();
 }
 

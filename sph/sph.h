@@ -57,10 +57,11 @@ public:
     static constexpr int MAX_STEP_THREADS = 2;
 
     // Threads of a step, 1 or MAX_STEP_THREADS (clamped); the second is used
-    // only where the machine has two cores for this process. A world starts
-    // with what the machine supports. The worker thread is started here (or
-    // by the constructor) and reused by every step; the state after a step
-    // is the same bits with one thread or two.
+    // only where the machine has two cores for this process (and a thread
+    // can be started). A world starts with what the machine supports. The
+    // worker thread is started here (or by the constructor) and reused by
+    // every step; small worlds step on one thread all the same. The state
+    // after a step is the same bits with one thread or two.
     void SetStepThreads(int threads);
     // Threads a step uses.
     int StepThreads() const;
