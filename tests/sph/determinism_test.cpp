@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -132,6 +134,42 @@ TEST(Determinism, AWorldStepsOnTwoThreadsWhereTwoCoresAreAvailable) {
     EXPECT_EQ(world.StepThreads(), 1);
     world.SetStepThreads(64);  // clamped
     EXPECT_EQ(world.StepThreads(), TStepWorker::AvailableCores() >= 2 ? 2 : 1);
+}
+
+// Runs this thread on its first allowed processor only, while in scope.
+class OneCore {
+public:
+    OneCore() {
+        if (sched_getaffinity(0, sizeof saved_, &saved_) != 0) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int c = 0; c < CPU_SETSIZE; ++c) {
+            if (CPU_ISSET(c, &saved_)) {
+                CPU_SET(c, &one);
+                break;
+            }
+        }
+        pinned_ = sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~OneCore() {
+        if (pinned_) sched_setaffinity(0, sizeof saved_, &saved_);
+    }
+    bool Pinned() const { return pinned_; }
+
+private:
+    cpu_set_t saved_;
+    bool pinned_ = false;
+};
+
+TEST(Determinism, WithOneCoreAvailableAWorldStepsOnOneThread) {
+    const OneCore pin;
+    ASSERT_TRUE(pin.Pinned());
+    EXPECT_EQ(TStepWorker::AvailableCores(), 1);
+    auto world = FreshScene();
+    EXPECT_EQ(world->StepThreads(), 1);
+    world->SetStepThreads(2);
+    EXPECT_EQ(world->StepThreads(), 1);
+    for (int step = 0; step < 5; ++step) world->Update();
 }
 
 // 250 steps of a world against the literal one, with left and right clicks
