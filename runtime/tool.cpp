@@ -64,3 +64,15 @@ bool CloseOutputFile(std::FILE* file) {
     errno = error != 0 ? error : EIO;
     return false;
 }
+
+bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value) {
+    const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == digits) return false;
+    for (std::size_t i = digits; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < least || v > most) return false;
+    value = v;
+    return true;
+}

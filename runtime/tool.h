@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 // Exit status of a tool whose output or work failed.
 constexpr int kToolFailed = 1;
@@ -24,3 +25,7 @@ bool FlushStandardOutput();
 // Closes a file the tool wrote; false, with errno telling why, when any of
 // what was written to it did not arrive.
 bool CloseOutputFile(std::FILE* file);
+
+// Reads text as a whole decimal number (an optional "-", then digits only) in
+// [least, most]; false, value untouched, for anything else.
+bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value);

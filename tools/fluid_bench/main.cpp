@@ -60,12 +60,10 @@ struct Options {
 
 // A whole decimal number in [least, most] given for an option.
 long NumberIn(const char* option, const char* text, long least, long most) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < least || v > most)
+    long long v = 0;
+    if (!WholeNumberIn(text, least, most, v))
         BadArguments(std::string("invalid value '") + text + "' for " + option);
-    return v;
+    return static_cast<long>(v);
 }
 
 Options ParseArguments(int argc, char** argv) {

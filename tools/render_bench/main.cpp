@@ -27,6 +27,7 @@
 #include "graphics/graphics.h"
 #include "render/fluid_renderer.h"
 #include "render/smooth_fields.h"
+#include "runtime/tool.h"
 #include "tests/render/reference_render.h"
 
 namespace {
@@ -47,12 +48,10 @@ struct Options {
 }
 
 long NumberIn(const char* option, const char* text, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
+    long long v = 0;
+    if (!WholeNumberIn(text, low, high, v))
         BadArguments(std::string("invalid value '") + text + "' for " + option);
-    return v;
+    return static_cast<long>(v);
 }
 
 Options ParseArguments(int argc, char** argv) {
