@@ -76,3 +76,16 @@ bool WholeNumberIn(const std::string& text, long long least, long long most, lon
     value = v;
     return true;
 }
+
+void ExitWithUsage(const std::string& why, const char* usage) {
+    std::fprintf(stderr, "%s: %s\n%s", tool.name, why.c_str(), usage);
+    std::exit(kToolBadUsage);
+}
+
+long long OptionNumber(const char* option, const std::string& text, long long least, long long most,
+                       const char* usage) {
+    long long value = 0;
+    if (!WholeNumberIn(text, least, most, value))
+        ExitWithUsage("invalid value '" + text + "' for " + option, usage);
+    return value;
+}

@@ -53,19 +53,6 @@ struct Options {
     std::string dump;
 };
 
-[[noreturn]] void BadArguments(const std::string& why) {
-    std::fprintf(stderr, "fluid-bench: %s\n%s", why.c_str(), kUsage);
-    std::exit(2);
-}
-
-// A whole decimal number in [least, most] given for an option.
-long NumberIn(const char* option, const char* text, long least, long most) {
-    long long v = 0;
-    if (!WholeNumberIn(text, least, most, v))
-        BadArguments(std::string("invalid value '") + text + "' for " + option);
-    return static_cast<long>(v);
-}
-
 Options ParseArguments(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -79,24 +66,24 @@ Options ParseArguments(int argc, char** argv) {
             continue;
         }
         if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
-            BadArguments("unknown argument '" + arg + "'");
-        if (i + 1 >= argc) BadArguments("missing value for " + arg);
+            ExitWithUsage("unknown argument '" + arg + "'", kUsage);
+        if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         const char* value = argv[++i];
         if (arg == "--steps") {
-            o.steps = NumberIn("--steps", value, 0, kMaxSamples);
+            o.steps = OptionNumber("--steps", value, 0, kMaxSamples, kUsage);
         } else if (arg == "--repeat") {
-            o.repeat = NumberIn("--repeat", value, 1, kMaxSamples);
+            o.repeat = OptionNumber("--repeat", value, 1, kMaxSamples, kUsage);
         } else if (arg == "--threads") {
-            o.threads = NumberIn("--threads", value, 1, TSPH::MAX_STEP_THREADS);
+            o.threads = OptionNumber("--threads", value, 1, TSPH::MAX_STEP_THREADS, kUsage);
         } else if (arg == "--scene") {
             o.scene = value;
-            if (o.scene != "initial" && o.scene != "full") BadArguments("unknown scene '" + o.scene + "'");
+            if (o.scene != "initial" && o.scene != "full") ExitWithUsage("unknown scene '" + o.scene + "'", kUsage);
         } else {
             o.dump = value;
-            if (o.dump.empty()) BadArguments("empty dump file name");
+            if (o.dump.empty()) ExitWithUsage("empty dump file name", kUsage);
         }
     }
-    if (o.steps > kMaxSamples / o.repeat) BadArguments("--steps times --repeat must not exceed 100000000");
+    if (o.steps > kMaxSamples / o.repeat) ExitWithUsage("--steps times --repeat must not exceed 100000000", kUsage);
     return o;
 }
 
