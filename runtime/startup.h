@@ -17,7 +17,7 @@ void RuntimeStartup(int argc, char** argv);
 
 // The working directory at launch.
 const std::string& LaunchDirectory();
-// The full path of the program file (from /proc/self/exe).
+// The full path of the program file ("/" separators).
 const std::string& ProgramFile();
 // ProgramFile up to its last "/" (kept when it is the root "/", or follows a
 // drive's ":"); empty when the path has no "/".

@@ -1,5 +1,7 @@
 #include "stream/cstream.h"
 
+#include "stream/native_file.h"
+
 #include <algorithm>
 
 TCStream::~TCStream() { Close(); }
@@ -17,7 +19,7 @@ std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t re
     }
     std::string native = path;
     std::replace(native.begin(), native.end(), '\\', '/');
-    std::FILE* f = std::fopen(native.c_str(), how);
+    std::FILE* f = OpenNativeFile(native, how);
     if (!f) return nullptr;
     return CreateWithCStream(f, mode);
 }

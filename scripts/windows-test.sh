@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The Windows stage of the test command: builds build-win/ (scripts/windows.sh)
+# and runs its suites under Wine on a private Xvfb, Mesa's software renderer
+# behind Wine's OpenGL. One Wine server serves the whole stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$(date +%s)
+bash scripts/windows.sh
+source scripts/wine-env.sh
+
+# A private X server on the first free display number from 90.
+display=90
+while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+wineserver -p 60 # kept running between the suites; ends a minute after the last
+cleanup() { kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }
+trap cleanup EXIT
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.05; done
+export DISPLAY=":$display"
+export LIBGL_ALWAYS_SOFTWARE=1
+
+ctest --test-dir build-win --output-on-failure -j 1
+echo "Windows stage: $(( $(date +%s) - start )) s"
