@@ -121,6 +121,10 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
         // would open the system menu and stall the program.
         if (wParam == VK_F4) return DefaultProcessing(window, message, wParam, lParam);
         return 0;
+    case WM_SYSCHAR:
+        // The character of an Alt chord would ask default processing for the
+        // keyboard menu (SC_KEYMENU) just the same: it stops here too.
+        return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) return 1;
         return DefaultProcessing(window, message, wParam, lParam);
