@@ -1,18 +1,14 @@
-// fluid: the liquid demo. Everything lives in fluid_app.cpp; main only turns
-// an error nobody caught into its text on stderr and status -1.
-#include <cstdio>
-#include <exception>
-
+// fluid: the liquid demo. Everything lives in fluid_app.cpp; main only sees
+// to the program's edges: an error nobody caught ends it with its text on
+// stderr and status -1, and output that did not arrive fails the run.
 #include "app/fluid_app.h"
+#include "runtime/tool.h"
+
+namespace {
+// The runtime's status for an error nobody caught.
+constexpr int kUncaughtErrorStatus = -1;
+}  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return FluidMain(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-    } catch (...) {
-        std::fputs("fluid: unknown error\n", stderr);
-    }
-    std::fflush(stderr);
-    return -1;
+    return RunTool("fluid", [&] { return FluidMain(argc, argv); }, kUncaughtErrorStatus);
 }

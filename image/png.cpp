@@ -251,6 +251,8 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
                               static_cast<png_uint_32>(image->height), colourType, level,
                               rows.empty() ? nullptr : rows.data(), transforms);
     if (io.error) std::rethrow_exception(io.error);
+    // Bytes a file stream only buffered may still fail to arrive.
+    if (written && stream->Flush() != 0) throw TStreamWriteException();
     return written ? 1 : 0;
 }
 

@@ -21,7 +21,8 @@ std::shared_ptr<TPixmap> LoadPNGPixmap(const TUrl& url);
 // RGB and RGBA pixmaps keep their channels, BGR(A) are reordered, every
 // other format is written as RGBA. Returns 1 when written, 0 when the URL
 // cannot be opened for writing or libpng refuses the image (an empty one,
-// say). A stream that stops taking bytes raises TStreamWriteException.
+// say). A stream that stops taking bytes, or cannot flush them at the
+// end, raises TStreamWriteException.
 int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, int32_t compression);
 
 // The PNG member of the loader chain.

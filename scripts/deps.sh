@@ -10,6 +10,7 @@ PACKAGES=(
   libpng-dev zlib1g-dev
   libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb x11-utils
   clang libclang-rt-14-dev
+  console-setup-linux  # Terminus 8x16: the source of the built-in font (fontgen_test)
 )
 
 missing=()

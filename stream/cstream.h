@@ -17,10 +17,12 @@ public:
     ~TCStream() override;
 
     // Opens path ("\" read as "/"): both flags "r+b", writeable "wb", else
-    // "rb". Null when the file cannot be opened.
+    // "rb". Null when the file cannot be opened, is a directory or is larger
+    // than 32-bit positions can count (2 GiB - 1 bytes).
     static std::shared_ptr<TCStream> OpenFile(const std::string& path, int32_t readable,
                                               int32_t writeable);
-    // Takes over an open file handle, keeping its current position.
+    // Takes over an open file handle, keeping its current position. Null, the
+    // handle left with the caller, when the file is too large for 32-bit positions.
     static std::shared_ptr<TCStream> CreateWithCStream(std::FILE* handle, int32_t mode);
 
     int32_t Pos() override;
@@ -28,7 +30,9 @@ public:
     int32_t Seek(int32_t pos) override;
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;
+    // 0, or -1 when buffered bytes could not be written.
     int32_t Flush() override;
+    // 0, or -1 when buffered bytes could not be written or the file not closed.
     int32_t Close() override;
 
     // The mode the stream was opened with.

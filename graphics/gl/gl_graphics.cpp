@@ -1,5 +1,7 @@
 #include "graphics/gl/gl_graphics.h"
 
+#include "graphics/gl/gl_font.h"
+
 std::shared_ptr<TGraphicsDriver> TGLGraphics::Driver() { return GLGraphicsDriverInstance(); }
 
 int32_t TGLGraphics::GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz,
@@ -65,6 +67,7 @@ std::shared_ptr<TGLGraphicsDriver> GLGraphicsDriverInstance() {
 
 void StartGLGraphicsModule() {
     static const bool started = [] {
+        RegisterGLDrawTextFont();
         SelectGraphicsDriver(GLGraphicsDriverInstance(), GFX_BACKBUFFER);
         return true;
     }();

@@ -2,10 +2,11 @@
 // The OpenGL driver: graphics that are windows with GL contexts, made by the
 // platform's windows-and-contexts layer (graphics/gl_platform.h).
 //
-// Start-up: StartGLGraphicsModule makes the OpenGL driver current with default
-// flags 2 (back buffer). It runs once, on the first call of OpenGLGraphics or
-// of itself; a program that queries modes before opening anything calls it
-// first. No static initialiser is involved, so link order never matters.
+// Start-up: StartGLGraphicsModule registers the built-in font of DrawGLText
+// ("gldrawtextfont.bin") as an embedded file, then makes the OpenGL driver
+// current with default flags 2 (back buffer). It runs once, on the first call
+// of OpenGLGraphics or of itself; a program that queries modes before opening
+// anything calls it first. No static initialiser is involved, so link order never matters.
 
 #include "graphics/gl_platform.h"
 #include "graphics/graphics.h"
@@ -52,7 +53,8 @@ public:
 // The one OpenGL driver, made on first use and kept for the life of the process.
 std::shared_ptr<TGLGraphicsDriver> GLGraphicsDriverInstance();
 
-// The OpenGL module's start-up (once): the OpenGL driver becomes current with flags 2.
+// The OpenGL module's start-up (once): registers the built-in font, then the OpenGL driver
+// becomes current with flags 2.
 void StartGLGraphicsModule();
 
 // Selects the OpenGL driver with default flags 2, then OpenGraphics with these arguments.

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-// Smallest power of two >= n; 1 for n <= 1.
+// Smallest power of two >= n; 1 for n <= 1 (2^30, the largest int32 one, for n above it).
 int32_t NextPowerOfTwo(int32_t n);
 // Fits width/height to powers of two the GL accepts (proxy texture, halving); raises
 // TRuntimeError("Unable to calculate tex size") when even 1x1 is refused.
@@ -27,7 +27,8 @@ void EndGL2D();
 // text is UTF-8; each code point takes one 8-pixel cell (a byte that is not valid UTF-8 counts as one
 // cell); codes 32..127 are drawn, all others leave a gap.
 void DrawGLText(const std::string& text, int32_t x, int32_t y);
-// Draws the pixmap with its top-left pixel at window pixel (x, y); it may start outside the viewport.
+// Draws the pixmap with its top-left pixel at window pixel (x, y), which may lie outside the
+// viewport; a null pixmap raises TNullObjectError.
 void DrawGLPixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y);
 // Fills the rectangle in the current colour (and texture, if the caller left texturing on).
 void DrawGLRect(int32_t x, int32_t y, int32_t width, int32_t height);

@@ -20,3 +20,10 @@ void X11TrackPointer(Window window, int x, int y, EventSource source, const int*
 Window X11BlankedWindow();
 // Clears the translator's record of held keys (focus went elsewhere).
 void X11ForgetHeldKeys();
+// Asks the server to report a held key as presses only (on) or, as by default,
+// with a release before every repeat; returns whether presses-only is now in
+// effect. The display's first opening asks for presses only.
+bool X11SetDetectableAutoRepeat(bool on);
+// True while held keys repeat as presses only; otherwise a release followed by
+// a press of the same key with the same time stamp is taken for a repeat.
+bool X11DetectableAutoRepeat();

@@ -12,6 +12,8 @@ namespace {
 struct Connection {
     Display* display = nullptr;
     bool tried = false;
+    // The server reports held keys as presses only, no release between repeats.
+    bool detectableAutoRepeat = false;
 };
 
 Connection& TheConnection() {
@@ -47,14 +49,20 @@ Display* X11Display() {
         c.tried = true;
         XSetErrorHandler(RecordXError);
         c.display = XOpenDisplay(nullptr);  // prints nothing when it fails
-        if (c.display) {
-            // Held keys then report presses only, no release between repeats.
-            Bool supported = False;
-            XkbSetDetectableAutoRepeat(c.display, True, &supported);
-        }
+        if (c.display) X11SetDetectableAutoRepeat(true);
     }
     return c.display;
 }
+
+bool X11SetDetectableAutoRepeat(bool on) {
+    Connection& c = TheConnection();
+    Bool supported = False;
+    c.detectableAutoRepeat =
+        c.display && XkbSetDetectableAutoRepeat(c.display, on ? True : False, &supported) && supported;
+    return c.detectableAutoRepeat;
+}
+
+bool X11DetectableAutoRepeat() { return TheConnection().detectableAutoRepeat; }
 
 void X11RegisterWindow(Window window, X11WindowProc proc, void* user) {
     Handlers()[window] = Handler{proc, user};

@@ -129,9 +129,12 @@ int TypedUnits(XKeyEvent key, int32_t units[2]) {
     return 1;
 }
 
-// True when a release is the first half of an auto-repeat: the server sends
-// the release and the next press with the same time stamp back to back.
+// True when a release is the first half of an auto-repeat: a server without
+// presses-only auto-repeat sends the release and the next press with the same
+// time stamp back to back. Quick typing can look the same, so this guess is
+// made only when the server cannot tell repeats apart itself.
 bool ReleaseStartsRepeat(const XKeyEvent& release) {
+    if (X11DetectableAutoRepeat()) return false;
     Display* d = release.display;
     if (!d || XEventsQueued(d, QueuedAfterReading) == 0) return false;
     XEvent next;

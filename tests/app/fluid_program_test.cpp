@@ -16,6 +16,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -122,6 +123,26 @@ int ShownParticleCount(Display* d, Window w) {
     return std::stoi(m[1]);
 }
 
+// Which drawing w shows, judged by the pool along the bottom edge: sprite
+// mode sums the tinted sprites into white, smooth mode blends a blue field
+// (red equal to green, well below blue).
+enum class Drawing { Sprites, Smooth, Unclear };
+Drawing ShownDrawing(Display* d, Window w) {
+    const int left = 700, top = 586, width = 40, height = 4;
+    ScreenArea area(d, w, left, top, width, height);
+    if (!area.Valid()) return Drawing::Unclear;
+    int white = 0, blue = 0;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) {
+            const uint32_t c = area(x, y);
+            const int r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+            if (r > 200 && g > 200 && b > 200) ++white;
+            if (r == g && b > r + 60) ++blue;
+        }
+    const int most = width * height * 9 / 10;
+    return white >= most ? Drawing::Sprites : blue >= most ? Drawing::Smooth : Drawing::Unclear;
+}
+
 std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -200,9 +221,18 @@ TEST_F(FluidProgram, FirstFrameShowsTheStartingStatusLineAndTheWalls) {
         for (int dx = -2; dx <= 2; ++dx) EXPECT_EQ(pixel(50 + dx, 500 + dy), 0xFF8080u);
 }
 
-TEST_F(FluidProgram, ClicksPourAndBuildAndEscapeEndsTheRun) {
+TEST_F(FluidProgram, ClicksPourAndBuildSpaceSwitchesTheDrawingAndEscapeEndsTheRun) {
     ChildProcess fluid(Fluid({"--frames", "100000000"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    auto drawing = [&](Drawing want) {
+        return WaitUntil([&] { return ShownDrawing(d, window) == want; }, [&] { fluid.Collect(20); },
+                         30000);
+    };
+    EXPECT_TRUE(drawing(Drawing::Sprites));
+    TapKey(d, XK_space);
+    EXPECT_TRUE(drawing(Drawing::Smooth));
+    TapKey(d, XK_space);
+    EXPECT_TRUE(drawing(Drawing::Sprites));
     Click(Button1, 400, 100);  // open space: 16 x 16 particles
     ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
     Click(Button3, 650, 150);  // 4 x 4 wall particles
@@ -213,9 +243,11 @@ TEST_F(FluidProgram, ClicksPourAndBuildAndEscapeEndsTheRun) {
     ExpectCleanExit(fluid, 3749 + 256 + 16 + 81);
 }
 
-TEST_F(FluidProgram, CloseBoxEndsTheRunAndLeavesTheWindowUntilExit) {
-    ChildProcess fluid(Fluid({"--frames", "100000000"}));
+TEST_F(FluidProgram, SmoothStartAndTheCloseBoxEndingTheRun) {
+    ChildProcess fluid(Fluid({"--frames", "100000000", "--smooth"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    EXPECT_TRUE(WaitUntil([&] { return ShownDrawing(d, window) == Drawing::Smooth; },
+                          [&] { fluid.Collect(20); }, 30000));
     SendCloseRequest(d, window);
     ExpectCleanExit(fluid, 3749);
 }
@@ -282,6 +314,16 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
         EXPECT_NE(fluid.err.find("fluid: cannot write the screenshot " + target), std::string::npos)
             << fluid.err;
     }
+    // A status line that cannot be printed fails the run too.
+    ChildProcess full([] {
+        const int fd = open("/dev/full", O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) < 0) return 126;
+        return Fluid({"--frames", "1"})();
+    });
+    EXPECT_EQ(full.WaitForExit(60000), 1);
+    EXPECT_NE(full.err.find("fluid: cannot write standard output: No space left on device"),
+              std::string::npos)
+        << full.err;
     // A relative screenshot name is taken from where fluid was started, not where it lives.
     const std::string cwd = std::filesystem::current_path().string();
     std::filesystem::current_path(dir.path);

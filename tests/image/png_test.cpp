@@ -183,6 +183,8 @@ TEST(PngSave, CompressionIsClampedAndFailuresReportZero) {
     std::vector<uint8_t> small(40);
     auto ram = TRamStream::Create(small.data(), 40, 0, 1);
     EXPECT_THROW(SavePNGPixmap(src, ram, 0), TStreamWriteException);
+    // A file whose bytes only reach the C library's buffer is no success either.
+    EXPECT_THROW(SavePNGPixmap(src, "/dev/full", 5), TStreamWriteException);
 }
 
 TEST(PngLoad, TruncatedDataAtEveryLengthIsRefused) {
@@ -329,6 +331,8 @@ TEST(PngLoad, MissingAndEmbeddedSources) {
     TempDir dir;
     EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png")));
     EXPECT_FALSE(LoadPixmapFrom(dir.File("Metaball.png")));
+    std::filesystem::create_directory(dir.File("Metaball.png"));
+    EXPECT_FALSE(LoadPNGPixmap(dir.File("Metaball.png"))) << "a directory is no image, and no error either";
 
     static const std::vector<uint8_t> blob = SmallPng();
     ASSERT_EQ(RegisterEmbeddedFile("tiny.png", blob.data(), int32_t(blob.size())), 1);

@@ -5,7 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "stream/cstream.h"
 #include "stream/embedded.h"
@@ -184,6 +189,78 @@ TEST(CStream, OpenModesAndBackslashPaths) {
     EXPECT_EQ(ReadFile(dir.File("f.txt")), "12xy5");
 
     EXPECT_FALSE(TCStream::OpenFile(dir.File("missing"), 1, 0));
+}
+
+// A directory opens with fopen on Linux but cannot be read: it is refused like
+// a missing file, in every mode. Devices and pipes still open.
+TEST(CStream, ADirectoryIsRefusedLikeAMissingFile) {
+    TempDir dir;
+    for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{0, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+        SCOPED_TRACE(std::to_string(readable) + std::to_string(writeable));
+        EXPECT_FALSE(TCStream::OpenFile(dir.path.string(), readable, writeable));
+        EXPECT_FALSE(OpenUrlStream(dir.path.string(), readable, writeable));
+    }
+    EXPECT_TRUE(fs::is_directory(dir.path)) << "a refused write must not touch the directory";
+
+    auto null = TCStream::OpenFile("/dev/null", 1, 0);
+    ASSERT_TRUE(null);
+    char c;
+    EXPECT_EQ(null->Read(&c, 1), 0);
+    auto full = TCStream::OpenFile("/dev/full", 0, 1);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->Write("x", 1), 1) << "taken into the buffer";
+    EXPECT_EQ(full->Flush(), -1) << "the full device refuses it on the way out";
+    EXPECT_EQ(full->Close(), -1);
+    EXPECT_EQ(full->Close(), 0) << "closing twice is harmless";
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    auto fifo = TCStream::OpenFile(dir.File("fifo"), 1, 1);  // read-write: no waiting for a writer
+    ASSERT_TRUE(fifo);
+    EXPECT_EQ(fifo->Write("ab", 2), 2);
+    fifo->Flush();
+    EXPECT_EQ(std::string(1, static_cast<char>(fifo->ReadByte())), "a");
+}
+
+// Positions and sizes are 32-bit: a larger file is refused rather than given a
+// wrapped size, and no transfer moves a position past the largest one. Sparse
+// files cost no disk.
+TEST(CStream, FilesBeyondTwoGibibytesAreRefusedNotWrapped) {
+    constexpr int32_t kLast = std::numeric_limits<int32_t>::max();
+    TempDir dir;
+    const std::string big = dir.File("big.bin"), edge = dir.File("edge.bin");
+    ASSERT_EQ(truncate((WriteFile(big, ""), big).c_str(), 2200000000), 0);
+    for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{1, 1}}) {
+        EXPECT_FALSE(TCStream::OpenFile(big, readable, writeable)) << readable << writeable;
+        EXPECT_FALSE(OpenUrlStream(big, readable, writeable)) << readable << writeable;
+    }
+    std::FILE* f = std::fopen(big.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    auto wrapped = TCStream::CreateWithCStream(f, TCStream::MODE_READ);
+    EXPECT_FALSE(wrapped);
+    if (!wrapped) std::fclose(f);  // a refused handle stays the caller's
+
+    // A file that ends at the largest position opens; a write there takes
+    // only what fits, then no more.
+    ASSERT_EQ(truncate((WriteFile(edge, ""), edge).c_str(), kLast - 2), 0);
+    auto s = TCStream::OpenFile(edge, 1, 1);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Size(), kLast - 2);
+    EXPECT_EQ(s->Seek(kLast - 2), kLast - 2);
+    EXPECT_EQ(s->Write("abcdefgh", 8), 2);
+    EXPECT_EQ(std::vector<int32_t>({s->Pos(), s->Size(), s->Write("x", 1)}), std::vector<int32_t>({kLast, kLast, 0}));
+    EXPECT_THROW(s->WriteByte(1), TStreamWriteException);
+    s->Close();
+    EXPECT_EQ(fs::file_size(edge), static_cast<uintmax_t>(kLast));
+
+    // The file grows under an open stream: reads stop at the largest position.
+    auto r = TCStream::OpenFile(edge, 1, 0);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(truncate(edge.c_str(), 2200000000), 0);
+    EXPECT_EQ(r->Seek(kLast - 2), kLast - 2);
+    char buf[8] = {};
+    EXPECT_EQ(r->Read(buf, 8), 2);
+    EXPECT_EQ(std::string(buf, 2), "ab");
+    EXPECT_EQ(std::vector<int32_t>({r->Pos(), r->Read(buf, 8)}), std::vector<int32_t>({kLast, 0}));
+    EXPECT_THROW(r->ReadByte(), TStreamReadException);
 }
 
 TEST(CStream, CreateWithCStreamKeepsTheHandlePosition) {

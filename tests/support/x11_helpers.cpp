@@ -158,6 +158,17 @@ bool FakeKey(Display* d, KeySym keysym, bool down) {
 
 bool TapKey(Display* d, KeySym keysym) { return FakeKey(d, keysym, true) && FakeKey(d, keysym, false); }
 
+bool TapKeyBurst(Display* d, KeySym keysym, int count) {
+    const KeyCode code = XKeysymToKeycode(d, keysym);
+    if (code == 0) return false;
+    for (int i = 0; i < count; ++i) {
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+    }
+    XSync(d, False);
+    return true;
+}
+
 void FakeButton(Display* d, unsigned int button, bool down) {
     XTestFakeButtonEvent(d, button, down, CurrentTime);
     XSync(d, False);

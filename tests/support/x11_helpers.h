@@ -68,6 +68,9 @@ void FocusWindow(Display* d, Window w);
 bool FakeKey(Display* d, KeySym keysym, bool down);
 // Presses and releases the key of keysym.
 bool TapKey(Display* d, KeySym keysym);
+// Presses and releases the key of keysym count times back to back, as fast as
+// a burst of typing can come, then syncs once; false when there is no such key.
+bool TapKeyBurst(Display* d, KeySym keysym, int count);
 // Presses or releases a pointer button.
 void FakeButton(Display* d, unsigned int button, bool down);
 // Moves the pointer to root coordinates.

@@ -135,8 +135,7 @@ protected:
     }
 
     void SetUp() override {
-        Bool supported = False;
-        XkbSetDetectableAutoRepeat(d, True, &supported);  // as the driver opens the display
+        ASSERT_TRUE(X11SetDetectableAutoRepeat(true));  // as the driver opens the display
         MoveTo(10, 10);  // outside the window
         FocusOn(window);
         Settle();
@@ -188,10 +187,9 @@ TEST_F(X11Input, KeysGiveVirtualKeyCodesAndModifierBits) {
 // A held key repeats as "KeyRepeat", types again each time and counts once, both
 // with detectable auto-repeat and when the server sends a release between repeats.
 TEST_F(X11Input, AHeldKeyRepeatsAsKeyRepeat) {
-    for (Bool detectable : {True, False}) {
+    for (bool detectable : {true, false}) {
         SCOPED_TRACE(detectable ? "presses only" : "releases between repeats");
-        Bool supported = False;
-        XkbSetDetectableAutoRepeat(d, detectable, &supported);
+        EXPECT_EQ(X11SetDetectableAutoRepeat(detectable), detectable);
         ResetKeys();
         seen.clear();
         Key(XK_space, true);
@@ -211,6 +209,25 @@ TEST_F(X11Input, AHeldKeyRepeatsAsKeyRepeat) {
         EXPECT_EQ(KeyHitCount(32), 1);
         EXPECT_EQ(IsKeyDown(32), 0);
     }
+}
+
+// Quick presses arrive as the server sends them, a release and a press often
+// within one millisecond: with presses-only auto-repeat in effect none of them
+// may be taken for a repeat.
+TEST_F(X11Input, ABurstOfQuickPressesStaysPressesAndReleases) {
+    ASSERT_TRUE(X11DetectableAutoRepeat());
+    constexpr int kTaps = 200;
+    ASSERT_TRUE(TapKeyBurst(d, XK_a, kTaps));
+    auto count = [](int32_t id) {
+        int n = 0;
+        for (const auto& s : seen) n += s.id == id && (id == EVENT_KEY_CHAR ? s.data == 'a' : s.data == 'A');
+        return n;
+    };
+    // Every tap types its character, whether taken for a repeat or not.
+    ASSERT_TRUE(PumpUntil([&] { return count(EVENT_KEY_CHAR) == kTaps && IsKeyDown('A') == 0; }));
+    EXPECT_EQ((std::vector<int>{count(EVENT_KEY_DOWN), count(EVENT_KEY_REPEAT), count(EVENT_KEY_UP)}),
+              (std::vector<int>{kTaps, 0, kTaps}));
+    EXPECT_EQ(KeyHitCount('A'), kTaps);
 }
 
 TEST_F(X11Input, ButtonsWheelAndEnteringTheWindow) {

@@ -1,18 +1,23 @@
-// fluid-bench run as a user runs it: its dump format, its repeatability and
-// its answers to bad arguments.
+// fluid-bench run as a user runs it: its dump format, its repeatability, its
+// answers to bad arguments, output that cannot be written and a memory limit.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/x11_helpers.h"
 
 namespace {
 
@@ -21,6 +26,35 @@ int RunBench(const std::string& args) {
     const std::string command = std::string(FK_FLUID_BENCH) + " " + args + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A child body that runs fluid-bench with args after before() (a redirection,
+// a limit) has run in the child.
+std::function<int()> Bench(std::vector<std::string> args, std::function<void()> before = {}) {
+    return [args = std::move(args), before = std::move(before)] {
+        if (before) before();
+        std::vector<char*> argv{const_cast<char*>(FK_FLUID_BENCH)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(FK_FLUID_BENCH, argv.data());
+        return 127;
+    };
+}
+
+// Limits the memory of this process and what it runs next to mebibytes: the
+// whole address space (heap, libraries, stack). AddressSanitizer reserves
+// terabytes of shadow, which no such limit fits; its cap on any one allocation
+// stands in there.
+void LimitMemory(rlim_t mebibytes) {
+#if defined(__SANITIZE_ADDRESS__)
+    const char* options = std::getenv("ASAN_OPTIONS");
+    const std::string capped =
+        std::string(options ? options : "") + ":max_allocation_size_mb=" + std::to_string(mebibytes);
+    setenv("ASAN_OPTIONS", capped.c_str(), 1);
+#else
+    const rlimit limit{mebibytes << 20, mebibytes << 20};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
 }
 
 std::vector<char> ReadAll(const std::string& path) {
@@ -64,4 +98,45 @@ TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
         EXPECT_EQ(RunBench(args), 2);
     }
     EXPECT_EQ(RunBench("--steps 1 --dump /nonexistent-dir/state.bin"), 1);
+}
+
+// Figures that never arrive are a failure: standard output on a full device
+// fails the run with a message, as does a dump file there.
+TEST(FluidBench, OutputThatCannotBeWrittenFailsTheRun) {
+    ChildProcess toFull(Bench({"--steps", "2"}, [] { dup2(open("/dev/full", O_WRONLY), 1); }));
+    EXPECT_EQ(toFull.WaitForExit(), 1);
+    EXPECT_EQ(toFull.err, "fluid-bench: cannot write standard output: No space left on device\n");
+
+    ChildProcess dumpToFull(Bench({"--steps", "2", "--dump", "/dev/full"}));
+    EXPECT_EQ(dumpToFull.WaitForExit(), 1);
+    EXPECT_EQ(dumpToFull.err, "fluid-bench: cannot write dump file '/dev/full': No space left on device\n");
+}
+
+// Memory does not grow with the step count: a run of 10^8 steps is still
+// stepping a second later under a limit far below 8 bytes a step. And a failed
+// allocation, wherever it strikes, ends the run with a message and status 1.
+TEST(FluidBench, MemoryStaysBoundedAndRunningOutOfItIsAnError) {
+    ChildProcess huge(Bench({"--steps", "100000000"}, [] { LimitMemory(64); }));
+    EXPECT_EQ(huge.WaitForExit(1000), -2) << "still running when killed\n" << huge.err;
+    EXPECT_EQ(huge.err, "");
+
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's allocator dies rather than throw: allocation failures need the plain build";
+#else
+    // From too little to load the program to enough to finish, 1 MiB apart.
+    int outOfMemory = 0;
+    for (rlim_t mib = 2; mib <= 24; ++mib) {
+        SCOPED_TRACE(std::to_string(mib) + " MiB");
+        ChildProcess run(Bench({"--steps", "1", "--scene", "full"}, [mib] { LimitMemory(mib); }));
+        const int status = run.WaitForExit();
+        if (status == 127) continue;  // too little to load the program at all
+        if (status == 1) {
+            EXPECT_EQ(run.err, "fluid-bench: out of memory\n");
+            ++outOfMemory;
+        } else {
+            EXPECT_EQ(status, 0) << run.err;
+        }
+    }
+    EXPECT_GT(outOfMemory, 0) << "no limit made an allocation fail";
+#endif
 }

@@ -11,12 +11,15 @@
 #include <GL/gl.h>
 
 #include <cstdio>
-#include <exception>
+
+#include "runtime/tool.h"
 
 namespace {
 
 // Set whenever an event goes by.
 bool gEventsSeen = false;
+// Set when a line could not be written: logging on would lose every later one.
+bool gOutputFailed = false;
 
 // Every emitted event, as its text, flushed at once so a reader sees it live.
 HookData PrintEvent(int32_t, HookData data, const HookContext&) {
@@ -24,7 +27,7 @@ HookData PrintEvent(int32_t, HookData data, const HookContext&) {
     if (auto* event = dynamic_cast<TEvent*>(data.get())) {
         std::fputs(event->ToString().c_str(), stdout);
         std::fputc('\n', stdout);
-        std::fflush(stdout);
+        if (!FlushStandardOutput()) gOutputFailed = true;
     }
     return data;
 }
@@ -50,7 +53,7 @@ int Run() {
         gEventsSeen = false;
         const bool escape = KeyHitCount(27) != 0;
         const bool close = TerminateRequested() != 0;
-        if (escape || close) break;
+        if (escape || close || gOutputFailed) break;
         if (!gEventsSeen) WaitForMessages();
         ClearAndFlip();
     }
@@ -58,19 +61,9 @@ int Run() {
     RemoveHookEntry(eventEmitHookId(), PrintEvent, nullptr);
     EndOpenedGraphics();
     std::puts("bye");
-    std::fflush(stdout);
-    return 0;
+    return 0;  // RunTool's exit check reports output that did not arrive
 }
 
 }  // namespace
 
-int main() {
-    try {
-        return Run();
-    } catch (const std::exception& e) {
-        std::fputs(e.what(), stderr);
-        std::fputc('\n', stderr);
-        std::fflush(stderr);
-        return -1;
-    }
-}
+int main() { return RunTool("events-logger", Run); }

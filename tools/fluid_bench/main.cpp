@@ -4,7 +4,6 @@
 // minimum time of one Update and the fluid particle-steps per second.
 // --dump writes the state after the last repeat, little-endian.
 
-#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <cstdint>
@@ -17,6 +16,8 @@
 
 #include "app/scene.h"
 #include "sph/sph.h"
+#include "runtime/tool.h"
+#include "tools/fluid_bench/step_times.h"
 
 namespace {
 
@@ -118,12 +119,12 @@ bool WriteDump(std::FILE* f, const TSPH& world) {
         PutFloat(out, p->PositionY);
     }
     const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return std::fclose(f) == 0 && written;
+    return CloseOutputFile(f) && written;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Bench(int argc, char** argv) {
     const Options o = ParseArguments(argc, argv);
     // Open the dump file first, so that a bad path fails before the run.
     std::FILE* dump = nullptr;
@@ -135,8 +136,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::vector<double> stepMs;
-    stepMs.reserve(static_cast<std::size_t>(o.steps * o.repeat));
+    StepTimes stepTimes;
     std::shared_ptr<TSPH> world;
     for (long r = 0; r < o.repeat; ++r) {
         // Every repeat starts from the same fresh scene.
@@ -151,16 +151,14 @@ int main(int argc, char** argv) {
             const auto t0 = std::chrono::steady_clock::now();
             world->Update();
             const auto t1 = std::chrono::steady_clock::now();
-            stepMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+            stepTimes.Add(t1 - t0);
         }
     }
-    std::vector<double> sorted = stepMs;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    const double minimum = sorted.front();
-    const double rate = static_cast<double>(world->Particles.size()) / (median / 1000.0);
+    const StepTimes::Median median = stepTimes.MedianMs();
+    const double minimum = stepTimes.MinimumMs();
+    const double rate = static_cast<double>(world->Particles.size()) / (median.ms / 1000.0);
     std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
-    std::printf("Update median %.4f ms, min %.4f ms\n", median, minimum);
+    std::printf("Update median %.*f ms, min %.4f ms\n", median.decimals, median.ms, minimum);
     std::printf("fluid particle-steps per second (median) %.4g\n", rate);
     if (dump != nullptr) {
         if (!WriteDump(dump, *world)) {
@@ -171,4 +169,8 @@ int main(int argc, char** argv) {
         std::printf("state written to %s\n", o.dump.c_str());
     }
     return 0;
+}
+
+int main(int argc, char** argv) {
+    return RunTool("fluid-bench", [&] { return Bench(argc, argv); });
 }

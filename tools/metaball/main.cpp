@@ -2,13 +2,31 @@
 // and falling smoothly to black with alpha 0 at its inscribed circle, tinted
 // a cool blue-white. Additive sprites of it, sharpened by a power, merge
 // into round liquid blobs.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "image/pixmap.h"
 #include "image/png.h"
+#include "stream/ramstream.h"
+#include "runtime/tool.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// Room for the encoded sprite: four times its raw 16 KiB of pixels, so it always fits.
+const int32_t kPngRoom = 64 * 1024;
+
+// Writes bytes to path; false, with errno telling why, when they did not all arrive.
+bool WriteFileBytes(const char* path, const std::vector<unsigned char>& bytes, size_t size) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(bytes.data(), 1, size, f) == size;
+    return CloseOutputFile(f) && written;
+}
+
+int Generate(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <output.png>\n", argv[0]);
         return 2;
@@ -31,9 +49,20 @@ int main(int argc, char** argv) {
             p[3] = static_cast<unsigned char>(std::lround(255.0 * v));
         }
     }
-    if (!SavePNGPixmap(sprite, argv[1], 9)) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
-        return 1;
+    // Encoded in memory and written in one go: closing a file stream cannot
+    // tell whether its last bytes arrived, closing a C file can.
+    std::vector<unsigned char> png(kPngRoom);
+    auto memory = TRamStream::Create(png.data(), kPngRoom, 0, 1);
+    SavePNGPixmap(sprite, memory, 9);  // raises when the room is too small
+    if (!WriteFileBytes(argv[1], png, static_cast<size_t>(memory->Pos()))) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[1], std::strerror(errno));
+        return kToolFailed;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return RunTool("metaball_gen", [&] { return Generate(argc, argv); });
 }

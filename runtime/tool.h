@@ -1,0 +1,26 @@
+#pragma once
+// The edges every command-line tool shares: an error that escapes the tool,
+// output that did not reach standard output and a file that was not fully
+// written each fail the run with a message instead of passing unnoticed.
+
+#include <cstdio>
+#include <functional>
+
+// Exit status of a tool whose output or work failed.
+constexpr int kToolFailed = 1;
+
+// Runs body as the whole of the tool called name and returns its status; an
+// exception that escapes body is reported as "name: what" ("name: out of
+// memory" for a failed allocation) and gives errorStatus. From then on,
+// however the process exits (a return from main or std::exit), output that
+// did not reach standard output is reported as "name: cannot write standard
+// output" and makes the status kToolFailed.
+int RunTool(const char* name, const std::function<int()>& body, int errorStatus = kToolFailed);
+
+// Flushes standard output now, for a tool that prints as it goes; false when
+// anything written so far did not arrive (the exit check then says why).
+bool FlushStandardOutput();
+
+// Closes a file the tool wrote; false, with errno telling why, when any of
+// what was written to it did not arrive.
+bool CloseOutputFile(std::FILE* file);

@@ -1,0 +1,184 @@
+// The smooth-mode field against the literal sampling, bit for bit: the
+// initial scene with clicks over hundreds of steps, and hand-made worlds that
+// probe the kernel's edge and particles the grid holds where they are not.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "render/smooth_fields.h"
+#include "tests/render/reference_render.h"
+#include "tests/render/support.h"
+
+namespace {
+
+// Index of the first sample where the fields differ in any bit, or -1.
+long FirstDifference(const TSmoothFields& a, const TSmoothFields& b) {
+    for (std::size_t k = 0; k < TSmoothFields::SIZE; ++k) {
+        if (std::memcmp(&a.Density[k], &b.Density[k], sizeof(float)) != 0 ||
+            std::memcmp(&a.White[k], &b.White[k], sizeof(float)) != 0 ||
+            std::memcmp(&a.Alpha[k], &b.Alpha[k], sizeof(float)) != 0)
+            return static_cast<long>(k);
+    }
+    return -1;
+}
+
+// Computes the fields with every kernel this CPU has and the literal way;
+// fails with the first differing sample.
+TSmoothFields ExpectSameAsLiteral(const TSPH& world, TSmoothFieldScratch& scratch) {
+    TSmoothFields fast, literal;
+    LiteralSmoothFields(world, literal);
+    const bool best = SmoothFieldsUseAvx2();
+    for (bool avx2 : {false, best}) {
+        SmoothFieldsUseAvx2() = avx2;
+        ComputeSmoothFields(world, fast, scratch);
+        const long k = FirstDifference(fast, literal);
+        EXPECT_EQ(k, -1) << (avx2 ? "AVX2" : "plain") << " kernel, sample (" << k % TSmoothFields::COLUMNS << ", "
+                         << k / TSmoothFields::COLUMNS << "): density " << fast.Density[k] << " vs "
+                         << literal.Density[k];
+    }
+    SmoothFieldsUseAvx2() = best;
+    return fast;
+}
+
+std::size_t NonZeroSamples(const TSmoothFields& f) {
+    std::size_t n = 0;
+    for (float d : f.Density) n += d != 0.0f;
+    return n;
+}
+
+TEST(SmoothFields, MatchTheLiteralSamplingOverManyStepsWithClicks) {
+    auto world = InitialScene();
+    TSmoothFieldScratch scratch;
+    // Clicks as a user makes them, corners and edges included; the clearing
+    // squares cut through walls and the pool.
+    const int clicks[][3] = {{1, 400, 200}, {2, 150, 300}, {1, 5, 5},    {1, 798, 598}, {2, 0, 300},
+                             {1, 700, 100}, {2, 400, 590}, {1, 200, 60}, {2, 800, 0},   {1, 400, 560}};
+    int next = 0;
+    for (int step = 1; step <= 300; ++step) {
+        if (step % 25 == 0 && next < 10) {
+            const int* c = clicks[next++];
+            Click(*world, c[0], c[1], c[2]);
+        }
+        world->Update();
+        if (step % 3 == 0 || step > 280) {
+            const TSmoothFields f = ExpectSameAsLiteral(*world, scratch);
+            ASSERT_GT(NonZeroSamples(f), 5000u) << "step " << step;
+            if (HasFailure()) return;
+        }
+    }
+}
+
+TEST(SmoothFields, EmptyWorldIsWhiteAndTransparentEverywhere) {
+    TSPH world;
+    world.Update();
+    TSmoothFieldScratch scratch;
+    const TSmoothFields f = ExpectSameAsLiteral(world, scratch);
+    for (std::size_t k = 0; k < TSmoothFields::SIZE; ++k) {
+        ASSERT_EQ(f.Density[k], 0.0f);
+        ASSERT_EQ(f.White[k], TSPH::MAX_WHITE);
+        ASSERT_EQ(f.Alpha[k], 0.0f);
+    }
+}
+
+// Squared distance of world point (x, y) to the sample at the origin, as the
+// sampling takes it.
+double DistanceSqToOrigin(float x, float y) {
+    const double dx = static_cast<double>(x) - 0.0f, dy = static_cast<double>(y) - 0.0f;
+    return dx * dx + dy * dy;
+}
+
+TEST(SmoothFields, ParticleAtExactlyTheKernelRadiusAddsNothing) {
+    // Find a point whose distance from sample (0, 0) squares to exactly
+    // SMOOTHING_LENGTH_SQ: x just inside the radius on the axis, and y made
+    // up for the rest, trying x one float step closer at a time.
+    const double radiusSq = TSPH::SMOOTHING_LENGTH_SQ;
+    float x = std::nextafter(static_cast<float>(std::sqrt(radiusSq)), 0.0f);
+    float y = 0.0f;
+    bool found = false;
+    for (int tries = 0; tries < 200000 && !found; ++tries, x = std::nextafter(x, 0.0f)) {
+        const float guess = static_cast<float>(std::sqrt(radiusSq - static_cast<double>(x) * x));
+        for (float c : {std::nextafter(guess, 0.0f), guess, std::nextafter(guess, 1.0f)}) {
+            if (DistanceSqToOrigin(x, c) == radiusSq) {
+                y = c;
+                found = true;
+                break;
+            }
+        }
+        if (found) break;
+    }
+    ASSERT_TRUE(found);
+    ASSERT_GT(y, 0.0f);
+
+    TSmoothFieldScratch scratch;
+    TSPH atRadius;
+    atRadius.Particles.push_back(TParticle::Create(x, y));
+    atRadius.RedistributeGrid();
+    const TSmoothFields edge = ExpectSameAsLiteral(atRadius, scratch);
+    EXPECT_EQ(edge.Density[TSmoothFields::Index(0, 0)], 0.0f);
+    EXPECT_EQ(edge.Alpha[TSmoothFields::Index(0, 0)], 0.0f);
+    // Its neighbour sample (1, 0) is well inside.
+    EXPECT_GT(edge.Density[TSmoothFields::Index(1, 0)], 0.0f);
+
+    // One float step closer, it counts.
+    TSPH inside;
+    inside.Particles.push_back(TParticle::Create(std::nextafter(x, 0.0f), y));
+    inside.RedistributeGrid();
+    EXPECT_GT(ExpectSameAsLiteral(inside, scratch).Density[TSmoothFields::Index(0, 0)], 0.0f);
+}
+
+TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
+    TSPH world;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // Outside the container: the grid clamps each into an edge cell, and the
+    // samples around that cell reach the ones close enough.
+    const float outside[][2] = {{-1.0f, 100.0f}, {322.0f, 100.5f}, {150.0f, 240.7f}, {160.0f, -2.0f},
+                                {-1.5f, -1.5f},  {321.0f, 241.0f}, {330.0f, 50.0f},  {-30.0f, 30.0f},
+                                {nan, 10.0f},    {10.0f, inf},     {1e30f, -1e30f},  {320.0f, 240.0f}};
+    for (const auto& p : outside) world.Particles.push_back(TParticle::Create(p[0], p[1]));
+    // A clump inside, where several particles share cells and samples.
+    for (int k = 0; k < 40; ++k)
+        world.Particles.push_back(TParticle::Create(100.0f + 0.9f * (k % 7), 80.0f + 1.3f * (k / 7)));
+    world.RedistributeGrid();
+    TSmoothFieldScratch scratch;
+    const TSmoothFields binned = ExpectSameAsLiteral(world, scratch);
+    // The clamped particles near the edges do reach samples.
+    EXPECT_GT(binned.Density[TSmoothFields::Index(0, 83)], 0.0f);    // (-1, 100)
+    EXPECT_GT(binned.Density[TSmoothFields::Index(267, 84)], 0.0f);  // (322, 100.5)
+    EXPECT_GT(binned.Density[TSmoothFields::Index(125, 199)], 0.0f); // (150, 240.7)
+
+    // Moved after binning, as the integration step does: the lists still
+    // say where they were, so the samples around the old cells see them.
+    for (std::size_t k = 12; k < world.Particles.size(); k += 3) {
+        world.Particles[k]->PositionX += 4.5f;
+        world.Particles[k]->PositionY -= 2.0f;
+    }
+    ExpectSameAsLiteral(world, scratch);
+    // Removed after binning: still linked until the next rebuild, and still summed.
+    world.FreeRect(240.0f, 190.0f, 270.0f, 240.0f);
+    ExpectSameAsLiteral(world, scratch);
+}
+
+TEST(SmoothFields, ShadingFollowsTheWhiteLimit) {
+    float white = 0.0f, alpha = 0.0f;
+    ShadeSmoothSample(0.1f, white, alpha);
+    EXPECT_EQ(white, TSPH::MAX_WHITE);
+    EXPECT_NEAR(alpha, 0.2 * 0.8 / 0.9, 1e-7);
+    ShadeSmoothSample(0.5f, white, alpha);
+    EXPECT_EQ(white, 0.5f);
+    EXPECT_EQ(alpha, 1.0f);
+    ShadeSmoothSample(0.2f, white, alpha);  // 1 - 0.2 rounds to exactly MAX_WHITE: no scaling
+    EXPECT_EQ(white, TSPH::MAX_WHITE);
+    EXPECT_EQ(alpha, 0.4f);
+    ShadeSmoothSample(0.0f, white, alpha);
+    EXPECT_EQ(white, TSPH::MAX_WHITE);
+    EXPECT_EQ(alpha, 0.0f);
+    ShadeSmoothSample(1.5f, white, alpha);  // beyond 1: passed on for the GL to clamp
+    EXPECT_EQ(white, -0.5f);
+    EXPECT_EQ(alpha, 3.0f);
+}
+
+}  // namespace
