@@ -20,6 +20,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# 64-bit file offsets (off_t, ftello, fseeko, truncate), as on Linux: the
+# streams refuse files beyond 2 GiB instead of seeing wrapped sizes.
+set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+
 # The C++ and GCC runtimes go into every program, so that the folder a user
 # unpacks needs no compiler DLLs beyond the thread library.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")

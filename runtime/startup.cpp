@@ -37,6 +37,8 @@ void RuntimeStartup(int argc, char** argv) {
     if (!values.programDirectory.empty()) HostChangeDirectory(values.programDirectory);
 }
 
+bool IsAbsolutePath(const std::string& path) { return HostIsAbsolutePath(path); }
+
 const std::string& LaunchDirectory() { return Values().launchDirectory; }
 const std::string& ProgramFile() { return Values().programFile; }
 const std::string& ProgramDirectory() { return Values().programDirectory; }

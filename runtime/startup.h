@@ -29,5 +29,9 @@ void SetApplicationTitle(const std::string& title);
 // The command-line arguments as the program received them (argv[0] first).
 const std::vector<std::string>& ProgramArguments();
 
+// True when path is absolute on this platform ("/x"; on Windows also "C:/x",
+// "C:\\x" and "\\x"), so it does not depend on the working directory.
+bool IsAbsolutePath(const std::string& path);
+
 // The directory part of a program path by the rule of ProgramDirectory.
 std::string DirectoryOfProgram(const std::string& programFile);

@@ -9,5 +9,7 @@
 std::string HostCurrentDirectory();
 // The full path of the program file (empty when unknown).
 std::string HostProgramFile();
+// True when path names a file without the working directory's help.
+bool HostIsAbsolutePath(const std::string& path);
 // Makes directory the working directory; false when it cannot.
 bool HostChangeDirectory(const std::string& directory);

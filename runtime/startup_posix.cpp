@@ -19,4 +19,6 @@ std::string HostProgramFile() {
     return buffer;
 }
 
+bool HostIsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
 bool HostChangeDirectory(const std::string& directory) { return chdir(directory.c_str()) == 0; }

@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${FK_JOBS:-2}
 
 stamp() { echo "$prefix/.built-$1"; }
-if [ -f "$(stamp libpng)" ] && [ -f "$(stamp glew)" ]; then exit 0; fi
+if [ -f "$(stamp libpng)" ] && [ -f "$(stamp glew-2)" ]; then exit 0; fi
 
 # apt-get source needs deb-src entries; add them beside Debian's own when none exist.
 ensure_deb_src() {
@@ -64,7 +64,8 @@ build_libpng() {
   touch "$(stamp libpng)"
 }
 
-# GLEW's release sources carry the generated glew.c: one DLL and its import library.
+# GLEW's release sources carry the generated glew.c: one DLL and its import
+# library, named glew32.lib as CMake's FindGLEW looks for a Windows GLEW.
 build_glew() {
   local src
   src=$(fetch_source glew "$cache/src/glew")
@@ -72,12 +73,12 @@ build_glew() {
   # brings its own DLL entry point).
   $triple-gcc-posix -O2 -DGLEW_BUILD -DGLEW_NO_GLU -I"$src/include" -shared -nostdlib \
     -o "$prefix/bin/glew32.dll" "$src/src/glew.c" \
-    -Wl,--out-implib,"$prefix/lib/libglew32.dll.a" -lopengl32 -lgdi32 -luser32 -lkernel32 -lmsvcrt
+    -Wl,--out-implib,"$prefix/lib/glew32.lib" -lopengl32 -lgdi32 -luser32 -lkernel32 -lmsvcrt
   mkdir -p "$prefix/include/GL"
   cp "$src"/include/GL/{glew.h,wglew.h} "$prefix/include/GL/"
-  touch "$(stamp glew)"
+  touch "$(stamp glew-2)"
 }
 
 [ -f "$(stamp libpng)" ] || build_libpng
-[ -f "$(stamp glew)" ] || build_glew
+[ -f "$(stamp glew-2)" ] || build_glew
 echo "mingw libraries ready in $prefix"

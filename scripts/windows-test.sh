@@ -16,7 +16,8 @@ xvfb=$!
 # One server kept between the suites (it ends a minute after the last);
 # an already running one serves as well.
 wineserver -p 60 2>/dev/null || true
-cleanup() { kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }
+# Our prefix's Wine processes end before their X server does.
+cleanup() { wineserver -k 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }
 trap cleanup EXIT
 for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.05; done
 export DISPLAY=":$display"
@@ -50,5 +51,20 @@ if [ -x "$linux_bench" ]; then
   rm -rf "$tmp"
 else
   echo "(no Linux build/: the fluid-bench comparison is skipped)"
+fi
+
+# fluid.exe draws the Linux program's frame, pixel for pixel, with the same
+# Mesa rasteriser behind Wine's OpenGL. Only the status line's band (the top
+# 16 rows: timings and frame rate differ from run to run) is left out.
+linux_fluid=build/app/fluid
+frame_compare=build/tools/frame_compare/frame-compare
+if [ -x "$linux_fluid" ] && [ -x "$frame_compare" ]; then
+  tmp=$(mktemp -d)
+  "$linux_fluid" --frames 100 --screenshot "$tmp/linux.png" >/dev/null
+  (cd build-win/dist && timeout 300 wine fluid.exe --frames 100 --screenshot "$(winepath -w "$tmp/windows.png")" >/dev/null)
+  echo "fluid --frames 100 --screenshot, Windows against Linux: $("$frame_compare" "$tmp/linux.png" "$tmp/windows.png" 16)"
+  rm -rf "$tmp"
+else
+  echo "(no Linux fluid in build/: the screenshot comparison is skipped)"
 fi
 echo "Windows stage: $(( $(date +%s) - start )) s"

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <direct.h>
 
 namespace {
@@ -43,6 +44,15 @@ std::string HostProgramFile() {
     const DWORD n = GetModuleFileNameA(nullptr, buffer, kPathCapacity);
     if (n == 0 || n >= static_cast<DWORD>(kPathCapacity)) return "";
     return WithForwardSlashes(std::string(buffer, n));
+}
+
+// "/x", "\\x", "C:/x" and "C:\\x" (a drive letter without a separator is
+// relative to that drive's working directory).
+bool HostIsAbsolutePath(const std::string& path) {
+    auto separator = [](char c) { return c == '/' || c == '\\'; };
+    if (!path.empty() && separator(path[0])) return true;
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           separator(path[2]);
 }
 
 bool HostChangeDirectory(const std::string& directory) {
