@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
+  zenity x11-utils xdg-utils  # dialogs (zenity, xmessage) and opening URLs (xdg-open)
   libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglew-dev
   libpng-dev zlib1g-dev
   libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb x11-utils

@@ -33,6 +33,8 @@ void HostSleep(int32_t ms) {
     }
 }
 
+bool HostLocalTime(std::time_t t, std::tm& local) { return localtime_r(&t, &local) != nullptr; }
+
 void HostWakeInit() {
     int fds[2];
     if (wake.read < 0 && pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {

@@ -6,11 +6,14 @@
 // Internal to the system folders.
 
 #include <cstdint>
+#include <ctime>
 
 // Milliseconds of a monotonic clock, low 32 bits.
 int32_t HostMillis();
 // Sleeps ms >= 0 milliseconds.
 void HostSleep(int32_t ms);
+// The local time of t; false when it cannot be had.
+bool HostLocalTime(std::time_t t, std::tm& local);
 // Makes the wake-up signal; called once, on the main thread.
 void HostWakeInit();
 // Signals the main thread from any thread.

@@ -25,6 +25,8 @@ int32_t HostMillis() { return static_cast<int32_t>(timeGetTime()); }
 
 void HostSleep(int32_t ms) { Sleep(static_cast<DWORD>(ms)); }
 
+bool HostLocalTime(std::time_t t, std::tm& local) { return localtime_s(&local, &t) == 0; }
+
 void HostWakeInit() {
     // Manual reset: the signal stays up until the main thread has run the calls.
     if (!wake.event) wake.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

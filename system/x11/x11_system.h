@@ -20,6 +20,15 @@ public:
     int32_t MoveMouse(int32_t x, int32_t y) override;
     // Hides the pointer over the tracked client area while visible is 0.
     int32_t SetMouseVisible(int32_t visible) override;
+    // Message boxes and choosers run as zenity (message boxes fall back to
+    // xmessage) while the pump goes on; URLs go to xdg-open (x11_services.cpp).
+    int32_t Notify(const std::string& text, int32_t serious) override;
+    int32_t Confirm(const std::string& text, int32_t serious) override;
+    int32_t Proceed(const std::string& text, int32_t serious) override;
+    std::string RequestFile(const std::string& text, const std::string& extensions, int32_t save,
+                            const std::string& path) override;
+    std::string RequestDir(const std::string& text, const std::string& path) override;
+    int32_t OpenURL(const std::string& url) override;
 };
 
 // Makes a TX11SystemDriver the current system driver unless one already is.

@@ -1,6 +1,8 @@
 #include "tests/support/x11_helpers.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 
 #include <chrono>
@@ -184,6 +186,23 @@ void MovePointerIn(Display* d, Window w, int x, int y) {
     Window child = 0;
     XTranslateCoordinates(d, w, DefaultRootWindow(d), x, y, &rootX, &rootY, &child);
     MovePointer(d, rootX, rootY);
+}
+
+bool TypeText(Display* d, const std::string& text) {
+    for (char c : text) {
+        const KeySym keysym = c == '\n' ? XK_Return : static_cast<KeySym>(static_cast<unsigned char>(c));
+        const KeyCode code = XKeysymToKeycode(d, keysym);
+        if (code == 0) return false;
+        // The shifted level of its key gives this character.
+        const bool shift =
+            XkbKeycodeToKeysym(d, code, 0, 0) != keysym && XkbKeycodeToKeysym(d, code, 0, 1) == keysym;
+        if (shift) FakeKey(d, XK_Shift_L, true);
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+        if (shift) FakeKey(d, XK_Shift_L, false);
+        XSync(d, False);
+    }
+    return true;
 }
 
 ChildProcess::ChildProcess(const std::function<int()>& body) {

@@ -77,6 +77,9 @@ void FakeButton(Display* d, unsigned int button, bool down);
 void MovePointer(Display* d, int rootX, int rootY);
 // Moves the pointer to (x, y) of window w.
 void MovePointerIn(Display* d, Window w, int x, int y);
+// Types text (printable ASCII; "\n" is Return) key by key, holding shift
+// where the keyboard needs it; false at the first character it has no key for.
+bool TypeText(Display* d, const std::string& text);
 
 // A child process whose stdout and stderr are collected through pipes. It is
 // killed if still running when the object goes away.

@@ -8,6 +8,7 @@
 #include "runtime/startup.h"
 #include "stream/cstream.h"
 #include "system/hook.h"
+#include "system/timer.h"
 #include "system/win32/win32_system.h"
 
 #include <GL/gl.h>
@@ -302,6 +303,30 @@ TEST(Win32System, CallsFromOtherThreadsWakeTheWaitingPump) {
     while (!ran && GetTickCount() - start < 5000) WaitForMessages();
     poster.join();
     EXPECT_TRUE(ran);
+}
+
+// Multimedia timer ticks come to the main thread through the Win32 pump.
+TEST(Win32System, TimersTickOnTheMainThread) {
+    StartWin32System();
+    std::vector<DWORD> tickThreads;
+    static std::vector<DWORD>* threads;
+    threads = &tickThreads;
+    auto onTick = [](int32_t, HookData data, const HookContext&) -> HookData {
+        if (auto* e = dynamic_cast<TEvent*>(data.get()); e && e->id == EVENT_TIMER_TICK)
+            threads->push_back(GetCurrentThreadId());
+        return data;
+    };
+    InsertHook(eventEmitHookId(), onTick, nullptr, -1);
+    auto timer = StartTimer(100.0f, nullptr);
+    ASSERT_TRUE(timer);
+    Sleep(60);  // ticks pile up while nobody pumps
+    EXPECT_GE(timer->Wait(), 3);
+    EXPECT_EQ(timer->Wait(), 1);
+    timer->Stop();
+    EXPECT_EQ(timer->Wait(), 0);
+    RemoveHookEntry(eventEmitHookId(), onTick, nullptr);
+    ASSERT_FALSE(tickThreads.empty());
+    for (DWORD thread : tickThreads) EXPECT_EQ(thread, GetCurrentThreadId());
 }
 
 // Answers the next message box with a posted key to its focused button.

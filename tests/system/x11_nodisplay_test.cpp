@@ -9,6 +9,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -57,14 +60,25 @@ TEST(X11WithoutDisplay, TheDriverStillKeepsTimeAndRunsPostedCalls) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-TEST(X11WithoutDisplay, DialogsAreNotThereYet) {
+TEST(X11WithoutDisplay, DialogsCountAsCancelledAndSayWhy) {
+    unsetenv("DISPLAY");
     StartX11System();
-    try {
-        SystemDriver()->Notify("hello", 0);
-        FAIL() << "no error";
-    } catch (const TRuntimeError& e) {
-        EXPECT_STREQ(e.what(), "Attempt to call abstract method");
-    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SystemDriver()->Notify("hello", 0), 0);
+    EXPECT_EQ(SystemDriver()->Confirm("hello", 0), 0);
+    EXPECT_EQ(SystemDriver()->Proceed("hello", 1), -1);
+    EXPECT_EQ(SystemDriver()->RequestFile("file", "txt", 0, "/tmp/a.txt"), "");
+    EXPECT_EQ(SystemDriver()->RequestDir("folder", "/tmp"), "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    // One line each: message boxes name both helpers, choosers zenity.
+    const std::regex box("X11: Failed to show a message box: zenity .*; xmessage .*");
+    const std::regex chooser("X11: Failed to show the (file|folder) chooser: zenity .*");
+    std::vector<std::string> lines;
+    for (size_t start = 0, nl; (nl = err.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(err.substr(start, nl - start));
+    ASSERT_EQ(lines.size(), 5u) << err;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::regex_match(lines[i], box)) << lines[i];
+    for (int i = 3; i < 5; ++i) EXPECT_TRUE(std::regex_match(lines[i], chooser)) << lines[i];
 }
 
 }  // namespace
