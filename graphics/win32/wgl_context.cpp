@@ -155,30 +155,24 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return result;
 }
 
+// One registration for both widths of the class record.
+template <typename Class, typename Char>
+bool RegisterClassOf(const Char* name, ATOM(WINAPI* registerClass)(const Class*)) {
+    Class wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = kClassStyle;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.lpszClassName = name;
+    return registerClass(&wc) != 0;
+}
+
 void RegisterWindowClass() {
     if (state.classRegistered) return;
     StartWin32System();
-    bool ok;
-    if (UseWideApi()) {
-        const std::wstring name = Win32Wide(kWGLWindowClassName);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.style = kClassStyle;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = name.c_str();
-        ok = RegisterClassExW(&wc) != 0;
-    } else {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.style = kClassStyle;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        wc.lpszClassName = kWGLWindowClassName;
-        ok = RegisterClassExA(&wc) != 0;
-    }
+    const bool ok = UseWideApi() ? RegisterClassOf(Win32Wide(kWGLWindowClassName).c_str(), RegisterClassExW)
+                                 : RegisterClassOf(kWGLWindowClassName, RegisterClassExA);
     if (!ok) {
         std::fprintf(stderr, "Win32: Failed to register the window class \"%s\" (error %lu)\n", kWGLWindowClassName,
                      GetLastError());

@@ -119,6 +119,29 @@ int CALLBACK FolderCallbackA(HWND dialog, UINT message, LPARAM lParam, LPARAM st
     return 0;
 }
 
+// The folder chooser in either width: starts at the absolute form of start,
+// returns the chosen folder or "".
+template <typename Info, typename Char>
+std::basic_string<Char> BrowseForFolder(const std::basic_string<Char>& start, const std::basic_string<Char>& title,
+                                        DWORD(WINAPI* fullPath)(const Char*, DWORD, Char*, Char**),
+                                        BFFCALLBACK callback, PIDLIST_ABSOLUTE(WINAPI* browse)(Info*),
+                                        BOOL(WINAPI* pathOf)(PCIDLIST_ABSOLUTE, Char*)) {
+    Char absolute[MAX_PATH] = {0};
+    fullPath(start.c_str(), MAX_PATH, absolute, nullptr);
+    Info info{};
+    info.lpszTitle = title.c_str();
+    info.ulFlags = kFolderFlags;
+    info.lpfn = callback;
+    info.lParam = reinterpret_cast<LPARAM>(absolute);
+    std::basic_string<Char> chosen;
+    if (PIDLIST_ABSOLUTE list = browse(&info)) {
+        Char folder[MAX_PATH];
+        if (pathOf(list, folder)) chosen = folder;
+        CoTaskMemFree(list);
+    }
+    return chosen;
+}
+
 }  // namespace
 
 int32_t TWin32SystemDriver::Notify(const std::string& text, int32_t serious) {
@@ -170,37 +193,12 @@ std::string TWin32SystemDriver::RequestFile(const std::string& text, const std::
 std::string TWin32SystemDriver::RequestDir(const std::string& text, const std::string& path) {
     FocusKeeper keep;
     const std::string native = Replaced(path, '/', '\\');
-    std::string chosen;
-    if (UseWideApi()) {
-        wchar_t start[MAX_PATH] = {0};
-        GetFullPathNameW(Win32Wide(native).c_str(), MAX_PATH, start, nullptr);
-        const std::wstring title = Win32Wide(text);
-        BROWSEINFOW info{};
-        info.lpszTitle = title.c_str();
-        info.ulFlags = kFolderFlags;
-        info.lpfn = FolderCallbackW;
-        info.lParam = reinterpret_cast<LPARAM>(start);
-        if (PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&info)) {
-            wchar_t folder[MAX_PATH];
-            if (SHGetPathFromIDListW(list, folder)) chosen = Win32Utf8(folder);
-            CoTaskMemFree(list);
-        }
-    } else {
-        char start[MAX_PATH] = {0};
-        GetFullPathNameA(Win32Narrow(native).c_str(), MAX_PATH, start, nullptr);
-        const std::string title = Win32Narrow(text);
-        BROWSEINFOA info{};
-        info.lpszTitle = title.c_str();
-        info.ulFlags = kFolderFlags;
-        info.lpfn = FolderCallbackA;
-        info.lParam = reinterpret_cast<LPARAM>(start);
-        if (PIDLIST_ABSOLUTE list = SHBrowseForFolderA(&info)) {
-            char folder[MAX_PATH];
-            if (SHGetPathFromIDListA(list, folder)) chosen = folder;
-            CoTaskMemFree(list);
-        }
-    }
-    return chosen;
+    if (UseWideApi())
+        return Win32Utf8(BrowseForFolder<BROWSEINFOW>(Win32Wide(native), Win32Wide(text), GetFullPathNameW,
+                                                      FolderCallbackW, SHBrowseForFolderW, SHGetPathFromIDListW)
+                             .c_str());
+    return BrowseForFolder<BROWSEINFOA>(Win32Narrow(native), Win32Narrow(text), GetFullPathNameA, FolderCallbackA,
+                                        SHBrowseForFolderA, SHGetPathFromIDListA);
 }
 
 int32_t TWin32SystemDriver::OpenURL(const std::string& url) {
