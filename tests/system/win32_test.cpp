@@ -5,6 +5,7 @@
 // the swap interval, main-thread calls waking the pump, message boxes, and
 // the start-up values and wide file names.
 #include "graphics/win32/wgl_internal.h"
+#include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "stream/cstream.h"
 #include "system/hook.h"
@@ -290,6 +291,31 @@ TEST_F(Win32Window, ButtonsAndTheWheelArriveAsOnX11) {
     EXPECT_EQ(seen[2].id, EVENT_MOUSE_LEAVE);
     EXPECT_EQ(seen[3].id, EVENT_MOUSE_MOVE);
     EXPECT_EQ(seen[3].x, -5);
+}
+
+// A fullscreen create either gets its display mode (with the refresh-rate
+// fallback) and gives it back on destroy, or fails with the driver's error
+// and leaves no record and no window behind.
+TEST_F(Win32Window, AFullscreenCreateKeepsOrLeavesNothingBehind) {
+    const int records = WGLRecordCount();
+    GLContextRecord* full = nullptr;
+    try {
+        full = CreateWindowContext(640, 480, 32, 1, GFX_BACKBUFFER);
+    } catch (const TRuntimeError& e) {
+        EXPECT_STREQ(e.what(), "GLGraphicsDriver failed to set display mode");
+        EXPECT_EQ(WGLRecordCount(), records);
+        EXPECT_EQ(WGLFullscreenWindow(), nullptr);
+        int windows = 0;
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, kWGLWindowClassName, nullptr));) ++windows;
+        EXPECT_EQ(windows, 1) << "only the suite's own window";
+        return;
+    }
+    ASSERT_NE(full, nullptr) << LastWindowContextError();
+    EXPECT_EQ(WGLFullscreenWindow(), WGLRecordWindow(full));
+    EXPECT_EQ(WGLLastRequestedSwapInterval(), 0) << "1 Hz is refused: any rate, without vertical sync";
+    DestroyWindowContext(full);
+    EXPECT_EQ(WGLFullscreenWindow(), nullptr);
+    EXPECT_EQ(WGLRecordCount(), records);
 }
 
 TEST(Win32System, CallsFromOtherThreadsWakeTheWaitingPump) {
