@@ -61,7 +61,8 @@ frame_compare=build/tools/frame_compare/frame-compare
 if [ -x "$linux_fluid" ] && [ -x "$frame_compare" ]; then
   tmp=$(mktemp -d)
   "$linux_fluid" --frames 100 --screenshot "$tmp/linux.png" >/dev/null
-  (cd build-win/dist && timeout 300 wine fluid.exe --frames 100 --screenshot "$(winepath -w "$tmp/windows.png")" >/dev/null)
+  # From the folder a user unpacks, with only its own DLLs beside the system's.
+  (cd build-win/dist && WINEPATH= timeout 300 wine fluid.exe --frames 100 --screenshot "$(winepath -w "$tmp/windows.png")" >/dev/null)
   echo "fluid --frames 100 --screenshot, Windows against Linux: $("$frame_compare" "$tmp/linux.png" "$tmp/windows.png" 16)"
   rm -rf "$tmp"
 else

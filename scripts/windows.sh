@@ -41,6 +41,8 @@ for exe in app/fluid.exe tools/fluid_bench/fluid-bench.exe tools/events_logger/e
     echo "windows.sh: $exe was not built (its sources are not in this tree yet)" >&2
   fi
 done
+# Debugging symbols stay in build-win/; the user's copies go without.
+x86_64-w64-mingw32-strip "$dist"/*.exe
 cp build-win/assets/Metaball.png "$dist/"
 cp "$FK_MINGW_PREFIX/bin/libpng16.dll" "$FK_MINGW_PREFIX/bin/glew32.dll" \
    /usr/x86_64-w64-mingw32/lib/zlib1.dll /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$dist/"
