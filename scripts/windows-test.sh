@@ -63,7 +63,11 @@ if [ -x "$linux_fluid" ] && [ -x "$frame_compare" ]; then
   "$linux_fluid" --frames 100 --screenshot "$tmp/linux.png" >/dev/null
   # From the folder a user unpacks, with only its own DLLs beside the system's.
   (cd build-win/dist && WINEPATH= timeout 300 wine fluid.exe --frames 100 --screenshot "$(winepath -w "$tmp/windows.png")" >/dev/null)
-  echo "fluid --frames 100 --screenshot, Windows against Linux: $("$frame_compare" "$tmp/linux.png" "$tmp/windows.png" 16)"
+  if ! result=$("$frame_compare" "$tmp/linux.png" "$tmp/windows.png" 16); then
+    echo "fluid.exe's frame differs from the Linux program's: $result" >&2
+    exit 1
+  fi
+  echo "fluid --frames 100 --screenshot, Windows against Linux: $result"
   rm -rf "$tmp"
 else
   echo "(no Linux fluid in build/: the screenshot comparison is skipped)"
