@@ -50,8 +50,7 @@ public:
 private:
     // Working memory of the last frame, reused by the next.
     struct RenderState {
-        TSmoothFields fields;
-        TSmoothFieldScratch fieldScratch;
+        TSmoothFieldMaker fields;
         TFluidFrame frame;
     } state_;
 };

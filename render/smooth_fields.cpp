@@ -1,6 +1,7 @@
 #include "render/smooth_fields.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -16,8 +17,21 @@
 // in the same order, so they are summed together: the particles of the nine
 // cells are read once per home cell and added to its (at most 4 x 4) samples
 // side by side. Every sample still receives exactly its own additions in its
-// own order, so every float sum rounds as before, bit for bit. Home cells
-// with no fluid around them are left at the empty value.
+// own order, so every float sum rounds as before, bit for bit. A particle
+// too far from all of a block's samples is left out of its walk (it would
+// add nothing), and home cells with no fluid around them keep the empty
+// value, which the fields hold from one call to the next.
+
+// Working memory of TSmoothFieldMaker.
+struct TSmoothFieldScratch {
+    std::vector<float> xs, ys;                // fluid positions, cell by cell in list order
+    std::vector<std::int32_t> cellStart;      // first of each grid cell (x * height + y) in xs
+    std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
+    std::vector<std::int32_t> written;        // home cells whose samples the last call stored
+    std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell
+    std::vector<float> sampleX, sampleY;      // world position of each sample column and row
+    std::vector<float> visitX, visitY;        // the particles one block of samples visits, in order
+};
 
 namespace {
 
@@ -34,7 +48,7 @@ constexpr double kRadiusSq = TSPH::SMOOTHING_LENGTH_SQ;
 constexpr float kReachSq = 3.9f * 3.9f;
 // Sample columns (and rows) whose home is one cell: a cell is 3.2 steps wide.
 constexpr int kMostPerHome = 4;
-static_assert(TSPH::SMOOTHING_LENGTH < (kMostPerHome - 0.5f) * kSampleStep, "a cell holds at most 4 x 4 samples");
+static_assert(TSPH::SMOOTHING_LENGTH < kMostPerHome * kSampleStep, "a cell holds at most 4 x 4 samples");
 
 // The cell offsets in the order in which a sample visits its neighbour cells.
 constexpr int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {0, 0}};
@@ -47,11 +61,11 @@ struct Block {
 // Kernel sums of one block, [row][column], before scaling.
 using BlockSums = float[kMostPerHome][kMostPerHome];
 
-// A block and the particles its samples visit: visitX/visitY[first ..
-// first + count - 1] of the scratch.
+// A block and the number of particles its samples visit (the first count
+// entries of the scratch's visit arrays).
 struct Visits {
     Block block;
-    std::int32_t first, count;
+    std::int32_t count;
 };
 
 // Grid column (or row) of a sample at world coordinate v: the double
@@ -71,20 +85,39 @@ void PlaceSamples(int count, std::vector<float>& at, std::vector<std::int32_t>& 
     }
 }
 
+// The samples of home cell (hx, hy).
+Block BlockOf(const TSmoothFieldScratch& s, int hx, int hy) {
+    return Block{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
+                 s.rowFirst[hy + 1] - s.rowFirst[hy]};
+}
+
 // Copies the fluid lists into flat arrays, cell by cell in list order, and
 // marks the home cells that have fluid in one of their nine cells.
 void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
+    const TCellGrid& grid = world.FluidGrid;
     s.xs.clear();
     s.ys.clear();
     s.cellStart.resize(static_cast<std::size_t>(world.GridWidth) * world.GridHeight + 1);
     s.blockUsed.assign(static_cast<std::size_t>(columnHomes) * rowHomes, 0);
+    // The particle objects are spread over memory: the head of a cell a few
+    // cells ahead is fetched while this one's list is walked.
+    constexpr int kAhead = 8;
+    int aheadX = 0, aheadY = kAhead;
     std::size_t cell = 0;
     for (int x = 0; x < world.GridWidth; ++x) {
         for (int y = 0; y < world.GridHeight; ++y, ++cell) {
+            for (; aheadY >= world.GridHeight; aheadY -= world.GridHeight) ++aheadX;
+            if (aheadX < world.GridWidth) {
+                if (const TParticle* next = grid(aheadX, aheadY)) {
+                    __builtin_prefetch(&next->PositionX);
+                    __builtin_prefetch(&next->Succ);
+                }
+            }
+            ++aheadY;
             s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
-            const TParticle* p = world.FluidGrid(x, y);
+            const TParticle* p = grid(x, y);
             if (p == nullptr) continue;
             for (; p != nullptr; p = p->Succ) {
                 s.xs.push_back(p->PositionX);
@@ -101,12 +134,11 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
 }
 
 // Copies the positions of the particles that the samples of home cell
-// (hx, hy) visit, in their order of visiting, into the visit arrays from
-// index first on (growing them when needed). A particle that cannot reach
-// the block adds nothing to it and is left out.
-Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, std::int32_t first) {
-    const Block b{s.columnFirst[hx], s.columnFirst[hx + 1] - s.columnFirst[hx], s.rowFirst[hy],
-                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
+// (hx, hy) visit, in their order of visiting, into the visit arrays (grown
+// when needed). A particle that cannot reach the block adds nothing to it
+// and is left out.
+Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) {
+    const Block b = BlockOf(s, hx, hy);
     std::int32_t from[9], to[9];
     int ranges = 0;
     std::int32_t count = 0;
@@ -119,31 +151,32 @@ Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, 
         count += to[ranges] - from[ranges];
         ++ranges;
     }
-    if (s.visitX.size() < static_cast<std::size_t>(first + count)) {
-        s.visitX.resize(static_cast<std::size_t>(first + count) * 2);
+    if (s.visitX.size() < static_cast<std::size_t>(count)) {
+        s.visitX.resize(static_cast<std::size_t>(count) * 2);
         s.visitY.resize(s.visitX.size());
     }
     // The block's samples span [left, right] x [top, bottom].
     const float left = s.sampleX[b.i0], right = s.sampleX[b.i0 + b.columns - 1];
     const float top = s.sampleY[b.j0], bottom = s.sampleY[b.j0 + b.rows - 1];
-    float* vx = s.visitX.data() + first;
-    float* vy = s.visitY.data() + first;
+    float* vx = s.visitX.data();
+    float* vy = s.visitY.data();
     std::int32_t kept = 0;
     for (int k = 0; k < ranges; ++k) {
         for (std::int32_t p = from[k]; p < to[k]; ++p) {
             const float x = s.xs[p], y = s.ys[p];
-            // Distance outside the span along each axis (a NaN coordinate
-            // may be kept: it adds nothing either way).
+            // Distance outside the span along each axis, (|b| + b) / 2 = max(b, 0)
+            // without a branch (a NaN coordinate may be kept: it adds nothing
+            // either way).
             const float beyondX = std::max(left - x, x - right);
             const float beyondY = std::max(top - y, y - bottom);
-            const float outX = beyondX > 0.0f ? beyondX : 0.0f;
-            const float outY = beyondY > 0.0f ? beyondY : 0.0f;
+            const float outX = 0.5f * (std::fabs(beyondX) + beyondX);
+            const float outY = 0.5f * (std::fabs(beyondY) + beyondY);
             vx[kept] = x;
             vy[kept] = y;
             kept += !(outX * outX + outY * outY >= kReachSq);
         }
     }
-    return Visits{b, first, kept};
+    return Visits{b, kept};
 }
 
 // One sample's step: q^3 added in double and the sum rounded to float.
@@ -153,10 +186,11 @@ float AddKernel(float sum, double d2) {
     return static_cast<float>(static_cast<double>(sum) + q * q * q);
 }
 
-void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sums) {
+// A block summed and stored, one sample at a time.
+void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
     const Block& b = v.block;
-    for (auto& row : sums) std::fill(row, row + kMostPerHome, 0.0f);
-    for (std::int32_t p = v.first; p < v.first + v.count; ++p) {
+    BlockSums sums = {};
+    for (std::int32_t p = 0; p < v.count; ++p) {
         const double px = s.visitX[p], py = s.visitY[p];
         for (int row = 0; row < b.rows; ++row) {
             const double dy = py - static_cast<double>(s.sampleY[b.j0 + row]);
@@ -167,12 +201,20 @@ void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, BlockSums& sum
             }
         }
     }
+    for (int row = 0; row < b.rows; ++row) {
+        const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+        for (int column = 0; column < b.columns; ++column) {
+            const float d = static_cast<float>(static_cast<double>(sums[row][column]) * Fields::DENSITY_SCALE);
+            fields.Density[k + column] = d;
+            ShadeSmoothSample(d, fields.White[k + column], fields.Alpha[k + column]);
+        }
+    }
 }
 
 #ifdef FK_RENDER_X86
-// The running sums of a block of Rows rows, four columns to a vector
-// (columns beyond the block's samples are summed too, from the zero
-// padding, and never stored), with the samples' coordinates.
+// The running sums of a block of Rows rows, four columns to a vector, with
+// the samples' coordinates. Places beyond the block's own samples (the next
+// block's, or the zero padding at the far edges) are summed too and never stored.
 template <int Rows>
 struct BlockRows {
     __m128 sums[Rows];
@@ -214,36 +256,34 @@ FK_AVX2 inline void AddToRows(BlockRows<Rows>& r, float x, float y) {
     if constexpr (Rows == 4) r.sums[3] = AddKernels4(r.sums[3], dx2, _mm256_permute4x64_pd(dy2, 0xFF));
 }
 
-// Two blocks summed side by side: each float sum waits for its previous
-// addition, so two blocks' chains keep the CPU busy where one would not.
-template <int RowsA, int RowsB>
-FK_AVX2 void SumTwoBlocksAvx2(const TSmoothFieldScratch& s, const Visits& a, const Visits& b, BlockSums& sumsA,
-                              BlockSums& sumsB) {
-    BlockRows<RowsA> ra = StartRows<RowsA>(s, a.block);
-    BlockRows<RowsB> rb = StartRows<RowsB>(s, b.block);
-    const float* ax = &s.visitX[a.first];
-    const float* ay = &s.visitY[a.first];
-    const float* bx = &s.visitX[b.first];
-    const float* by = &s.visitY[b.first];
-    const std::int32_t both = std::min(a.count, b.count);
-    for (std::int32_t k = 0; k < both; ++k) {
-        AddToRows(ra, ax[k], ay[k]);
-        AddToRows(rb, bx[k], by[k]);
-    }
-    for (std::int32_t k = both; k < a.count; ++k) AddToRows(ra, ax[k], ay[k]);
-    for (std::int32_t k = both; k < b.count; ++k) AddToRows(rb, bx[k], by[k]);
-    for (int row = 0; row < RowsA; ++row) _mm_storeu_ps(sumsA[row], ra.sums[row]);
-    for (int row = 0; row < RowsB; ++row) _mm_storeu_ps(sumsB[row], rb.sums[row]);
+// Scales one row of a block's sums into the fields and shades them, four
+// columns at a time. Each step is one float operation on float operands, so
+// it rounds exactly as the double operation rounded to float would.
+FK_AVX2 inline void StoreRow4(Fields& fields, const Block& b, int row, __m128 sums) {
+    const __m128 maxWhite = _mm_set1_ps(TSPH::MAX_WHITE);
+    const __m128 d = _mm_mul_ps(sums, _mm_set1_ps(Fields::DENSITY_SCALE));
+    const __m128 a = _mm_add_ps(d, d);
+    const __m128 w = _mm_sub_ps(_mm_set1_ps(1.0f), d);
+    const __m128 over = _mm_cmpgt_ps(w, maxWhite);
+    const __m128 alpha = _mm_blendv_ps(a, _mm_mul_ps(a, _mm_div_ps(maxWhite, w)), over);
+    const __m128 white = _mm_blendv_ps(w, maxWhite, over);
+    // Only the block's own columns are written.
+    const __m128i mine = _mm_cmpgt_epi32(_mm_set1_epi32(b.columns), _mm_setr_epi32(0, 1, 2, 3));
+    const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+    _mm_maskstore_ps(&fields.Density[k], mine, d);
+    _mm_maskstore_ps(&fields.White[k], mine, white);
+    _mm_maskstore_ps(&fields.Alpha[k], mine, alpha);
 }
 
-// Blocks of three rows (most of them) skip the fourth; fewer rows run as four.
-void SumTwoBlocks(const TSmoothFieldScratch& s, const Visits& a, const Visits& b, BlockSums& sumsA,
-                  BlockSums& sumsB) {
-    const bool threeA = a.block.rows == 3, threeB = b.block.rows == 3;
-    if (threeA && threeB) return SumTwoBlocksAvx2<3, 3>(s, a, b, sumsA, sumsB);
-    if (threeA) return SumTwoBlocksAvx2<3, 4>(s, a, b, sumsA, sumsB);
-    if (threeB) return SumTwoBlocksAvx2<4, 3>(s, a, b, sumsA, sumsB);
-    SumTwoBlocksAvx2<4, 4>(s, a, b, sumsA, sumsB);
+// A block summed and stored; most blocks have three rows and skip the
+// fourth, blocks of fewer rows (at the bottom edge) run as four.
+template <int Rows>
+FK_AVX2 void SumBlockAvx2(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
+    BlockRows<Rows> r = StartRows<Rows>(s, v.block);
+    const float* x = s.visitX.data();
+    const float* y = s.visitY.data();
+    for (std::int32_t k = 0; k < v.count; ++k) AddToRows(r, x[k], y[k]);
+    for (int row = 0; row < std::min(Rows, v.block.rows); ++row) StoreRow4(fields, v.block, row, r.sums[row]);
 }
 #endif
 
@@ -256,19 +296,28 @@ void FillField(std::vector<float>& field, float value) {
         std::memcpy(field.data() + done, field.data(), std::min(done, Fields::SIZE - done) * sizeof(float));
 }
 
-// Scales a block's sums into the fields and shades them; zero sums keep the
-// empty value the fields were filled with.
-void StoreBlock(const Block& b, const BlockSums& sums, Fields& fields) {
-    for (int row = 0; row < b.rows; ++row) {
-        for (int column = 0; column < b.columns; ++column) {
-            const float sum = sums[row][column];
-            if (sum == 0.0f) continue;
-            const std::size_t k = Fields::Index(b.i0 + column, b.j0 + row);
-            const float d = static_cast<float>(static_cast<double>(sum) * Fields::DENSITY_SCALE);
-            fields.Density[k] = d;
-            ShadeSmoothSample(d, fields.White[k], fields.Alpha[k]);
+// Puts every sample that this call will not store back to empty: sum 0,
+// white MAX_WHITE, opacity 0 (2 * 0, scaled). Fields that the last call
+// filled hold stale values only in its stored blocks that are unused now.
+void ClearUnusedBlocks(TSmoothFieldScratch& s, Fields& fields) {
+    const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
+    if (fields.Density.size() != Fields::SIZE) {
+        FillField(fields.Density, 0.0f);
+        FillField(fields.White, TSPH::MAX_WHITE);
+        FillField(fields.Alpha, 0.0f);
+    } else {
+        for (std::int32_t home : s.written) {
+            if (s.blockUsed[static_cast<std::size_t>(home)]) continue;  // stored again below
+            const Block b = BlockOf(s, home / rowHomes, home % rowHomes);
+            for (int row = 0; row < b.rows; ++row) {
+                const std::size_t k = Fields::Index(b.i0, b.j0 + row);
+                std::fill_n(&fields.Density[k], b.columns, 0.0f);
+                std::fill_n(&fields.White[k], b.columns, TSPH::MAX_WHITE);
+                std::fill_n(&fields.Alpha[k], b.columns, 0.0f);
+            }
         }
     }
+    s.written.clear();
 }
 
 }  // namespace
@@ -301,47 +350,39 @@ bool& SmoothFieldsUseAvx2() {
     return enabled;
 }
 
-void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldScratch& scratch) {
-    TSmoothFieldScratch& s = scratch;
+TSmoothFieldMaker::TSmoothFieldMaker() : scratch_(std::make_unique<TSmoothFieldScratch>()) {}
+
+TSmoothFieldMaker::~TSmoothFieldMaker() = default;
+
+const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
+    TSmoothFieldScratch& s = *scratch_;
     if (s.sampleX.empty()) {
         PlaceSamples(Fields::COLUMNS, s.sampleX, s.columnFirst);
         PlaceSamples(Fields::ROWS, s.sampleY, s.rowFirst);
     }
-    // An empty sample: sum 0, white MAX_WHITE, opacity 0 (2 * 0 scaled).
-    FillField(fields.Density, 0.0f);
-    FillField(fields.White, TSPH::MAX_WHITE);
-    FillField(fields.Alpha, 0.0f);
     GatherCells(world, s);
+    ClearUnusedBlocks(s, fields_);
 
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
-    // Blocks are summed two at a time; an odd one out goes with an empty one.
-    Visits pair[2];
-    int pending = 0;
-    auto sumPending = [&] {
-        BlockSums sums[2];
-        if (pending == 1) pair[1] = Visits{pair[0].block, 0, 0};
-#ifdef FK_RENDER_X86
-        if (SmoothFieldsUseAvx2()) {
-            SumTwoBlocks(s, pair[0], pair[1], sums[0], sums[1]);
-        } else {
-            SumBlockPlain(s, pair[0], sums[0]);
-            SumBlockPlain(s, pair[1], sums[1]);
-        }
-#else
-        SumBlockPlain(s, pair[0], sums[0]);
-        SumBlockPlain(s, pair[1], sums[1]);
-#endif
-        for (int k = 0; k < pending; ++k) StoreBlock(pair[k].block, sums[k], fields);
-        pending = 0;
-    };
-    for (int hx = 0; hx < columnHomes; ++hx) {
-        for (int hy = 0; hy < rowHomes; ++hy) {
+    // Along the rows of blocks: neighbouring blocks fill neighbouring field memory.
+    for (int hy = 0; hy < rowHomes; ++hy) {
+        for (int hx = 0; hx < columnHomes; ++hx) {
             if (!s.blockUsed[static_cast<std::size_t>(hx) * rowHomes + hy]) continue;
-            const std::int32_t first = pending == 0 ? 0 : pair[0].first + pair[0].count;
-            pair[pending++] = CollectVisits(world, s, hx, hy, first);
-            if (pending == 2) sumPending();
+            const Visits v = CollectVisits(world, s, hx, hy);
+#ifdef FK_RENDER_X86
+            if (SmoothFieldsUseAvx2() && v.block.rows == 3) {
+                SumBlockAvx2<3>(s, v, fields_);
+            } else if (SmoothFieldsUseAvx2()) {
+                SumBlockAvx2<4>(s, v, fields_);
+            } else {
+                SumBlockPlain(s, v, fields_);
+            }
+#else
+            SumBlockPlain(s, v, fields_);
+#endif
+            s.written.push_back(hx * rowHomes + hy);
         }
     }
-    if (pending != 0) sumPending();
+    return fields_;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sph/sph.h"
@@ -27,24 +28,31 @@ struct TSmoothFields {
     void Clear();
 };
 
-// Working memory of ComputeSmoothFields, kept between calls so that a frame
-// allocates nothing once the particle count has settled.
-struct TSmoothFieldScratch {
-    std::vector<float> xs, ys;                // fluid positions, cell by cell in list order
-    std::vector<std::int32_t> cellStart;      // first of each grid cell (x * height + y) in xs
-    std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
-    std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell (see .cpp)
-    std::vector<float> sampleX, sampleY;      // world position of each sample column and row
-    std::vector<float> visitX, visitY;        // the particles two blocks of samples visit, in order
+struct TSmoothFieldScratch;
+
+// Makes the smooth-mode fields of a world. It keeps the fields and its
+// working memory between calls, so that a frame allocates nothing once the
+// particle count has settled and only the samples last stored are cleared.
+class TSmoothFieldMaker {
+public:
+    TSmoothFieldMaker();
+    ~TSmoothFieldMaker();
+    TSmoothFieldMaker(const TSmoothFieldMaker&) = delete;
+    TSmoothFieldMaker& operator=(const TSmoothFieldMaker&) = delete;
+
+    // The fields of world, exactly as sampling every sample over the nine
+    // cells around its own gives them, sum for sum and bit for bit. FluidGrid
+    // must hold the lists of the last RedistributeGrid. Valid until the next call.
+    const TSmoothFields& Compute(const TSPH& world);
+
+private:
+    TSmoothFields fields_;
+    std::unique_ptr<TSmoothFieldScratch> scratch_;
 };
-// Fills fields from the world's fluid grid exactly as sampling every sample
-// over the nine cells around its own would, sum for sum and bit for bit;
-// FluidGrid must hold the lists of the last RedistributeGrid.
-void ComputeSmoothFields(const TSPH& world, TSmoothFields& fields, TSmoothFieldScratch& scratch);
 
 // Colour and opacity of a sample whose scaled kernel sum is density.
 void ShadeSmoothSample(float density, float& white, float& alpha);
 
-// Whether ComputeSmoothFields uses its AVX2 kernel: true where the CPU has
+// Whether TSmoothFieldMaker uses its AVX2 kernel: true where the CPU has
 // AVX2. Both kernels give the same bits; tests switch it off to check the other.
 bool& SmoothFieldsUseAvx2();

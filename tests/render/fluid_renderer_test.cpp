@@ -153,11 +153,9 @@ TEST_F(FluidRendererTest, StripsWithGapsMatchImmediateModeDrawing) {
     ExpectLiteralFrames(*world);
 
     // The drawing did take the gap paths: some strip is neither all gap nor gapless.
-    TSmoothFields fields;
-    TSmoothFieldScratch scratch;
+    TSmoothFieldMaker fields;
     TFluidFrame frame;
-    ComputeSmoothFields(*world, fields, scratch);
-    BuildSmoothStrips(fields, frame);
+    BuildSmoothStrips(fields.Compute(*world), frame);
     int gapped = 0;
     for (std::int32_t count : frame.stripCount) gapped += count > 2 && count < 2 * TSmoothFields::COLUMNS;
     EXPECT_GT(gapped, 20);

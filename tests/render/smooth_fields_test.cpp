@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "render/smooth_fields.h"
 #include "tests/render/reference_render.h"
@@ -27,13 +28,13 @@ long FirstDifference(const TSmoothFields& a, const TSmoothFields& b) {
 
 // Computes the fields with every kernel this CPU has and the literal way;
 // fails with the first differing sample.
-TSmoothFields ExpectSameAsLiteral(const TSPH& world, TSmoothFieldScratch& scratch) {
+TSmoothFields ExpectSameAsLiteral(const TSPH& world, TSmoothFieldMaker& maker) {
     TSmoothFields fast, literal;
     LiteralSmoothFields(world, literal);
     const bool best = SmoothFieldsUseAvx2();
     for (bool avx2 : {false, best}) {
         SmoothFieldsUseAvx2() = avx2;
-        ComputeSmoothFields(world, fast, scratch);
+        fast = maker.Compute(world);
         const long k = FirstDifference(fast, literal);
         EXPECT_EQ(k, -1) << (avx2 ? "AVX2" : "plain") << " kernel, sample (" << k % TSmoothFields::COLUMNS << ", "
                          << k / TSmoothFields::COLUMNS << "): density " << fast.Density[k] << " vs "
@@ -51,7 +52,7 @@ std::size_t NonZeroSamples(const TSmoothFields& f) {
 
 TEST(SmoothFields, MatchTheLiteralSamplingOverManyStepsWithClicks) {
     auto world = InitialScene();
-    TSmoothFieldScratch scratch;
+    TSmoothFieldMaker maker;
     // Clicks as a user makes them, corners and edges included; the clearing
     // squares cut through walls and the pool.
     const int clicks[][3] = {{1, 400, 200}, {2, 150, 300}, {1, 5, 5},    {1, 798, 598}, {2, 0, 300},
@@ -64,18 +65,44 @@ TEST(SmoothFields, MatchTheLiteralSamplingOverManyStepsWithClicks) {
         }
         world->Update();
         if (step % 3 == 0 || step > 280) {
-            const TSmoothFields f = ExpectSameAsLiteral(*world, scratch);
+            const TSmoothFields f = ExpectSameAsLiteral(*world, maker);
             ASSERT_GT(NonZeroSamples(f), 5000u) << "step " << step;
             if (HasFailure()) return;
         }
     }
 }
 
+// The renderer walks the grid's lists after Update: every fluid particle sits
+// in exactly one list, in the cell it was binned in, lists running from the
+// latest particle of the array to the earliest.
+TEST(SmoothFields, GridListsAfterUpdateHoldEveryFluidParticleOnce) {
+    auto world = InitialScene();
+    for (int step = 0; step < 5; ++step) world->Update();
+    std::map<const TParticle*, std::size_t> index;
+    for (std::size_t k = 0; k < world->Particles.size(); ++k) index[world->Particles[k].get()] = k;
+    std::size_t seen = 0;
+    for (int x = 0; x < world->GridWidth; ++x) {
+        for (int y = 0; y < world->GridHeight; ++y) {
+            std::size_t previous = world->Particles.size();
+            for (const TParticle* p = world->FluidGrid(x, y); p != nullptr; p = p->Succ) {
+                ASSERT_EQ(index.count(p), 1u) << "a list holds a particle that is not a fluid particle";
+                ASSERT_LT(index[p], previous) << "cell (" << x << ", " << y << ")";
+                previous = index[p];
+                // Binned where it was before this step's integration moved it.
+                EXPECT_EQ(static_cast<int>(static_cast<double>(p->OldX) * TSPH::INV_SMOOTHING_LENGTH), x);
+                EXPECT_EQ(static_cast<int>(static_cast<double>(p->OldY) * TSPH::INV_SMOOTHING_LENGTH), y);
+                ++seen;
+            }
+        }
+    }
+    EXPECT_EQ(seen, world->Particles.size());
+}
+
 TEST(SmoothFields, EmptyWorldIsWhiteAndTransparentEverywhere) {
     TSPH world;
     world.Update();
-    TSmoothFieldScratch scratch;
-    const TSmoothFields f = ExpectSameAsLiteral(world, scratch);
+    TSmoothFieldMaker maker;
+    const TSmoothFields f = ExpectSameAsLiteral(world, maker);
     for (std::size_t k = 0; k < TSmoothFields::SIZE; ++k) {
         ASSERT_EQ(f.Density[k], 0.0f);
         ASSERT_EQ(f.White[k], TSPH::MAX_WHITE);
@@ -112,11 +139,11 @@ TEST(SmoothFields, ParticleAtExactlyTheKernelRadiusAddsNothing) {
     ASSERT_TRUE(found);
     ASSERT_GT(y, 0.0f);
 
-    TSmoothFieldScratch scratch;
+    TSmoothFieldMaker maker;
     TSPH atRadius;
     atRadius.Particles.push_back(TParticle::Create(x, y));
     atRadius.RedistributeGrid();
-    const TSmoothFields edge = ExpectSameAsLiteral(atRadius, scratch);
+    const TSmoothFields edge = ExpectSameAsLiteral(atRadius, maker);
     EXPECT_EQ(edge.Density[TSmoothFields::Index(0, 0)], 0.0f);
     EXPECT_EQ(edge.Alpha[TSmoothFields::Index(0, 0)], 0.0f);
     // Its neighbour sample (1, 0) is well inside.
@@ -126,7 +153,7 @@ TEST(SmoothFields, ParticleAtExactlyTheKernelRadiusAddsNothing) {
     TSPH inside;
     inside.Particles.push_back(TParticle::Create(std::nextafter(x, 0.0f), y));
     inside.RedistributeGrid();
-    EXPECT_GT(ExpectSameAsLiteral(inside, scratch).Density[TSmoothFields::Index(0, 0)], 0.0f);
+    EXPECT_GT(ExpectSameAsLiteral(inside, maker).Density[TSmoothFields::Index(0, 0)], 0.0f);
 }
 
 TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
@@ -143,8 +170,8 @@ TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
     for (int k = 0; k < 40; ++k)
         world.Particles.push_back(TParticle::Create(100.0f + 0.9f * (k % 7), 80.0f + 1.3f * (k / 7)));
     world.RedistributeGrid();
-    TSmoothFieldScratch scratch;
-    const TSmoothFields binned = ExpectSameAsLiteral(world, scratch);
+    TSmoothFieldMaker maker;
+    const TSmoothFields binned = ExpectSameAsLiteral(world, maker);
     // The clamped particles near the edges do reach samples.
     EXPECT_GT(binned.Density[TSmoothFields::Index(0, 83)], 0.0f);    // (-1, 100)
     EXPECT_GT(binned.Density[TSmoothFields::Index(267, 84)], 0.0f);  // (322, 100.5)
@@ -156,10 +183,10 @@ TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
         world.Particles[k]->PositionX += 4.5f;
         world.Particles[k]->PositionY -= 2.0f;
     }
-    ExpectSameAsLiteral(world, scratch);
+    ExpectSameAsLiteral(world, maker);
     // Removed after binning: still linked until the next rebuild, and still summed.
     world.FreeRect(240.0f, 190.0f, 270.0f, 240.0f);
-    ExpectSameAsLiteral(world, scratch);
+    ExpectSameAsLiteral(world, maker);
 }
 
 TEST(SmoothFields, ShadingFollowsTheWhiteLimit) {
