@@ -34,6 +34,14 @@ echo "== sph_test under Wine (without the comparison with mingw's pow)"
 (cd build-win/tests/sph && timeout 300 wine sph_test.exe --gtest_brief=1 \
   --gtest_filter=-Density.SeventhPowersMatchPowForEveryDensityTheGuardLetsThrough)
 
+# events-logger.exe meets the Linux logger's cases (XTest keys and clicks,
+# Escape, the close request) with Wine's X driver in between.
+if [ -x build/tests/graphics/events_logger_test ]; then
+  echo "== events-logger.exe under Wine, typed at and clicked with XTest"
+  FK_WINDOWS_EVENTS_LOGGER="$PWD/build-win/dist/events-logger.exe" \
+    build/tests/graphics/events_logger_test --gtest_brief=1 --gtest_filter='*Windows*'
+fi
+
 # The Windows simulation gives the Linux one's bytes, in both scenes.
 linux_bench=build/tools/fluid_bench/fluid-bench
 if [ -x "$linux_bench" ]; then
