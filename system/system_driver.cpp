@@ -151,7 +151,10 @@ void RunPendingMainThreadCalls() {
     }
 }
 
-int MainThreadWakeFd() { return Queue(), HostWakeFd(); }
+int MainThreadWakeFd() {
+    Queue();  // the wake-up signal is made with the queue
+    return HostWakeFd();
+}
 
 bool MainThreadCallsPending() {
     auto& queue = Queue();
