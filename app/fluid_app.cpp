@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 
 #include "app/scene.h"
 #include "graphics/gl/gl_graphics.h"
@@ -174,11 +175,8 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
         } else if (arg == "--frames") {
             if (!hasValue) return error = "--frames needs a number of frames", false;
             const std::string& text = args[++i];
-            char* end = nullptr;
-            errno = 0;
-            const long long n = std::strtoll(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || errno == ERANGE || n < 0 || text[0] == '+' ||
-                text[0] == ' ')
+            long long n = 0;
+            if (!WholeNumberIn(text, 0, std::numeric_limits<int64_t>::max(), n))
                 return error = "--frames takes a whole number of frames, 0 or more, not \"" + text +
                                "\"",
                        false;

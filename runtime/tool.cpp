@@ -64,3 +64,28 @@ bool CloseOutputFile(std::FILE* file) {
     errno = error != 0 ? error : EIO;
     return false;
 }
+
+bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value) {
+    const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == digits) return false;
+    for (std::size_t i = digits; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < least || v > most) return false;
+    value = v;
+    return true;
+}
+
+void ExitWithUsage(const std::string& why, const char* usage) {
+    std::fprintf(stderr, "%s: %s\n%s", tool.name, why.c_str(), usage);
+    std::exit(kToolBadUsage);
+}
+
+long long OptionNumber(const char* option, const std::string& text, long long least, long long most,
+                       const char* usage) {
+    long long value = 0;
+    if (!WholeNumberIn(text, least, most, value))
+        ExitWithUsage("invalid value '" + text + "' for " + option, usage);
+    return value;
+}

@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 // Exit status of a tool whose output or work failed.
 constexpr int kToolFailed = 1;
+// Exit status of a tool started with a bad command line.
+constexpr int kToolBadUsage = 2;
 
 // Runs body as the whole of the tool called name and returns its status; an
 // exception that escapes body is reported as "name: what" ("name: out of
@@ -24,3 +27,15 @@ bool FlushStandardOutput();
 // Closes a file the tool wrote; false, with errno telling why, when any of
 // what was written to it did not arrive.
 bool CloseOutputFile(std::FILE* file);
+
+// Reads text as a whole decimal number (an optional "-", then digits only) in
+// [least, most]; false, value untouched, for anything else.
+bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value);
+
+// Prints "name: why" and the usage on stderr and ends the tool with kToolBadUsage.
+[[noreturn]] void ExitWithUsage(const std::string& why, const char* usage);
+
+// The value given for option as a whole number in [least, most]; any other
+// text ends the tool through ExitWithUsage.
+long long OptionNumber(const char* option, const std::string& text, long long least, long long most,
+                       const char* usage);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole suite twice: a normal optimised build,
-# then an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# then an AddressSanitizer + UndefinedBehaviorSanitizer build; then the
+# simulation's suites and fluid-bench (the code that runs on two threads)
+# under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -20,6 +22,12 @@ build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (ASan + UBSan)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DFK_SANITIZE=ON
+echo "== thread sanitizer build (simulation and fluid-bench only)"
+tsan_tests='^(sph_test|tools_fluid_bench_test)$'
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFK_SANITIZE_THREAD=ON
+cmake --build build-tsan -j "$jobs" --target sph_test fluid_bench tools_fluid_bench_test
+TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R "$tsan_tests"
+suites=$((suites + $(ctest --test-dir build-tsan -N -R "$tsan_tests" | sed -n 's/^Total Tests: //p')))
 if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
   echo "== fuzz smoke"
   bash scripts/fuzz-smoke.sh

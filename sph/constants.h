@@ -75,3 +75,26 @@ struct TSPHConstants {
     // Screen-pixel distance between placed boundary particles.
     static constexpr float BOUNDARY_SPACING = 5.25000000f;
 };
+
+// The fixed numbers of the passes' formulas, which are not class constants
+// of the world, named once for every implementation of the passes.
+struct TSPHFormula {
+    // Lower bound of the fluid pair window: pairs with r^2 <= this are skipped.
+    static constexpr float PAIR_WINDOW_MIN_SQ = 0.1f;
+    // Density guard: a density below LOW or above HIGH (or NaN) is replaced
+    // by RESET (0.38499999 in single precision); the bounds themselves pass.
+    static constexpr float DENSITY_GUARD_LOW = 0.3f;
+    static constexpr float DENSITY_GUARD_HIGH = 0.4f;
+    static constexpr float DENSITY_RESET = 0.385f;
+    // Exponent of the equation of state.
+    static constexpr double STATE_EXPONENT = 7.0;
+    // Added to r^2 in the viscosity denominator.
+    static constexpr double VISCOSITY_R2_OFFSET = 20.0;
+    // Squared speed limit of the integration step (speed 2 world units per
+    // time unit).
+    static constexpr double SPEED_CAP_SQ = 4.0;
+    // The nine cells around a particle's home cell, (column, row) offsets in
+    // the fixed visiting order that orders every sum.
+    static constexpr int NEIGHBOUR_OFFSETS[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0},
+                                                    {1, 0},   {0, -1}, {0, 1},  {0, 0}};
+};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "sph/step_data.h"
 
@@ -46,10 +47,30 @@ TSPH::TSPH() : step_(std::make_unique<TSPHStepData>()) {
     TSPHStepData& s = *step_;
     s.paddedHeight = GridHeight + 2;
     // The fixed visiting order of the nine cells around a particle.
-    static const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0},
-                                       {1, 0},   {0, -1}, {0, 1}, {0, 0}};
-    for (int k = 0; k < 9; ++k) s.neighbourOffset[k] = kOffsets[k][0] * s.paddedHeight + kOffsets[k][1];
+    for (int k = 0; k < 9; ++k) {
+        const int* o = TSPHFormula::NEIGHBOUR_OFFSETS[k];
+        s.neighbourOffset[k] = o[0] * s.paddedHeight + o[1];
+    }
+    SetStepThreads(MAX_STEP_THREADS);
 }
+
+TSPHStepData& StepDataOf(TSPH& world) { return *world.step_; }
+
+void TSPH::SetStepThreads(int threads) {
+    TSPHStepData& s = *step_;
+    const int cores = TStepWorker::AvailableCores();
+    s.threads = threads >= MAX_STEP_THREADS && cores >= MAX_STEP_THREADS ? MAX_STEP_THREADS : 1;
+    if (s.threads > 1 && s.worker == nullptr) {
+        try {
+            s.worker = std::make_unique<TStepWorker>();
+        } catch (const std::system_error&) {
+            s.threads = 1;  // no thread to be had: the step runs on the caller's alone
+        }
+    }
+    if (s.threads == 1) s.worker.reset();
+}
+
+int TSPH::StepThreads() const { return step_->threads; }
 
 TSPH::~TSPH() {
     BoundaryParticles.clear();
@@ -97,6 +118,133 @@ void TSPH::FreeRect(float x1, float y1, float x2, float y2) {
     sweep(BoundaryParticles);
 }
 
+namespace {
+
+// Where one particle array was binned: its particles and positions, each
+// one's padded cell, and the cells' starts in the padded cell-sorted order.
+struct TBinning {
+    std::vector<TParticle*>& at;
+    std::vector<float>& x;
+    std::vector<float>& y;
+    std::vector<std::int32_t>& cell;
+    std::vector<std::int32_t>& start;
+};
+
+// Bins one particle array into a grid (pushed at the front, so each cell
+// runs from the latest particle of the array to the earliest) and records
+// the binning; 'each(i, column, row)' sees every particle's cell. Returns
+// the most particles in one cell.
+template <typename Each>
+std::int32_t BinArray(const std::vector<std::shared_ptr<TParticle>>& array, TCellGrid& grid, int paddedHeight,
+                      std::size_t cells, TBinning b, Each each) {
+    const std::size_t n = array.size();
+    b.at.resize(n);
+    b.x.resize(n);
+    b.y.resize(n);
+    b.cell.resize(n);
+    b.start.resize(cells + 1);
+    std::memset(b.start.data(), 0, b.start.size() * sizeof(std::int32_t));
+    for (std::size_t i = 0; i < n; ++i) {
+        TParticle* p = array[i].get();
+        const int cx = CellOf(p->PositionX, grid.Width());
+        const int cy = CellOf(p->PositionY, grid.Height());
+        TParticle*& head = grid(cx, cy);
+        p->Succ = head;
+        head = p;
+        b.at[i] = p;
+        b.x[i] = p->PositionX;
+        b.y[i] = p->PositionY;
+        const std::int32_t c = (cx + 1) * paddedHeight + (cy + 1);
+        b.cell[i] = c;
+        each(i, *p, cx, cy);
+        ++b.start[c + 1];
+    }
+    // Counts into starts; the running sum stays in a register.
+    std::int32_t most = 0;
+    std::int32_t sum = 0;
+    for (std::size_t c = 1; c <= cells; ++c) {
+        const std::int32_t count = b.start[c];
+        most = count > most ? count : most;
+        sum += count;
+        b.start[c] = sum;
+    }
+    return most;
+}
+
+// The fluid particles' cell-sorted copy (positions, IDs, slots) in list
+// order, with 16 zeroed entries of slack for whole-vector reads.
+void SortFluidByCell(TSPHStepData& s) {
+    const std::size_t n = s.fluidAt.size();
+    s.sortedX.resize(n + 16);
+    s.sortedY.resize(n + 16);
+    s.sortedId.resize(n + 16);
+    s.sortedSlot.resize(n + 16);
+    std::memset(s.sortedX.data() + n, 0, 16 * sizeof(float));
+    std::memset(s.sortedY.data() + n, 0, 16 * sizeof(float));
+    std::memset(s.sortedId.data() + n, 0, 16 * sizeof(std::int32_t));
+    std::memset(s.sortedSlot.data() + n, 0, 16 * sizeof(std::int32_t));
+    s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
+    for (std::size_t i = n; i-- > 0;) {
+        const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
+        s.sortedX[k] = s.fluidX[i];
+        s.sortedY[k] = s.fluidY[i];
+        s.sortedId[k] = s.fluidId[i];
+        s.sortedSlot[k] = static_cast<std::int32_t>(i);
+    }
+}
+
+// Whether the boundary array holds the same particles at the same places as
+// at the last rebuild (boundary particles do not move, so this is the rule).
+bool BoundaryUnchanged(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s,
+                       std::size_t cells) {
+    const std::size_t nb = array.size();
+    if (s.boundaryStart.size() != cells + 1 || s.boundaryAt.size() != nb || s.boundaryFlat.size() != nb)
+        return false;
+    for (std::size_t i = 0; i < nb; ++i) {
+        const TParticle* p = array[i].get();
+        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) || !SameBits(p->PositionY, s.boundaryY[i]))
+            return false;
+    }
+    return true;
+}
+
+// Links the unchanged boundary particles into their recorded cells again.
+void RelinkBoundary(TCellGrid& grid, const TSPHStepData& s) {
+    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
+        TParticle* p = s.boundaryAt[i];
+        TParticle*& head = grid.Cell(static_cast<std::size_t>(s.boundaryFlat[i]));
+        p->Succ = head;
+        head = p;
+    }
+}
+
+// The boundary particles' cell-sorted positions, and for every inner cell
+// whether one of its nine cells holds boundary particles (the outer ring
+// has no particles to ask).
+void SortBoundaryByCell(TSPHStepData& s, std::size_t cells) {
+    const std::size_t n = s.boundaryAt.size();
+    s.sortedBX.resize(n);
+    s.sortedBY.resize(n);
+    s.cellScratch.assign(s.boundaryStart.begin(), s.boundaryStart.end() - 1);
+    for (std::size_t i = n; i-- > 0;) {
+        const std::int32_t k = s.cellScratch[s.boundaryCell[i]]++;
+        s.sortedBX[k] = s.boundaryX[i];
+        s.sortedBY[k] = s.boundaryY[i];
+    }
+    s.boundaryNear.assign(cells, 0);
+    const std::size_t ph = static_cast<std::size_t>(s.paddedHeight);
+    for (std::size_t c = ph + 1; c + ph + 1 < cells; ++c) {
+        std::uint8_t near = 0;
+        for (int o = 0; o < 9; ++o) {
+            const std::size_t cell = c + s.neighbourOffset[o];
+            near |= static_cast<std::uint8_t>(s.boundaryStart[cell] != s.boundaryStart[cell + 1]);
+        }
+        s.boundaryNear[c] = near;
+    }
+}
+
+}  // namespace
+
 void TSPH::RedistributeGrid() {
     TSPHStepData& s = *step_;
     const std::size_t cells = static_cast<std::size_t>(GridWidth + 2) * s.paddedHeight;
@@ -108,115 +256,26 @@ void TSPH::RedistributeGrid() {
     for (auto& p : released_) p->Succ = nullptr;
     released_.clear();
 
-    // Bins one particle array into a grid and, alongside, into the padded
-    // cell-sorted arrays in the same list order (pushed at the front, so each
-    // cell runs from the latest particle of the array to the earliest).
-    auto bin = [&](const std::vector<std::shared_ptr<TParticle>>& array, TCellGrid& grid,
-                   std::vector<TParticle*>& at, std::vector<float>& xs, std::vector<float>& ys,
-                   std::vector<std::int32_t>& cellOf, std::vector<std::int32_t>& start,
-                   std::vector<std::int32_t>* flat, std::vector<std::int32_t>* ids) {
-        const std::size_t n = array.size();
-        at.resize(n);
-        xs.resize(n);
-        ys.resize(n);
-        cellOf.resize(n);
-        if (flat != nullptr) flat->resize(n);
-        if (ids != nullptr) ids->resize(n);
-        start.resize(cells + 1);
-        std::memset(start.data(), 0, start.size() * sizeof(std::int32_t));
-        for (std::size_t i = 0; i < n; ++i) {
-            TParticle* p = array[i].get();
-            const int cx = CellOf(p->PositionX, GridWidth);
-            const int cy = CellOf(p->PositionY, GridHeight);
-            TParticle*& head = grid(cx, cy);
-            p->Succ = head;
-            head = p;
-            at[i] = p;
-            xs[i] = p->PositionX;
-            ys[i] = p->PositionY;
-            const std::int32_t c = (cx + 1) * s.paddedHeight + (cy + 1);
-            cellOf[i] = c;
-            if (flat != nullptr) (*flat)[i] = cx * GridHeight + cy;
-            if (ids != nullptr) (*ids)[i] = p->ID;
-            ++start[c + 1];
-        }
-        // Counts into starts; the running sum stays in a register.
-        std::int32_t most = 0;
-        std::int32_t sum = 0;
-        for (std::size_t c = 1; c <= cells; ++c) {
-            const std::int32_t count = start[c];
-            most = count > most ? count : most;
-            sum += count;
-            start[c] = sum;
-        }
-        return most;
-    };
-
     // (The IDs are taken on the same sweep: every sweep over the particle
     // objects counts once they no longer fit the caches.)
+    s.fluidId.resize(Particles.size());
     s.maxFluidPerCell =
-        bin(Particles, FluidGrid, s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart, nullptr, &s.fluidId);
-    {
-        const std::size_t n = Particles.size();
-        // Every entry is written below but the slack, which is zeroed.
-        s.sortedX.resize(n + 16);
-        s.sortedY.resize(n + 16);
-        s.sortedId.resize(n + 16);
-        s.sortedSlot.resize(n + 16);
-        std::memset(s.sortedX.data() + n, 0, 16 * sizeof(float));
-        std::memset(s.sortedY.data() + n, 0, 16 * sizeof(float));
-        std::memset(s.sortedId.data() + n, 0, 16 * sizeof(std::int32_t));
-        std::memset(s.sortedSlot.data() + n, 0, 16 * sizeof(std::int32_t));
-        s.cellScratch.assign(s.fluidStart.begin(), s.fluidStart.end() - 1);
-        for (std::size_t i = n; i-- > 0;) {
-            const std::int32_t k = s.cellScratch[s.fluidCell[i]]++;
-            s.sortedX[k] = s.fluidX[i];
-            s.sortedY[k] = s.fluidY[i];
-            s.sortedId[k] = s.fluidId[i];
-            s.sortedSlot[k] = static_cast<std::int32_t>(i);
-        }
-    }
-    // Boundary particles do not move: while the array holds the same
-    // particles at the same places as at the last rebuild, their cells,
-    // counts and cell-sorted copy stand, and only the lists are relinked.
-    const std::size_t nb = BoundaryParticles.size();
-    bool boundaryKept = s.boundaryStart.size() == cells + 1 && s.boundaryAt.size() == nb && s.boundaryFlat.size() == nb;
-    for (std::size_t i = 0; boundaryKept && i < nb; ++i) {
-        const TParticle* p = BoundaryParticles[i].get();
-        boundaryKept = p == s.boundaryAt[i] && SameBits(p->PositionX, s.boundaryX[i]) &&
-                       SameBits(p->PositionY, s.boundaryY[i]);
-    }
-    std::vector<std::int32_t>& boundaryCell = s.boundaryCell;
-    if (boundaryKept) {
-        for (std::size_t i = 0; i < nb; ++i) {
-            TParticle* p = s.boundaryAt[i];
-            TParticle*& head = BoundaryGrid.Cell(static_cast<std::size_t>(s.boundaryFlat[i]));
-            p->Succ = head;
-            head = p;
-        }
+        BinArray(Particles, FluidGrid, s.paddedHeight, cells,
+                 TBinning{s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart},
+                 [&s](std::size_t i, const TParticle& p, int, int) { s.fluidId[i] = p.ID; });
+    SortFluidByCell(s);
+
+    // While the boundary stands as it was, its cells, counts and cell-sorted
+    // copy stand too, and only the lists are relinked.
+    if (BoundaryUnchanged(BoundaryParticles, s, cells)) {
+        RelinkBoundary(BoundaryGrid, s);
     } else {
-        bin(BoundaryParticles, BoundaryGrid, s.boundaryAt, s.boundaryX, s.boundaryY, boundaryCell, s.boundaryStart,
-            &s.boundaryFlat, nullptr);
-        const std::size_t n = BoundaryParticles.size();
-        s.sortedBX.resize(n);
-        s.sortedBY.resize(n);
-        s.cellScratch.assign(s.boundaryStart.begin(), s.boundaryStart.end() - 1);
-        for (std::size_t i = n; i-- > 0;) {
-            const std::int32_t k = s.cellScratch[boundaryCell[i]]++;
-            s.sortedBX[k] = s.boundaryX[i];
-            s.sortedBY[k] = s.boundaryY[i];
-        }
-        // The inner cells' flags (the outer ring has no particles to ask).
-        s.boundaryNear.assign(cells, 0);
-        const std::size_t ph = static_cast<std::size_t>(s.paddedHeight);
-        for (std::size_t c = ph + 1; c + ph + 1 < cells; ++c) {
-            std::uint8_t near = 0;
-            for (int o = 0; o < 9; ++o) {
-                const std::size_t cell = c + s.neighbourOffset[o];
-                near |= static_cast<std::uint8_t>(s.boundaryStart[cell] != s.boundaryStart[cell + 1]);
-            }
-            s.boundaryNear[c] = near;
-        }
+        s.boundaryFlat.resize(BoundaryParticles.size());
+        const int height = GridHeight;
+        BinArray(BoundaryParticles, BoundaryGrid, s.paddedHeight, cells,
+                 TBinning{s.boundaryAt, s.boundaryX, s.boundaryY, s.boundaryCell, s.boundaryStart},
+                 [&s, height](std::size_t i, const TParticle&, int cx, int cy) { s.boundaryFlat[i] = cx * height + cy; });
+        SortBoundaryByCell(s, cells);
     }
     s.rebuilt = true;
     s.pairsReusable = false;
@@ -224,8 +283,10 @@ void TSPH::RedistributeGrid() {
 
 void TSPH::Integrate() {
     const float keep = 1.0f - DAMPING;  // 0.99849999f
-    for (const auto& particle : Particles) {
-        TParticle& p = *particle;
+    // Each particle on its own: the sweep is shared when the step has two threads.
+    ShareSweep(*step_, Particles.size(), [this, keep](int, std::size_t i0, std::size_t i1) {
+    for (std::size_t i = i0; i < i1; ++i) {
+        TParticle& p = *Particles[i];
         const float sx = p.PositionX;
         const float sy = p.PositionY;
         // Damped Verlet step plus the XSPH displacement, bracket summed as written.
@@ -250,9 +311,9 @@ void TSPH::Integrate() {
         p.VelocityY = static_cast<float>((static_cast<double>(ny) - sy) * INV_TIMESTEP);
         const double speedSq = static_cast<double>(p.VelocityX) * p.VelocityX +
                                static_cast<double>(p.VelocityY) * p.VelocityY;
-        if (speedSq > 4.0) {
+        if (speedSq > TSPHFormula::SPEED_CAP_SQ) {
             // Speed cap: redo the step from the saved position at speed 2.
-            const double k = std::sqrt(4.0 / speedSq);
+            const double k = std::sqrt(TSPHFormula::SPEED_CAP_SQ / speedSq);
             p.VelocityX = static_cast<float>(p.VelocityX * k);
             p.VelocityY = static_cast<float>(p.VelocityY * k);
             p.PositionX = static_cast<float>(sx + static_cast<double>(p.VelocityX) * TIMESTEP);
@@ -261,4 +322,5 @@ void TSPH::Integrate() {
         p.ScreenX = static_cast<float>(static_cast<double>(p.PositionX) * INV_UNIT_SCALE * WORLD_SCALE);
         p.ScreenY = static_cast<float>(static_cast<double>(p.PositionY) * INV_UNIT_SCALE * WORLD_SCALE);
     }
+    });
 }

@@ -53,6 +53,19 @@ public:
     std::vector<std::shared_ptr<TParticle>> Particles;          // fluid, in order of addition
     std::vector<std::shared_ptr<TParticle>> BoundaryParticles;  // walls, in order of addition
 
+    // Most threads a step uses: the caller's and one worker.
+    static constexpr int MAX_STEP_THREADS = 2;
+
+    // Threads of a step, 1 or MAX_STEP_THREADS (clamped); the second is used
+    // only where the machine has two cores for this process (and a thread
+    // can be started). A world starts with what the machine supports. The
+    // worker thread is started here (or by the constructor) and reused by
+    // every step; small worlds step on one thread all the same. The state
+    // after a step is the same bits with one thread or two.
+    void SetStepThreads(int threads);
+    // Threads a step uses.
+    int StepThreads() const;
+
     // One fixed time step: RedistributeGrid, UpdateDensity, CalcForces, Integrate.
     virtual void Update();
     // Rebuilds both grids from the particle arrays.
@@ -74,6 +87,7 @@ public:
     virtual void AddBoundaryParticle(float x, float y);
 
 private:
+    friend TSPHStepData& StepDataOf(TSPH& world);
     // Removed particles stay alive while the grid may still link them; each
     // rebuild releases them.
     std::vector<std::shared_ptr<TParticle>> released_;

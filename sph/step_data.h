@@ -8,11 +8,14 @@
 // indexed by "slot": slot i < F is Particles[i]; slots from F on hold
 // particles that a stale grid still links although they left the array.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "sph/sph.h"
+#include "sph/step_worker.h"
 
 // One boundary push on p, applied just before p's pair with the absolute
 // index At (so that it lands between the same pair terms as in a cell walk).
@@ -53,13 +56,32 @@ struct alignas(16) TForceSum {
     float fx, fy, dvx, dvy;
 };
 
-// Whether the pair search and the pair terms run eight or four lanes at a
-// time with AVX2: true when the processor has it. Every lane performs the
-// scalar operations, so the results are the same bit for bit; tests switch
-// it off to check the plain path.
-bool& SphUseAvx2();
+// Whether the processor has AVX2 (and POPCNT); found out once.
+bool ProcessorHasAvx2();
+
+// Scratch of one unit of the pair search: the candidates of the cell being
+// scanned, and the partners and boundary hits it found, in cell order.
+struct TScanScratch {
+    std::vector<float> candX, candY;
+    std::vector<std::int32_t> candId, candSlot;
+    std::vector<std::int32_t> rawQ;
+    std::vector<TBoundaryHit> hits;
+};
+
+// Fewest fluid particles for which a step hands work to its second thread;
+// below it the handovers would cost more than they save.
+constexpr std::size_t kThreadedMinParticles = 1024;
 
 struct TSPHStepData {
+    // Whether the pair search and the pair terms run eight or four lanes at
+    // a time with AVX2 (every lane performs the scalar operations, so the
+    // results are the same bit for bit). Starts as the processor allows;
+    // tests switch it off on one world to check the plain path.
+    bool avx2 = ProcessorHasAvx2();
+    // Threads of a step (1 or 2) and the second one, if any.
+    int threads = 1;
+    std::unique_ptr<TStepWorker> worker;
+
     // Snapshot of the last grid rebuild: the arrays and positions it binned.
     std::vector<TParticle*> fluidAt;
     std::vector<TParticle*> boundaryAt;
@@ -92,7 +114,8 @@ struct TSPHStepData {
     // pairEnd[i] for the array's particles).
     std::vector<std::int32_t> pairBegin, pairEnd, hitBegin, hitEnd;
     // Pair (p, q): both slots, used up to pairCount (the rest is slack). The
-    // passes form the separation from the slots' positions x, y.
+    // passes form the separation from the positions in the slots' rows,
+    // which are those the pairs were built from.
     std::vector<std::int32_t> pairP, pairQ;
     std::size_t pairCount = 0;
     std::vector<TBoundaryHit> hits;
@@ -103,18 +126,23 @@ struct TSPHStepData {
     // the force pass need not take the root again.
     std::vector<float> pairDistance;
     std::uint64_t pairDistanceList = 0;
-    // The partners as the cell-order scan finds them, before they are put
-    // into array order.
-    std::vector<std::int32_t> rawQ;
-    // Scratch: the fluid particles of the nine cells around one cell.
-    std::vector<float> candX, candY;
-    std::vector<std::int32_t> candId, candSlot;
+    // Scratch of the pair search, one per unit of work (the first only, on
+    // one thread); the first unit's list collects the others' partners
+    // before they are put into array order.
+    std::vector<TScanScratch> scan = std::vector<TScanScratch>(1);
+    // Bounds of the units of work shared by the two threads: cells of the
+    // padded grid in the pair search, particles in the pair terms; and the
+    // partners each unit of the pair search found.
+    std::vector<std::size_t> unitBound;
+    std::vector<std::size_t> unitPairs;
+    // Per unit of a shared sweep: whether its particles matched the grid.
+    std::vector<std::uint8_t> unitMatches;
     // Per-slot operands of the pair terms, widened once per pass.
     std::vector<TOperandRow> rows;
     std::vector<TDensityRow> densityRows;
-    // Per-pair terms of the chunk of particles being summed: the density
-    // pass's two mass-weighted rates, the force pass's force (single
-    // precision) and XSPH products.
+    // Per-pair terms, indexed like the pair list: the density pass's two
+    // mass-weighted rates, the force pass's force (single precision) and
+    // XSPH products.
     std::vector<double> termA, termB;
     std::vector<TForceTerm> forceTerms;
     // The density pass's new densities and their powers (Density / REST_DENSITY)^7.
@@ -158,7 +186,33 @@ void EnsurePairs(const TSPH& world, TSPHStepData& s, bool matches);
 // other values are right too, just slower): four at a time with AVX2, where a
 // double-double power settles all but the rare lanes close to a rounding tie.
 // 'scratch' holds the indices of the lanes left to std::pow.
-void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch);
+void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch, bool avx2);
+
+// The world's per-step working set.
+TSPHStepData& StepDataOf(TSPH& world);
+
+// Whether this step hands work to the second thread.
+inline bool Threaded(const TSPHStepData& s, std::size_t particles) {
+    return s.worker != nullptr && particles >= kThreadedMinParticles;
+}
+
+// Fluid particles per unit of the sweeps over particles shared by two threads.
+constexpr std::size_t kParticlesPerSweepUnit = 256;
+
+// Runs sweep(u, i0, i1) over pieces [i0, i1) of [0, n) (u numbers the
+// piece), shared with the worker when the step has two threads; the pieces
+// must touch disjoint data. Returns the number of pieces.
+template <typename Sweep>
+int ShareSweep(TSPHStepData& s, std::size_t n, Sweep sweep) {
+    if (!Threaded(s, n)) {
+        sweep(0, std::size_t{0}, n);
+        return 1;
+    }
+    const int units = static_cast<int>(std::min<std::size_t>(n / kParticlesPerSweepUnit + 1, TStepWorker::MAX_UNITS));
+    auto run = [&](int u) { sweep(u, n * u / units, n * (u + 1) / units); };
+    s.worker->Share(units, run, [](int) {});
+    return units;
+}
 
 // Makes room for n slots, keeping what the first ones hold.
 void ResizeSlots(TSPHStepData& s, std::size_t n);

@@ -3,20 +3,49 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 #include "app/scene.h"
 #include "sph/sph.h"
 #include "sph/step_data.h"
-#include "tests/sph/reference_sph.h"
+#include "sph/reference/reference_sph.h"
 
 namespace {
+
+// Steps of a run against the literal world. ThreadSanitizer watches every
+// memory access, the literal world's most of all: there a shorter run (which
+// still has every kind of step, the clicks included) looks for races, and
+// the normal build checks the bits over the whole run.
+int RunSteps(int steps) {
+#if defined(__SANITIZE_THREAD__)
+    return steps < 130 ? steps : 130;
+#else
+    return steps;
+#endif
+}
 
 std::shared_ptr<TSPH> FreshScene() {
     RandomState = 4660;
     ParticleCount = 0;
     return BuildScene();
+}
+
+// The initial scene stepped with the given threads, on the AVX2 lanes when
+// asked and the processor has them (the plain lanes otherwise).
+std::shared_ptr<TSPH> FreshScene(int threads, bool avx2) {
+    auto world = FreshScene();
+    world->SetStepThreads(threads);
+    StepDataOf(*world).avx2 = avx2 && ProcessorHasAvx2();
+    return world;
+}
+
+// How a world under test steps, for failure messages.
+std::string StepSetup(const TSPH& world, bool avx2) {
+    return std::to_string(world.StepThreads()) + " thread(s), " + (avx2 ? "AVX2" : "plain") + " lanes";
 }
 
 // Field names for failure messages, in the order FirstDifferentField uses.
@@ -44,7 +73,7 @@ const char* const kFieldNames[21] = {
 TEST(Determinism, MatchesTheLiteralReferenceOnTheInitialScene) {
     auto world = FreshScene();
     ReferenceWorld ref(*world);
-    for (int step = 0; step < 300; ++step) {
+    for (int step = 0; step < RunSteps(300); ++step) {
         world->Update();
         ref.Update();
         ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
@@ -83,23 +112,70 @@ void RightClick(TSPH& world, ReferenceWorld& ref, float mx, float my) {
 
 TEST(Determinism, ThePlainPathMatchesTheReferenceToo) {
     // Without the AVX2 pair search and pair terms (as on a processor
-    // without them).
-    const bool saved = SphUseAvx2();
-    SphUseAvx2() = false;
-    auto world = FreshScene();
-    ReferenceWorld ref(*world);
-    for (int step = 0; step < 150; ++step) {
-        world->Update();
-        ref.Update();
-        if (step % 10 == 9) LeftClick(*world, ref, 100.0f + 5.0f * step, 300.0f);
-        ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
+    // without them), on one thread and on two.
+    for (const int threads : {1, 2}) {
+        auto world = FreshScene(threads, false);
+        ReferenceWorld ref(*world);
+        for (int step = 0; step < RunSteps(150); ++step) {
+            world->Update();
+            ref.Update();
+            if (step % 10 == 9) LeftClick(*world, ref, 100.0f + 5.0f * step, 300.0f);
+            ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1 << ", " << StepSetup(*world, false);
+        }
     }
-    SphUseAvx2() = saved;
 }
 
-TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {
+TEST(Determinism, AWorldStepsOnTwoThreadsWhereTwoCoresAreAvailable) {
+    TSPH world;
+    EXPECT_EQ(world.StepThreads(), TStepWorker::AvailableCores() >= 2 ? 2 : 1);
+    world.SetStepThreads(1);
+    EXPECT_EQ(world.StepThreads(), 1);
+    world.SetStepThreads(0);
+    EXPECT_EQ(world.StepThreads(), 1);
+    world.SetStepThreads(64);  // clamped
+    EXPECT_EQ(world.StepThreads(), TStepWorker::AvailableCores() >= 2 ? 2 : 1);
+}
+
+// Runs this thread on its first allowed processor only, while in scope.
+class OneCore {
+public:
+    OneCore() {
+        if (sched_getaffinity(0, sizeof saved_, &saved_) != 0) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int c = 0; c < CPU_SETSIZE; ++c) {
+            if (CPU_ISSET(c, &saved_)) {
+                CPU_SET(c, &one);
+                break;
+            }
+        }
+        pinned_ = sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~OneCore() {
+        if (pinned_) sched_setaffinity(0, sizeof saved_, &saved_);
+    }
+    bool Pinned() const { return pinned_; }
+
+private:
+    cpu_set_t saved_;
+    bool pinned_ = false;
+};
+
+TEST(Determinism, WithOneCoreAvailableAWorldStepsOnOneThread) {
+    const OneCore pin;
+    ASSERT_TRUE(pin.Pinned());
+    EXPECT_EQ(TStepWorker::AvailableCores(), 1);
     auto world = FreshScene();
-    ReferenceWorld ref(*world);
+    EXPECT_EQ(world->StepThreads(), 1);
+    world->SetStepThreads(2);
+    EXPECT_EQ(world->StepThreads(), 1);
+    for (int step = 0; step < 5; ++step) world->Update();
+}
+
+// 250 steps of a world against the literal one, with left and right clicks
+// at the edges and in the liquid.
+void ClickRun(TSPH& world, const std::string& setup) {
+    ReferenceWorld ref(world);
     struct Click {
         int step;
         bool left;
@@ -109,17 +185,24 @@ TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {
                             {41, true, 770.0f, 570.0f}, {60, false, 200.0f, 480.0f}, {75, true, 600.0f, 300.0f},
                             {90, true, 180.0f, 300.0f}, {91, false, 0.0f, 600.0f},   {120, true, 400.0f, 590.0f}};
     std::size_t next = 0;
-    for (int step = 0; step < 250; ++step) {
+    for (int step = 0; step < RunSteps(250); ++step) {
         while (next < std::size(clicks) && clicks[next].step == step) {
             const Click& c = clicks[next++];
             if (c.left)
-                LeftClick(*world, ref, c.x, c.y);
+                LeftClick(world, ref, c.x, c.y);
             else
-                RightClick(*world, ref, c.x, c.y);
+                RightClick(world, ref, c.x, c.y);
         }
-        world->Update();
+        world.Update();
         ref.Update();
-        ASSERT_TRUE(SameState(*world, ref)) << "after step " << step + 1;
+        ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << ", " << setup;
+    }
+}
+
+TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {
+    for (const int threads : {1, 2}) {
+        auto world = FreshScene(threads, true);
+        ClickRun(*world, StepSetup(*world, true));
     }
 }
 
@@ -158,11 +241,10 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
     // (just outside the lower bound of the pair window), with a last
     // particle in its middle that meets some four hundred of them; boundary
     // particles along one side. The plain path too.
-    const bool saved = SphUseAvx2();
     for (const bool vector : {true, false}) {
-        SphUseAvx2() = vector && saved;
         ParticleCount = 0;
         TSPH world;
+        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
         for (int j = 0; j < 24; ++j)
             for (int i = 0; i < 24; ++i)
                 world.Particles.push_back(TParticle::Create(100.0f + 0.32f * i, 100.0f + 0.32f * j));
@@ -175,19 +257,24 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
             ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << (vector ? "" : " (plain)");
         }
     }
-    SphUseAvx2() = saved;
 }
 
 // Every field of every particle after 1000 steps of the initial scene.
 const std::uint64_t kHashAfter1000Steps = 3408596180902079271ull;
 
 TEST(Determinism, InitialSceneStateAfter1000StepsIsPinned) {
-    auto world = FreshScene();
-    for (int step = 0; step < 1000; ++step) world->Update();
-    EXPECT_EQ(StateHash(world->Particles, world->BoundaryParticles), kHashAfter1000Steps);
+#if defined(__SANITIZE_THREAD__)
+    for (const int threads : {2}) {  // the threaded run is what is watched there
+#else
+    for (const int threads : {1, 2}) {
+#endif
+        auto world = FreshScene(threads, true);
+        for (int step = 0; step < 1000; ++step) world->Update();
+        EXPECT_EQ(StateHash(world->Particles, world->BoundaryParticles), kHashAfter1000Steps) << StepSetup(*world, true);
+    }
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(Determinism, TheLiteralReferenceReachesThePinnedState) {
     auto world = FreshScene();
     ReferenceWorld ref(*world);
@@ -197,8 +284,10 @@ TEST(Determinism, TheLiteralReferenceReachesThePinnedState) {
 #endif
 
 TEST(Determinism, LongRunStaysInsideTheContainerWithSaneDensities) {
-#if defined(__SANITIZE_ADDRESS__)
-    const int steps = 1500;  // the full run is the normal build's job
+#if defined(__SANITIZE_THREAD__)
+    const int steps = 300;  // the full run is the normal build's job
+#elif defined(__SANITIZE_ADDRESS__)
+    const int steps = 1500;
 #else
     const int steps = 10000;
 #endif

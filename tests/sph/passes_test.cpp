@@ -152,11 +152,10 @@ TEST(Forces, WorkedPairPushesTheParticlesApart) {
 TEST(Forces, AParticleMovedAfterTheDensityPassIsSeenWhereItIsNow) {
     // The force pass must not reuse what the density pass measured at the
     // old place: the worked pair's push, on both paths.
-    const bool saved = SphUseAvx2();
     for (bool vector : {true, false}) {
-        SphUseAvx2() = vector && saved;
         ParticleCount = 0;
         TSPH world;
+        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
         TParticle& low = PlaceFluid(world, 100.0f, 100.0f);
         TParticle& high = PlaceFluid(world, 101.0f, 100.0f);
         world.RedistributeGrid();
@@ -174,7 +173,6 @@ TEST(Forces, AParticleMovedAfterTheDensityPassIsSeenWhereItIsNow) {
         EXPECT_EQ(high.ForceX, 0.603326976f) << (vector ? "vector path" : "plain path");
         EXPECT_EQ(low.ForceX, -0.603326976f) << (vector ? "vector path" : "plain path");
     }
-    SphUseAvx2() = saved;
 }
 
 TEST(Forces, ApproachingParticlesGetViscosityAndXsph) {
@@ -360,16 +358,13 @@ TEST(Density, SeventhPowersMatchPowForEveryDensityTheGuardLetsThrough) {
     densities.push_back(0.349999994f);  // x = 1 exactly
     std::vector<double> powers(densities.size());
     std::vector<std::int32_t> scratch;
-    const bool saved = SphUseAvx2();
     for (bool vector : {true, false}) {
-        SphUseAvx2() = vector && saved;
-        SeventhPowers(densities.data(), powers.data(), densities.size(), scratch);
+        SeventhPowers(densities.data(), powers.data(), densities.size(), scratch, vector && ProcessorHasAvx2());
         std::size_t wrong = 0;
         for (std::size_t i = 0; i < densities.size(); ++i)
             wrong += powers[i] != std::pow(static_cast<double>(densities[i]) / TSPH::REST_DENSITY, 7.0);
         EXPECT_EQ(wrong, 0u) << (vector ? "vector path" : "plain path");
     }
-    SphUseAvx2() = saved;
     EXPECT_EQ(densities.size(), 3355444u + 1u);
 }
 

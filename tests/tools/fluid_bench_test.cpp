@@ -21,9 +21,10 @@
 
 namespace {
 
-// Runs fluid-bench with args, output discarded; returns its exit status.
-int RunBench(const std::string& args) {
-    const std::string command = std::string(FK_FLUID_BENCH) + " " + args + " >/dev/null 2>&1";
+// Runs fluid-bench with args, its standard output into 'out' if given
+// (discarded otherwise); returns its exit status.
+int RunBench(const std::string& args, const std::string& out = "/dev/null") {
+    const std::string command = std::string(FK_FLUID_BENCH) + " " + args + " >" + out + " 2>/dev/null";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -93,7 +94,8 @@ TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
 }
 
 TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
-    for (const char* args : {"--steps 0", "--steps x", "--repeat -1", "--scene moon", "--steps", "--bogus"}) {
+    for (const char* args : {"--steps -1", "--steps x", "--repeat -1", "--repeat 0", "--scene moon", "--steps",
+                             "--bogus", "--threads 0", "--threads 3", "--threads", "--compare 2"}) {
         SCOPED_TRACE(args);
         EXPECT_EQ(RunBench(args), 2);
     }
@@ -139,4 +141,26 @@ TEST(FluidBench, MemoryStaysBoundedAndRunningOutOfItIsAnError) {
     }
     EXPECT_GT(outOfMemory, 0) << "no limit made an allocation fail";
 #endif
+}
+
+TEST(FluidBench, OneAndTwoThreadsDumpTheSameStateAndCompareWithTheLiteralWorld) {
+    TempDir dir;
+    const std::string one = dir.File("one.bin"), two = dir.File("two.bin"), report = dir.File("report.txt");
+    ASSERT_EQ(RunBench("--steps 20 --threads 1 --dump " + one), 0);
+    ASSERT_EQ(RunBench("--steps 20 --threads 2 --compare --dump " + two, report), 0);
+    EXPECT_EQ(ReadAll(one), ReadAll(two));
+    const std::vector<char> text = ReadAll(report);
+    const std::string printed(text.begin(), text.end());
+    EXPECT_NE(printed.find("literal Update median"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("speed-up over the literal world: median"), std::string::npos) << printed;
+}
+
+TEST(FluidBench, ZeroStepsDumpTheSceneAsBuilt) {
+    TempDir dir;
+    const std::string built = dir.File("built.bin");
+    ASSERT_EQ(RunBench("--steps 0 --compare --dump " + built), 0);
+    const std::vector<char> a = ReadAll(built);
+    ASSERT_EQ(a.size(), 8u + 32u * 2999u + 8u * 750u);
+    // The first fluid particle has not moved: its old position is its position.
+    EXPECT_EQ(std::memcmp(a.data() + 8, a.data() + 16, 8), 0);
 }

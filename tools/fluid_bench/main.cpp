@@ -1,9 +1,16 @@
 // fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]
+//             [--threads T] [--compare]
 //
 // Runs N steps of Update on a fresh scene, R times, and prints the median and
 // minimum time of one Update and the fluid particle-steps per second.
+// --compare times the literal reference world on the same scene in the same
+// run, alternating with the world under test in blocks of a few dozen steps
+// (so that both see the same load on a shared machine, while neither finds
+// its data pushed out of the caches by the other at every step), and prints
+// the ratios.
 // --dump writes the state after the last repeat, little-endian.
 
+#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <cstdint>
@@ -15,6 +22,7 @@
 #include <vector>
 
 #include "app/scene.h"
+#include "sph/reference/reference_sph.h"
 #include "sph/sph.h"
 #include "runtime/tool.h"
 #include "tools/fluid_bench/step_times.h"
@@ -22,35 +30,28 @@
 namespace {
 
 const char* const kUsage =
-    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]\n"
-    "  --steps N     Update steps per repeat (default 1000, N >= 1)\n"
+    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--compare]\n"
+    "  --steps N     Update steps per repeat (default 1000; 0: the scene as built)\n"
     "  --scene S     initial: the start scene; full: fluid over the whole window\n"
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
-    "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n";
+    "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
+    "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
+    "  --compare     also time the literal reference world and print the ratio\n";
 
-// Upper bound of steps x repeats (one timing sample each).
+// Steps each world runs in turn under --compare.
+const long kCompareBlock = 50;
+
+// Upper bound of steps x repeats.
 const long kMaxSamples = 100000000;
 
 struct Options {
     long steps = 1000;
     long repeat = 1;
+    long threads = 0;  // 0: the world's own default
+    bool compare = false;
     std::string scene = "initial";
     std::string dump;
 };
-
-[[noreturn]] void BadArguments(const std::string& why) {
-    std::fprintf(stderr, "fluid-bench: %s\n%s", why.c_str(), kUsage);
-    std::exit(2);
-}
-
-long PositiveNumber(const char* option, const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 1)
-        BadArguments(std::string("invalid value '") + text + "' for " + option);
-    return v;
-}
 
 Options ParseArguments(int argc, char** argv) {
     Options o;
@@ -60,23 +61,29 @@ Options ParseArguments(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat")
-            BadArguments("unknown argument '" + arg + "'");
-        if (i + 1 >= argc) BadArguments("missing value for " + arg);
+        if (arg == "--compare") {
+            o.compare = true;
+            continue;
+        }
+        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
+            ExitWithUsage("unknown argument '" + arg + "'", kUsage);
+        if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         const char* value = argv[++i];
         if (arg == "--steps") {
-            o.steps = PositiveNumber("--steps", value);
+            o.steps = OptionNumber("--steps", value, 0, kMaxSamples, kUsage);
         } else if (arg == "--repeat") {
-            o.repeat = PositiveNumber("--repeat", value);
+            o.repeat = OptionNumber("--repeat", value, 1, kMaxSamples, kUsage);
+        } else if (arg == "--threads") {
+            o.threads = OptionNumber("--threads", value, 1, TSPH::MAX_STEP_THREADS, kUsage);
         } else if (arg == "--scene") {
             o.scene = value;
-            if (o.scene != "initial" && o.scene != "full") BadArguments("unknown scene '" + o.scene + "'");
+            if (o.scene != "initial" && o.scene != "full") ExitWithUsage("unknown scene '" + o.scene + "'", kUsage);
         } else {
             o.dump = value;
-            if (o.dump.empty()) BadArguments("empty dump file name");
+            if (o.dump.empty()) ExitWithUsage("empty dump file name", kUsage);
         }
     }
-    if (o.steps > kMaxSamples / o.repeat) BadArguments("--steps times --repeat must not exceed 100000000");
+    if (o.steps > kMaxSamples / o.repeat) ExitWithUsage("--steps times --repeat must not exceed 100000000", kUsage);
     return o;
 }
 
@@ -92,6 +99,14 @@ std::shared_ptr<TSPH> BuildFullScene() {
         }
     }
     return world;
+}
+
+// Runs one Update of a world and counts its time.
+template <typename World>
+void TimeStep(World& world, StepTimes& times) {
+    const auto t0 = std::chrono::steady_clock::now();
+    world.Update();
+    times.Add(std::chrono::steady_clock::now() - t0);
 }
 
 void PutInt(std::vector<unsigned char>& out, std::int32_t v) {
@@ -136,7 +151,7 @@ static int Bench(int argc, char** argv) {
             return 1;
         }
     }
-    StepTimes stepTimes;
+    StepTimes stepTimes, literalTimes;
     std::shared_ptr<TSPH> world;
     for (long r = 0; r < o.repeat; ++r) {
         // Every repeat starts from the same fresh scene.
@@ -144,22 +159,33 @@ static int Bench(int argc, char** argv) {
         ParticleCount = 0;
         world.reset();
         world = o.scene == "full" ? BuildFullScene() : BuildScene();
+        if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
         if (r == 0)
-            std::printf("scene %s: %zu fluid, %zu boundary particles\n", o.scene.c_str(), world->Particles.size(),
-                        world->BoundaryParticles.size());
-        for (long i = 0; i < o.steps; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
-            world->Update();
-            const auto t1 = std::chrono::steady_clock::now();
-            stepTimes.Add(t1 - t0);
+            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s)\n", o.scene.c_str(),
+                        world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
+        // The literal world starts from a copy of the same scene.
+        std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
+        for (long done = 0; done < o.steps;) {
+            const long block = std::min(o.steps - done, kCompareBlock);
+            for (long i = 0; i < block; ++i) TimeStep(*world, stepTimes);
+            for (long i = 0; literal && i < block; ++i) TimeStep(*literal, literalTimes);
+            done += block;
         }
     }
-    const StepTimes::Median median = stepTimes.MedianMs();
-    const double minimum = stepTimes.MinimumMs();
-    const double rate = static_cast<double>(world->Particles.size()) / (median.ms / 1000.0);
     std::printf("steps %ld x %ld repeats\n", o.steps, o.repeat);
-    std::printf("Update median %.*f ms, min %.4f ms\n", median.decimals, median.ms, minimum);
-    std::printf("fluid particle-steps per second (median) %.4g\n", rate);
+    if (stepTimes.Count() > 0) {
+        const StepTimes::Median ours = stepTimes.MedianMs();
+        const double rate = static_cast<double>(world->Particles.size()) / (ours.ms / 1000.0);
+        std::printf("Update median %.*f ms, min %.4f ms\n", ours.decimals, ours.ms, stepTimes.MinimumMs());
+        std::printf("fluid particle-steps per second (median) %.4g\n", rate);
+        if (o.compare) {
+            const StepTimes::Median literal = literalTimes.MedianMs();
+            std::printf("literal Update median %.*f ms, min %.4f ms\n", literal.decimals, literal.ms,
+                        literalTimes.MinimumMs());
+            std::printf("speed-up over the literal world: median %.2fx, min %.2fx\n", literal.ms / ours.ms,
+                        literalTimes.MinimumMs() / stepTimes.MinimumMs());
+        }
+    }
     if (dump != nullptr) {
         if (!WriteDump(dump, *world)) {
             std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),

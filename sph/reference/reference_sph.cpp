@@ -1,4 +1,4 @@
-#include "tests/sph/reference_sph.h"
+#include "sph/reference/reference_sph.h"
 
 #include <cmath>
 #include <cstring>
@@ -6,7 +6,7 @@
 namespace {
 
 using C = TSPHConstants;
-const int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {0, 0}};
+using F = TSPHFormula;
 
 int Clamp(double v, int count) {
     if (!(v >= 0.0)) return 0;
@@ -28,7 +28,7 @@ void VisitNeighbours(TParticle& p, const std::vector<TParticle*>& fluidGrid, int
                      Fluid fluid, AfterCell afterCell) {
     const int hx = Clamp(std::trunc(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH), width);
     const int hy = Clamp(std::trunc(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH), height);
-    for (const auto& o : kOffsets) {
+    for (const auto& o : F::NEIGHBOUR_OFFSETS) {
         const int cx = hx + o[0], cy = hy + o[1];
         if (cx < 0 || cx >= width || cy < 0 || cy >= height) continue;
         for (TParticle* q = fluidGrid[cx * height + cy]; q; q = q->Succ) {
@@ -36,7 +36,7 @@ void VisitNeighbours(TParticle& p, const std::vector<TParticle*>& fluidGrid, int
             const float dx = static_cast<float>(static_cast<double>(p.PositionX) - q->PositionX);
             const float dy = static_cast<float>(static_cast<double>(p.PositionY) - q->PositionY);
             const float r2 = static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
-            if (!(0.1f < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
+            if (!(F::PAIR_WINDOW_MIN_SQ < r2 && r2 < C::SMOOTHING_LENGTH_SQ)) continue;
             fluid(q, dx, dy, r2);
         }
         afterCell(cx * height + cy);
@@ -97,12 +97,13 @@ void ReferenceWorld::UpdateDensity() {
     for (auto& pp : Particles) {
         TParticle& p = *pp;
         p.Density = static_cast<float>(p.Density + static_cast<double>(p.DeltaDensity) * C::D_KERNEL_FACTOR_GRADIENT);
-        if (p.Density < 0.3f || p.Density > 0.4f || std::isnan(p.Density)) p.Density = 0.385f;
+        if (p.Density < F::DENSITY_GUARD_LOW || p.Density > F::DENSITY_GUARD_HIGH || std::isnan(p.Density))
+            p.Density = F::DENSITY_RESET;
         p.InvDensity = static_cast<float>(1.0 / static_cast<double>(p.Density));
         p.InvDensitySq = static_cast<float>(static_cast<double>(p.InvDensity) * p.InvDensity);
         p.Mass = static_cast<float>(static_cast<double>(p.Density) * C::PARTICLE_AREA);
         p.Pressure = static_cast<float>((static_cast<double>(C::P_B) * p.Density) *
-                                        (std::pow(static_cast<double>(p.Density) / C::REST_DENSITY, 7.0) - 1.0));
+                                        (std::pow(static_cast<double>(p.Density) / C::REST_DENSITY, F::STATE_EXPONENT) - 1.0));
         p.SoundSpeed =
             static_cast<float>(std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
     }
@@ -131,7 +132,7 @@ void ReferenceWorld::CalcForces() {
                 const double b = 2.0 / (static_cast<double>(p.Density) + q->Density);
                 const double vr = -static_cast<double>(dx) * dvx - static_cast<double>(dy) * dvy;
                 if (vr < 0.0) {
-                    const double mu = vr * h / (static_cast<double>(r2) + 20.0);
+                    const double mu = vr * h / (static_cast<double>(r2) + F::VISCOSITY_R2_OFFSET);
                     const double pi = (((-static_cast<double>(C::V_ALPHA)) * mu) *
                                            (static_cast<double>(p.SoundSpeed) + q->SoundSpeed) * 0.5 +
                                        mu * (static_cast<double>(C::V_BETA) * mu)) *
@@ -201,8 +202,8 @@ void ReferenceWorld::Integrate() {
         p.VelocityX = static_cast<float>((static_cast<double>(p.PositionX) - sx) * C::INV_TIMESTEP);
         p.VelocityY = static_cast<float>((static_cast<double>(p.PositionY) - sy) * C::INV_TIMESTEP);
         const double v2 = static_cast<double>(p.VelocityX) * p.VelocityX + static_cast<double>(p.VelocityY) * p.VelocityY;
-        if (v2 > 4.0) {
-            const double k = std::sqrt(4.0 / v2);
+        if (v2 > F::SPEED_CAP_SQ) {
+            const double k = std::sqrt(F::SPEED_CAP_SQ / v2);
             p.PositionX = sx;
             p.PositionY = sy;
             p.VelocityX = static_cast<float>(p.VelocityX * k);

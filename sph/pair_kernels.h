@@ -1,0 +1,295 @@
+#pragma once
+// Internal to the sph library: the pair search and the pair terms, written
+// once over a lane set L (sph/lanes.h, sph/lanes_avx2.h) and built once
+// per set: the plain set in pair_search.cpp and passes.cpp, the AVX2 set in
+// kernels_avx2.cpp under its target switch. Each file gets its own copies
+// (the namespace has no name), so code built for AVX2 is never shared with
+// the plain path.
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "sph/constants.h"
+#include "sph/step_data.h"
+
+// The AVX2 builds (kernels_avx2.cpp), for x86-64 only.
+std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1);
+std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to);
+std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance);
+void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1);
+// SeventhPowers for whole groups of four; returns how many it did.
+std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow);
+
+namespace {
+
+// Boundary push on a fluid particle at (px, py); false when out of range
+// (or exactly on the boundary particle, where the force has no value).
+inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h) {
+    using C = TSPHConstants;
+    const double dx = static_cast<double>(px) - bx;
+    const double dy = static_cast<double>(py) - by;
+    const double r2 = dx * dx + dy * dy;
+    if (!(r2 < static_cast<double>(C::REPULSIVE_DIST_SQ)) || r2 == 0.0) return false;
+    const double u = 1.0 / r2;
+    const double s = static_cast<double>(C::REPULSIVE_DIST_SQ) * u;
+    const double g = u * (static_cast<double>(C::REPULSIVE_D) * (s * s - s));
+    h.Gx = dx * g;
+    h.Gy = dy * g;
+    return true;
+}
+
+// Room for 'more' partners after the first np of a scan, plus a round's
+// worth of slack.
+inline void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
+    const std::size_t need = np + more + 16;
+    if (w.rawQ.size() >= need) return;
+    w.rawQ.resize(2 * need);
+}
+
+// Appends the slots of p's partners among candidates [from, to) to the raw
+// list at np without a branch per candidate: the pair window 0.1 < r^2 <
+// SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
+// rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.) The
+// candidates have a round's worth of readable entries past 'to'.
+template <typename L>
+std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, float px, float py,
+                           std::int32_t pid, std::size_t np) {
+    using F = typename L::F;
+    const F vpx = L::SplatF(px);
+    const F vpy = L::SplatF(py);
+    const typename L::I vpid = L::SplatI(pid);
+    const F low = L::SplatF(TSPHFormula::PAIR_WINDOW_MIN_SQ);
+    const F high = L::SplatF(TSPHConstants::SMOOTHING_LENGTH_SQ);
+    // In locals: the stores below may alias anything.
+    std::int32_t* oq = w.rawQ.data();
+    const float* cx = w.candX.data();
+    const float* cy = w.candY.data();
+    const std::int32_t* cid = w.candId.data();
+    const std::int32_t* cslot = w.candSlot.data();
+    for (std::int32_t k = from; k < to; k += L::W) {
+        const F dx = vpx - L::LoadF(cx + k);  // the same as rounding the double difference
+        const F dy = vpy - L::LoadF(cy + k);
+        const F r2 = L::SquaredLength(dx, dy);
+        const typename L::Mask take = L::Less(L::LoadI(cid + k), vpid) & L::Less(low, r2) & L::Less(r2, high) &
+                                      L::FirstLanes(to - k);
+        L::Compress(oq + np, L::LoadI(cslot + k), take);
+        np += static_cast<std::size_t>(L::Count(take));
+    }
+    return np;
+}
+
+// Appends the entries [first, first + count) of the cell-sorted copy whose
+// ID lies below 'limit' to the candidates at nc, in order; returns the new
+// candidate count. (A candidate with a larger ID pairs with none of the
+// cell's particles, by the pair rule.) The cell-sorted arrays have a round's
+// worth of readable entries past every cell, the candidates room for one.
+template <typename L>
+std::int32_t GatherCandidates(const TSPHStepData& s, TScanScratch& w, std::int32_t first, std::int32_t count,
+                              std::int32_t limit, std::int32_t nc) {
+    const typename L::I vlimit = L::SplatI(limit);
+    float* cx = w.candX.data();
+    float* cy = w.candY.data();
+    std::int32_t* cid = w.candId.data();
+    std::int32_t* cslot = w.candSlot.data();
+    const float* sx = s.sortedX.data() + first;
+    const float* sy = s.sortedY.data() + first;
+    const std::int32_t* sid = s.sortedId.data() + first;
+    const std::int32_t* sslot = s.sortedSlot.data() + first;
+    for (std::int32_t j = 0; j < count; j += L::W) {
+        const typename L::I id = L::LoadI(sid + j);
+        const typename L::Mask keep = L::Less(id, vlimit) & L::FirstLanes(count - j);
+        L::Compress(cx + nc, L::LoadF(sx + j), keep);
+        L::Compress(cy + nc, L::LoadF(sy + j), keep);
+        L::Compress(cid + nc, id, keep);
+        L::Compress(cslot + nc, L::LoadI(sslot + j), keep);
+        nc += L::Count(keep);
+    }
+    return nc;
+}
+
+// The cell-order scan over the cells [c0, c1) of the padded grid: each of
+// their particles' partners into w's raw list, its segment at [pairBegin,
+// pairEnd), its boundary hits at [hitBegin, hitEnd) of w's hits. All
+// particles of one cell see the same nine cells in the same order, so the
+// candidates are gathered once per cell and scanned by each of its
+// particles. Returns the number of partners.
+template <typename L>
+std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
+    const std::int32_t* fstart = s.fluidStart.data();
+    const std::int32_t* bstart = s.boundaryStart.data();
+    std::size_t np = 0;
+    w.hits.clear();
+    for (std::int32_t c = c0; c < c1; ++c) {
+        const std::int32_t members = fstart[c + 1] - fstart[c];
+        if (members == 0) continue;
+        // The nine cells' fluid particles, in visiting order, without those
+        // whose ID is too large to pair with any of this cell's particles.
+        std::int32_t limit = s.sortedId[fstart[c]];
+        for (std::int32_t m = fstart[c] + 1; m < fstart[c + 1]; ++m) limit = std::max(limit, s.sortedId[m]);
+        std::int32_t segEnd[9];
+        std::int32_t nc = 0;
+        for (int o = 0; o < 9; ++o) {
+            const std::int32_t cell = c + s.neighbourOffset[o];
+            const std::int32_t first = fstart[cell];
+            nc = GatherCandidates<L>(s, w, first, fstart[cell + 1] - first, limit, nc);
+            segEnd[o] = nc;
+        }
+        const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;
+        ReserveRaw(w, np, static_cast<std::size_t>(nc) * members);
+        for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
+            const float px = s.sortedX[m];
+            const float py = s.sortedY[m];
+            const std::int32_t pid = s.sortedId[m];
+            const auto i = static_cast<std::size_t>(s.sortedSlot[m]);
+            s.pairBegin[i] = static_cast<std::int32_t>(np);
+            s.hitBegin[i] = static_cast<std::int32_t>(w.hits.size());
+            if (!boundary) {
+                np = ScanCandidates<L>(w, 0, nc, px, py, pid, np);
+            } else {
+                // Boundary pushes land between the pair terms of the cells.
+                std::int32_t from = 0;
+                for (int o = 0; o < 9; ++o) {
+                    np = ScanCandidates<L>(w, from, segEnd[o], px, py, pid, np);
+                    from = segEnd[o];
+                    const std::int32_t cell = c + s.neighbourOffset[o];
+                    for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
+                        TBoundaryHit h;
+                        if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
+                            h.At = static_cast<std::int32_t>(np);
+                            w.hits.push_back(h);
+                        }
+                    }
+                }
+            }
+            s.pairEnd[i] = static_cast<std::int32_t>(np);
+            s.hitEnd[i] = static_cast<std::int32_t>(w.hits.size());
+        }
+    }
+    return np;
+}
+
+// Density rate of pairs [from, to), whole rounds only: w = t (vr t) / r,
+// weighted by the other particle's mass for each side; the root r is kept
+// for the force pass. Returns where it stopped.
+template <typename L>
+std::size_t DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
+    using D = typename L::D;
+    const D h2 = L::Splat(TSPHConstants::SMOOTHING_LENGTH_SQ);
+    double* intoP = s.termA.data();
+    double* intoQ = s.termB.data();
+    float* distance = s.pairDistance.data();
+    const TDensityRow* rows = s.densityRows.data();
+    std::size_t k = from;
+    for (; k + L::N <= to; k += L::N) {
+        const typename L::DensityRows p = L::LoadDensityRows(rows, s.pairP.data() + k);
+        const typename L::DensityRows q = L::LoadDensityRows(rows, s.pairQ.data() + k);
+        D dx, dy, r2;
+        L::Separate(p.xy, q.xy, dx, dy, r2);
+        const D r = L::Sqrt(r2);
+        L::StoreFloats(distance + k, r);
+        const D t = h2 - r2;
+        const D vr = (p.vx - q.vx) * dx + (p.vy - q.vy) * dy;
+        const D w = t * (vr * t) / r;
+        L::Store(intoP + k, q.mass * w);
+        L::Store(intoQ + k, p.mass * w);
+    }
+    return k;
+}
+
+// Pressure, viscosity and XSPH terms of pairs [from, to), whole rounds
+// only; the viscosity is formed for every pair and kept where vr < 0 (the
+// particles approach). Returns where it stopped.
+template <typename L>
+std::size_t ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
+    using C = TSPHConstants;
+    using D = typename L::D;
+    const D h = L::Splat(C::SMOOTHING_LENGTH);
+    const D h2 = L::Splat(C::SMOOTHING_LENGTH_SQ);
+    const D two = L::Splat(2.0);
+    const D offset = L::Splat(TSPHFormula::VISCOSITY_R2_OFFSET);
+    const D half = L::Splat(0.5);
+    const D alpha = L::Splat(-static_cast<double>(C::V_ALPHA));
+    const D beta = L::Splat(C::V_BETA);
+    const D kernel = L::Splat(C::D_KERNEL_FACTOR);
+    const TOperandRow* rows = s.rows.data();
+    const float* distance = s.pairDistance.data();
+    TForceTerm* out = s.forceTerms.data();
+    std::size_t k = from;
+    for (; k + L::N <= to; k += L::N) {
+        const typename L::ForceRows p = L::LoadForceRows(rows, s.pairP.data() + k);
+        const typename L::ForceRows q = L::LoadForceRows(rows, s.pairQ.data() + k);
+        D dx, dy, r2;
+        L::Separate(p.xy, q.xy, dx, dy, r2);
+        const D r = haveDistance ? L::LoadFloats(distance + k) : L::RoundToFloat(L::Sqrt(r2));
+        const D hr = L::RoundToFloat(h - r);
+        const D ddx = q.vx - p.vx;
+        const D ddy = q.vy - p.vy;
+        const D a0 = p.pressure + q.pressure;
+        const D b = two / (p.density + q.density);
+        const D vr = -dx * ddx - dy * ddy;
+        const D mu = vr * h / (r2 + offset);
+        const D pi = (alpha * mu * (p.sound + q.sound) * half + mu * (beta * mu)) * b;
+        const D a = L::IfNegative(vr, a0 + pi, a0);
+        const D kk = q.kernelMass * hr * hr / r;
+        const D w = h2 - r2;
+        const D sxs = q.xsphMass * w * w * w * kernel * b;
+        L::StoreTerms(out + k, L::RoundToFloat(dx * (a * kk)), L::RoundToFloat(dy * (a * kk)), ddx * sxs,
+                      ddy * sxs);
+    }
+    return k;
+}
+
+// Container walls for particle i, after its pairs: a push of Density at
+// the wall, none at REPULSIVE_DISTANCE.
+inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
+    using C = TSPHConstants;
+    TForceSum& a = s.forceSums[i];
+    float fx = a.fx, fy = a.fy;
+    const float px = s.x[i];
+    const float py = s.y[i];
+    const double pd = s.rows[i].density;
+    const double right = static_cast<double>(C::CONTAINER_WIDTH) - px;
+    const double bottom = static_cast<double>(C::CONTAINER_HEIGHT) - py;
+    const float dR = static_cast<float>(right > 0.0 ? right : 0.0);
+    const float dB = static_cast<float>(bottom > 0.0 ? bottom : 0.0);
+    const float dL = px > 0.0f ? px : 0.0f;
+    const float dT = py > 0.0f ? py : 0.0f;
+    const double inv = C::INV_REPULSIVE_DISTANCE;
+    if (dR < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx - pd * (1.0 - std::sqrt(static_cast<double>(dR) * inv)));
+    if (dB < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy - pd * (1.0 - std::sqrt(static_cast<double>(dB) * inv)));
+    if (dL < C::REPULSIVE_DISTANCE) fx = static_cast<float>(fx + pd * (1.0 - std::sqrt(static_cast<double>(dL) * inv)));
+    if (dT < C::REPULSIVE_DISTANCE) fy = static_cast<float>(fy + pd * (1.0 - std::sqrt(static_cast<double>(dT) * inv)));
+    a.fx = fx;
+    a.fy = fy;
+}
+
+// The force sums of particles [i0, i1), each in order: its pair terms and,
+// before the pair they were met before, its boundary pushes; then its
+// walls. A pair's terms go to both particles with opposite signs. Every
+// field is widened, added to and rounded back on its own.
+template <typename L>
+void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1) {
+    using Sum = typename L::Sum;
+    TForceSum* sums = s.forceSums.data();
+    const std::int32_t* pq = s.pairQ.data();
+    const TForceTerm* terms = s.forceTerms.data();
+    const TBoundaryHit* hits = s.hits.data();
+    for (std::size_t i = i0; i < i1; ++i) {
+        Sum own = L::LoadSum(sums + i);
+        std::int32_t hit = s.hitBegin[i];
+        const std::int32_t hitEnd = s.hitEnd[i];
+        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
+            for (; hit < hitEnd && hits[hit].At == k; ++hit) own = L::AddPush(own, hits[hit]);
+            const typename L::Term t = L::LoadTerm(terms + k);
+            own = L::AddTerm(own, t);
+            TForceSum* q = sums + pq[k];
+            L::StoreSum(q, L::SubtractTerm(L::LoadSum(q), t));
+        }
+        for (; hit < hitEnd; ++hit) own = L::AddPush(own, hits[hit]);
+        L::StoreSum(sums + i, own);
+        ApplyWalls(s, i);
+    }
+}
+
+}  // namespace
