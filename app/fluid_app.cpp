@@ -115,7 +115,7 @@ std::string WritePNG(const std::shared_ptr<TPixmap>& frame, const std::string& p
 // A path the user gave, relative to where the program was started (the
 // start-up moves the working directory to the program's own).
 std::string FromLaunchDirectory(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
+    if (path.empty() || IsAbsolutePath(path)) return path;
     return LaunchDirectory() + "/" + path;
 }
 

@@ -1,28 +1,12 @@
 #include "runtime/startup.h"
 
-#include <climits>
-#include <unistd.h>
+#include "runtime/startup_host.h"
 
 namespace {
 
-std::string CurrentDirectory() {
-    std::string buffer(PATH_MAX, '\0');
-    if (!getcwd(buffer.data(), buffer.size())) return "";
-    buffer.resize(buffer.find('\0'));
-    return buffer;
-}
-
-std::string ExecutablePath() {
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0) return "";
-    buffer.resize(static_cast<size_t>(n));
-    return buffer;
-}
-
 struct StartupValues {
-    std::string launchDirectory = CurrentDirectory();
-    std::string programFile = ExecutablePath();
+    std::string launchDirectory = HostCurrentDirectory();
+    std::string programFile = HostProgramFile();
     std::string programDirectory = DirectoryOfProgram(programFile);
     std::string applicationTitle = "Ferrumkit Application";
     std::vector<std::string> programArguments;
@@ -50,8 +34,10 @@ void RuntimeStartup(int argc, char** argv) {
     for (int i = 0; i < argc && argv && argv[i]; ++i) values.programArguments.emplace_back(argv[i]);
     // Relative names resolve beside the program from here on; when the
     // directory cannot be entered the launch directory stays in force.
-    if (!values.programDirectory.empty()) (void)!chdir(values.programDirectory.c_str());
+    if (!values.programDirectory.empty()) HostChangeDirectory(values.programDirectory);
 }
+
+bool IsAbsolutePath(const std::string& path) { return HostIsAbsolutePath(path); }
 
 const std::string& LaunchDirectory() { return Values().launchDirectory; }
 const std::string& ProgramFile() { return Values().programFile; }

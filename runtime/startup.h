@@ -17,7 +17,7 @@ void RuntimeStartup(int argc, char** argv);
 
 // The working directory at launch.
 const std::string& LaunchDirectory();
-// The full path of the program file (from /proc/self/exe).
+// The full path of the program file ("/" separators).
 const std::string& ProgramFile();
 // ProgramFile up to its last "/" (kept when it is the root "/", or follows a
 // drive's ":"); empty when the path has no "/".
@@ -28,6 +28,10 @@ const std::string& ApplicationTitle();
 void SetApplicationTitle(const std::string& title);
 // The command-line arguments as the program received them (argv[0] first).
 const std::vector<std::string>& ProgramArguments();
+
+// True when path is absolute on this platform ("/x"; on Windows also "C:/x",
+// "C:\\x" and "\\x"), so it does not depend on the working directory.
+bool IsAbsolutePath(const std::string& path);
 
 // The directory part of a program path by the rule of ProgramDirectory.
 std::string DirectoryOfProgram(const std::string& programFile);

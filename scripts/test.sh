@@ -32,5 +32,10 @@ if [ -x scripts/fuzz-smoke.sh ] || [ -f scripts/fuzz-smoke.sh ]; then
   echo "== fuzz smoke"
   bash scripts/fuzz-smoke.sh
 fi
+echo "== Windows build under Wine"
+windows_start=$(date +%s)
+bash scripts/windows-test.sh
+suites=$((suites + $(ctest --test-dir build-win -N | sed -n 's/^Total Tests: //p')))
+echo "Windows stage took $(( $(date +%s) - windows_start )) s"
 echo "All builds and suites passed."
 echo "suites: $suites passed, 0 failed"

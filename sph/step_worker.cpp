@@ -1,6 +1,8 @@
 #include "sph/step_worker.h"
 
+#ifdef __linux__
 #include <sched.h>
+#endif
 
 #include <chrono>
 
@@ -55,11 +57,13 @@ TStepWorker::~TStepWorker() {
 }
 
 int TStepWorker::AvailableCores() {
+#ifdef __linux__  // the processors this process may run on; elsewhere the machine's count
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0) {
         const int count = CPU_COUNT(&set);
         if (count > 0) return count;
     }
+#endif
     const unsigned hint = std::thread::hardware_concurrency();
     return hint > 0 ? static_cast<int>(hint) : 1;
 }

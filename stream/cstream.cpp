@@ -1,5 +1,7 @@
 #include "stream/cstream.h"
 
+#include "stream/native_file.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -34,7 +36,7 @@ std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t re
     }
     std::string native = path;
     std::replace(native.begin(), native.end(), '\\', '/');
-    std::FILE* f = std::fopen(native.c_str(), how);
+    std::FILE* f = OpenNativeFile(native, how);
     if (!f) return nullptr;
     // The C library opens a directory for reading, but it yields no bytes:
     // refuse it like a file that is not there. Devices and pipes stay welcome.

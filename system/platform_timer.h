@@ -3,7 +3,7 @@
 // RunOnMainThread(fire, argument, id) once per period from a thread of its
 // own. timer.cpp keeps the table of active ids and the TTimer objects; a
 // platform supplies only these two functions (timer_thread.cpp for POSIX
-// threads; a Windows build would put timeSetEvent / timeKillEvent here).
+// threads; win32/timer_win32.cpp for multimedia timers).
 
 #include "system/system_driver.h"
 

@@ -1,12 +1,11 @@
 #include "system/services.h"
 
 #include "system/system_driver.h"
+#include "system/system_host.h"
 
 #include <cctype>
-#include <climits>
-#include <cstdlib>
 #include <ctime>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace {
 
@@ -29,16 +28,22 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 std::string LocalTimeText(const char* format) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (!localtime_r(&now, &local)) return "";
+    if (!HostLocalTime(now, local)) return "";
     char buffer[256];
     const size_t length = std::strftime(buffer, sizeof buffer, format, &local);
     return std::string(buffer, length);
 }
 
-// True when the file system has a file or directory at path (through symlinks).
-bool NamesFileOrDirectory(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode));
+// The real, absolute form of path when it names an existing file or
+// directory (through symlinks); "" otherwise.
+std::string RealFileOrDirectory(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path real = fs::canonical(fs::u8path(path), error);
+    if (error) return "";
+    const fs::file_status status = fs::status(real, error);
+    if (error || !(fs::is_regular_file(status) || fs::is_directory(status))) return "";
+    return real.u8string();
 }
 
 }  // namespace
@@ -74,9 +79,8 @@ std::string NormaliseShellUrl(const std::string& url) {
     const size_t hash = url.find('#');
     const std::string rest = url.substr(0, hash);
     const std::string anchor = hash == std::string::npos ? "" : url.substr(hash);
-    char real[PATH_MAX];
-    if (!rest.empty() && realpath(rest.c_str(), real) && NamesFileOrDirectory(real))
-        return "file:" + std::string(real) + anchor;
+    const std::string real = rest.empty() ? "" : RealFileOrDirectory(rest);
+    if (!real.empty()) return "file:" + real + anchor;
     return "http:" + rest + anchor;
 }
 

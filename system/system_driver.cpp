@@ -1,15 +1,11 @@
 #include "system/system_driver.h"
 
 #include "runtime/errors.h"
+#include "system/system_host.h"
 
-#include <cerrno>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <thread>
-#include <time.h>
-#include <unistd.h>
 
 int32_t modifierState = 0;
 
@@ -37,12 +33,7 @@ public:
         return 0;
     }
     int32_t Wait() override {
-        if (!MainThreadCallsPending()) {
-            pollfd fd{MainThreadWakeFd(), POLLIN, 0};
-            if (fd.fd < 0) return SleepMillis(1), Poll();  // no pipe: nap instead
-            while (poll(&fd, 1, -1) < 0 && errno == EINTR) {
-            }
-        }
+        if (!MainThreadCallsPending()) HostWakeWait();
         return Poll();
     }
     int32_t MoveMouse(int32_t, int32_t) override { return 0; }
@@ -68,31 +59,17 @@ struct PumpGuard {
     ~PumpGuard() { pumpBusy = false; }
 };
 
-// Calls posted from any thread, run by the main thread inside its pump. A
-// self-pipe wakes a main thread that sleeps in WaitForMessages.
+// Calls posted from any thread, run by the main thread inside its pump. The
+// host's wake-up signal wakes a main thread that sleeps in WaitForMessages.
 struct MainThreadQueue {
     std::mutex lock;
     std::deque<std::function<void()>> calls;
-    int pipeRead = -1;
-    int pipeWrite = -1;
-    MainThreadQueue() {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-            pipeRead = fds[0];
-            pipeWrite = fds[1];
-        }
-    }
+    MainThreadQueue() { HostWakeInit(); }
 };
 
 MainThreadQueue& Queue() {
     static MainThreadQueue queue;
     return queue;
-}
-
-void DrainWakePipe(int fd) {
-    char buffer[256];
-    while (read(fd, buffer, sizeof buffer) > 0) {
-    }
 }
 
 }  // namespace
@@ -105,19 +82,10 @@ void SetSystemDriver(std::shared_ptr<TSystemDriver> driver) {
 
 bool IsMainThread() { return std::this_thread::get_id() == Driver().mainThread; }
 
-int32_t CurrentMillis() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    // Keep the low 32 bits: the counter wraps, differences stay right.
-    return static_cast<int32_t>(static_cast<uint32_t>(ms));
-}
+int32_t CurrentMillis() { return HostMillis(); }
 
 void SleepMillis(int32_t ms) {
-    if (ms < 0) return;
-    timespec left{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) < 0 && errno == EINTR) {
-    }
+    if (ms >= 0) HostSleep(ms);
 }
 
 void PumpMessages() {
@@ -146,14 +114,7 @@ void RunOnMainThread(std::function<void()> call) {
         std::lock_guard<std::mutex> hold(queue.lock);
         queue.calls.push_back(std::move(call));
     }
-    if (queue.pipeWrite >= 0) {
-        const char byte = 1;
-        // A full pipe already wakes the reader; the byte is not needed then.
-        ssize_t written;
-        do {
-            written = write(queue.pipeWrite, &byte, 1);
-        } while (written < 0 && errno == EINTR);
-    }
+    HostWakeSignal();
 }
 
 void RunOnMainThread(TMainThreadFunc func, std::shared_ptr<void> argument, int32_t data) {
@@ -166,7 +127,7 @@ void RunOnMainThread(TMainThreadFunc func, std::shared_ptr<void> argument, int32
 
 void RunPendingMainThreadCalls() {
     auto& queue = Queue();
-    if (queue.pipeRead >= 0) DrainWakePipe(queue.pipeRead);
+    HostWakeDrain();
     // Only the calls posted so far: a call that posts another does not keep
     // this pump busy forever.
     std::deque<std::function<void()>> batch;
@@ -184,16 +145,16 @@ void RunPendingMainThreadCalls() {
             std::lock_guard<std::mutex> hold(queue.lock);
             queue.calls.insert(queue.calls.begin(), std::make_move_iterator(batch.begin()),
                                std::make_move_iterator(batch.end()));
-            if (!queue.calls.empty() && queue.pipeWrite >= 0) {
-                const char byte = 1;
-                (void)!write(queue.pipeWrite, &byte, 1);
-            }
+            if (!queue.calls.empty()) HostWakeSignal();
             throw;
         }
     }
 }
 
-int MainThreadWakeFd() { return Queue().pipeRead; }
+int MainThreadWakeFd() {
+    Queue();  // the wake-up signal is made with the queue
+    return HostWakeFd();
+}
 
 bool MainThreadCallsPending() {
     auto& queue = Queue();

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __linux__
 #include <sched.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -136,6 +138,7 @@ TEST(Determinism, AWorldStepsOnTwoThreadsWhereTwoCoresAreAvailable) {
     EXPECT_EQ(world.StepThreads(), TStepWorker::AvailableCores() >= 2 ? 2 : 1);
 }
 
+#ifdef __linux__  // processor affinity as Linux has it
 // Runs this thread on its first allowed processor only, while in scope.
 class OneCore {
 public:
@@ -171,6 +174,7 @@ TEST(Determinism, WithOneCoreAvailableAWorldStepsOnOneThread) {
     EXPECT_EQ(world->StepThreads(), 1);
     for (int step = 0; step < 5; ++step) world->Update();
 }
+#endif
 
 // 250 steps of a world against the literal one, with left and right clicks
 // at the edges and in the liquid.

@@ -80,6 +80,9 @@ TEST(FileFilters, TheStartingPathSplitsAtItsLastSlash) {
 }
 
 TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX paths and symbolic links";
+#endif
     TempDir dir;
     std::filesystem::create_directories(dir.path / "d");
     std::ofstream(dir.File("d/f.txt")) << "x";
@@ -110,8 +113,7 @@ TEST(DateAndTime, TextsHaveTheirFormats) {
     const std::string today = TodayText(), clock = ClockText();
     EXPECT_TRUE(std::regex_match(today, std::regex("[0-3][0-9] [A-Z][a-z][a-z] [0-9]{4}"))) << today;
     EXPECT_TRUE(std::regex_match(clock, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]"))) << clock;
-    std::tm local{};
-    localtime_r(&before, &local);
+    const std::tm local = *std::localtime(&before);  // single-threaded here
     EXPECT_EQ(today.substr(today.size() - 4), std::to_string(local.tm_year + 1900));
 }
 

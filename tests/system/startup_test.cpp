@@ -7,10 +7,20 @@
 
 namespace {
 
+// The working directory with "/" separators, as the start-up values keep paths.
 std::string WorkingDirectory() {
     char buffer[PATH_MAX];
-    return getcwd(buffer, sizeof buffer) ? buffer : "";
+    std::string path = getcwd(buffer, sizeof buffer) ? buffer : "";
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
 }
+
+#ifdef _WIN32
+const char* const kProgramName = "system_startup_test.exe";
+#else
+const char* const kProgramName = "system_startup_test";
+#endif
 
 TEST(Startup, TheDirectoryOfAProgramHasNoTrailingSlashExceptAtARoot) {
     const std::pair<const char*, const char*> cases[] = {
@@ -26,7 +36,7 @@ TEST(Startup, ValuesAreReadyWithoutStartUpAndStartUpMovesIntoTheProgramDirectory
     EXPECT_EQ(ApplicationTitle(), "Ferrumkit Application");
     EXPECT_TRUE(ProgramArguments().empty());
     ASSERT_FALSE(ProgramFile().empty());
-    EXPECT_EQ(ProgramFile().substr(ProgramFile().rfind('/') + 1), "system_startup_test");
+    EXPECT_EQ(ProgramFile().substr(ProgramFile().rfind('/') + 1), kProgramName);
     EXPECT_EQ(ProgramDirectory(), DirectoryOfProgram(ProgramFile()));
     EXPECT_EQ(access(ProgramFile().c_str(), X_OK), 0);
 

@@ -1,0 +1,61 @@
+// Start-up values on Windows: the working directory (_wgetcwd), the program
+// file from the module file name (GetModuleFileNameW), with every "\" turned
+// into "/", and _wchdir. The 8-bit calls serve where UseWideApi() is 0.
+#include "runtime/startup_host.h"
+#include "runtime/win32/win32_text.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <direct.h>
+
+namespace {
+
+// The C library's and Win32's path limit for these calls.
+const int kPathCapacity = MAX_PATH;
+
+std::string WithForwardSlashes(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+}  // namespace
+
+std::string HostCurrentDirectory() {
+    if (UseWideApi()) {
+        wchar_t buffer[kPathCapacity];
+        if (!_wgetcwd(buffer, kPathCapacity)) return "";
+        return WithForwardSlashes(Win32Utf8(buffer));
+    }
+    char buffer[kPathCapacity];
+    if (!_getcwd(buffer, kPathCapacity)) return "";
+    return WithForwardSlashes(buffer);
+}
+
+std::string HostProgramFile() {
+    if (UseWideApi()) {
+        wchar_t buffer[kPathCapacity];
+        const DWORD n = GetModuleFileNameW(nullptr, buffer, kPathCapacity);
+        if (n == 0 || n >= static_cast<DWORD>(kPathCapacity)) return "";  // none, or cut short
+        return WithForwardSlashes(Win32Utf8(buffer, n));
+    }
+    char buffer[kPathCapacity];
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, kPathCapacity);
+    if (n == 0 || n >= static_cast<DWORD>(kPathCapacity)) return "";
+    return WithForwardSlashes(std::string(buffer, n));
+}
+
+// "/x", "\\x", "C:/x" and "C:\\x" (a drive letter without a separator is
+// relative to that drive's working directory).
+bool HostIsAbsolutePath(const std::string& path) {
+    auto separator = [](char c) { return c == '/' || c == '\\'; };
+    if (!path.empty() && separator(path[0])) return true;
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           separator(path[2]);
+}
+
+bool HostChangeDirectory(const std::string& directory) {
+    if (UseWideApi()) return _wchdir(Win32Wide(directory).c_str()) == 0;
+    return _chdir(Win32Narrow(directory).c_str()) == 0;
+}

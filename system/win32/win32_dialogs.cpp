@@ -1,0 +1,211 @@
+// Message boxes, the open and save file choosers, the folder chooser and the
+// shell's open, on Win32. Every dialog is modal and restores the focused
+// window afterwards; the wide calls are used when UseWideApi() says so.
+#include "system/win32/win32_system.h"
+
+#include "runtime/startup.h"
+#include "runtime/win32/win32_text.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+const UINT kTopMost = MB_TOPMOST;
+// The file dialogs' record of the older size (no places bar), as the text asks.
+const DWORD kOpenFileNameSize = 76;
+// Return only file-system folders, new dialog style.
+const UINT kFolderFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+
+// Saves the focused window and gives it the focus back at scope end.
+struct FocusKeeper {
+    HWND saved = GetFocus();
+    ~FocusKeeper() {
+        if (saved) SetFocus(saved);
+    }
+};
+
+int MessageBoxOf(const std::string& text, UINT buttons, int32_t serious) {
+    FocusKeeper keep;
+    const UINT style = buttons | (serious ? MB_ICONWARNING : MB_ICONINFORMATION) | kTopMost;
+    if (UseWideApi())
+        return MessageBoxW(GetActiveWindow(), Win32Wide(text).c_str(), Win32Wide(ApplicationTitle()).c_str(), style);
+    return MessageBoxA(GetActiveWindow(), Win32Narrow(text).c_str(), Win32Narrow(ApplicationTitle()).c_str(), style);
+}
+
+std::string Replaced(std::string text, char from, char to) {
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+
+std::string Lowered(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string ReplacedAll(const std::string& text, const std::string& from, const std::string& to) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, from.size(), from) == 0) {
+            out += to;
+            i += from.size();
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// The filter group the initial file's extension belongs to (1-based), 0 when
+// none. A match in the last group selects that group too.
+DWORD FilterIndexOf(const std::string& path, const std::string& extensions) {
+    const size_t dot = path.find('.');
+    if (dot == std::string::npos) return 0;
+    const std::string key = "," + Lowered(path.substr(dot + 1)) + ",";
+    const std::string list = ReplacedAll(ReplacedAll(Lowered(extensions), ":", ":,"), ";", ",;") + ",";
+    const size_t at = list.find(key);
+    if (at == std::string::npos) return 0;
+    return 1 + static_cast<DWORD>(std::count(list.begin(), list.begin() + static_cast<long>(at), ';'));
+}
+
+// "Image Files:png,jpg;Text:txt" -> "Image Files\0*.png;*.jpg\0Text\0*.txt\0" (plus the final NUL).
+std::string FilterText(const std::string& extensions) {
+    if (extensions.empty()) return std::string();
+    std::string filter = extensions.find(':') == std::string::npos ? std::string("Files") + '\0' + "*." + extensions
+                                                                  : ReplacedAll(extensions, ":", std::string(1, '\0') + "*.");
+    filter = ReplacedAll(Replaced(filter, ';', '\0'), ",", ";*.");
+    filter.push_back('\0');
+    return filter;
+}
+
+template <typename Char, typename Record>
+void FillFileRecord(Record& record, const std::basic_string<Char>& title, const std::basic_string<Char>& filter,
+                    DWORD filterIndex, Char* file, const std::basic_string<Char>& directory, bool save) {
+    record.lStructSize = kOpenFileNameSize;
+    record.lpstrTitle = title.c_str();
+    record.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    record.nFilterIndex = filterIndex;
+    record.lpstrFile = file;
+    record.nMaxFile = MAX_PATH;
+    record.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
+    record.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+}
+
+// Selects the starting folder when the folder chooser opens; shows each
+// selected folder's path as status text.
+int CALLBACK FolderCallbackW(HWND dialog, UINT message, LPARAM lParam, LPARAM start) {
+    if (message == BFFM_INITIALIZED) {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, start);
+    } else if (message == BFFM_SELCHANGED) {
+        wchar_t path[MAX_PATH];
+        if (SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
+            SendMessageW(dialog, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(path));
+    }
+    return 0;
+}
+
+int CALLBACK FolderCallbackA(HWND dialog, UINT message, LPARAM lParam, LPARAM start) {
+    if (message == BFFM_INITIALIZED) {
+        SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, start);
+    } else if (message == BFFM_SELCHANGED) {
+        char path[MAX_PATH];
+        if (SHGetPathFromIDListA(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
+            SendMessageA(dialog, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(path));
+    }
+    return 0;
+}
+
+// The folder chooser in either width: starts at the absolute form of start,
+// returns the chosen folder or "".
+template <typename Info, typename Char>
+std::basic_string<Char> BrowseForFolder(const std::basic_string<Char>& start, const std::basic_string<Char>& title,
+                                        DWORD(WINAPI* fullPath)(const Char*, DWORD, Char*, Char**),
+                                        BFFCALLBACK callback, PIDLIST_ABSOLUTE(WINAPI* browse)(Info*),
+                                        BOOL(WINAPI* pathOf)(PCIDLIST_ABSOLUTE, Char*)) {
+    Char absolute[MAX_PATH] = {0};
+    fullPath(start.c_str(), MAX_PATH, absolute, nullptr);
+    Info info{};
+    info.lpszTitle = title.c_str();
+    info.ulFlags = kFolderFlags;
+    info.lpfn = callback;
+    info.lParam = reinterpret_cast<LPARAM>(absolute);
+    std::basic_string<Char> chosen;
+    if (PIDLIST_ABSOLUTE list = browse(&info)) {
+        Char folder[MAX_PATH];
+        if (pathOf(list, folder)) chosen = folder;
+        CoTaskMemFree(list);
+    }
+    return chosen;
+}
+
+}  // namespace
+
+int32_t TWin32SystemDriver::Notify(const std::string& text, int32_t serious) {
+    MessageBoxOf(text, MB_OK, serious);
+    return 0;
+}
+
+int32_t TWin32SystemDriver::Confirm(const std::string& text, int32_t serious) {
+    return MessageBoxOf(text, MB_OKCANCEL, serious) == IDOK ? 1 : 0;
+}
+
+int32_t TWin32SystemDriver::Proceed(const std::string& text, int32_t serious) {
+    switch (MessageBoxOf(text, MB_YESNOCANCEL, serious)) {
+    case IDYES: return 1;
+    case IDNO: return 0;
+    default: return -1;
+    }
+}
+
+std::string TWin32SystemDriver::RequestFile(const std::string& text, const std::string& extensions, int32_t save,
+                                            const std::string& path) {
+    FocusKeeper keep;
+    const std::string native = Replaced(path, '/', '\\');
+    const size_t slash = native.rfind('\\');
+    const std::string directory = slash == std::string::npos ? std::string() : native.substr(0, slash);
+    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+    const DWORD filterIndex = FilterIndexOf(native, extensions);
+    const std::string filter = FilterText(extensions);
+    if (UseWideApi()) {
+        wchar_t file[MAX_PATH] = {0};
+        const std::wstring wideName = Win32Wide(name).substr(0, MAX_PATH - 1);
+        std::copy(wideName.begin(), wideName.end(), file);
+        OPENFILENAMEW record{};
+        const std::wstring title = Win32Wide(text), wideFilter = Win32Wide(filter), wideDir = Win32Wide(directory);
+        FillFileRecord(record, title, wideFilter, filterIndex, file, wideDir, save != 0);
+        const BOOL ok = save ? GetSaveFileNameW(&record) : GetOpenFileNameW(&record);
+        return ok ? Win32Utf8(file) : std::string();
+    }
+    char file[MAX_PATH] = {0};
+    const std::string narrowName = Win32Narrow(name).substr(0, MAX_PATH - 1);
+    std::copy(narrowName.begin(), narrowName.end(), file);
+    OPENFILENAMEA record{};
+    const std::string title = Win32Narrow(text), narrowFilter = Win32Narrow(filter), narrowDir = Win32Narrow(directory);
+    FillFileRecord(record, title, narrowFilter, filterIndex, file, narrowDir, save != 0);
+    const BOOL ok = save ? GetSaveFileNameA(&record) : GetOpenFileNameA(&record);
+    return ok ? std::string(file) : std::string();
+}
+
+std::string TWin32SystemDriver::RequestDir(const std::string& text, const std::string& path) {
+    FocusKeeper keep;
+    const std::string native = Replaced(path, '/', '\\');
+    if (UseWideApi())
+        return Win32Utf8(BrowseForFolder<BROWSEINFOW>(Win32Wide(native), Win32Wide(text), GetFullPathNameW,
+                                                      FolderCallbackW, SHBrowseForFolderW, SHGetPathFromIDListW)
+                             .c_str());
+    return BrowseForFolder<BROWSEINFOA>(Win32Narrow(native), Win32Narrow(text), GetFullPathNameA, FolderCallbackA,
+                                        SHBrowseForFolderA, SHGetPathFromIDListA);
+}
+
+int32_t TWin32SystemDriver::OpenURL(const std::string& url) {
+    // ShellExecute reports success with a value above 32.
+    const INT_PTR kShellSuccess = 32;
+    HINSTANCE result = UseWideApi()
+                           ? ShellExecuteW(nullptr, nullptr, Win32Wide(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT)
+                           : ShellExecuteA(nullptr, nullptr, Win32Narrow(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    return reinterpret_cast<INT_PTR>(result) > kShellSuccess ? 1 : 0;
+}
