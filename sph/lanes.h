@@ -94,11 +94,20 @@ struct TPlainLanes {
 
     static F LoadF(const float* p) { return *p; }
     static I LoadI(const std::int32_t* p) { return *p; }
+    // A whole round of candidates copied (the destination has W entries of room).
+    static void StoreF(float* p, F v) { *p = v; }
+    static void StoreI(std::int32_t* p, I v) { *p = v; }
     static F SplatF(float v) { return v; }
     static I SplatI(std::int32_t v) { return v; }
     // dx^2 + dy^2 in double, rounded once to single precision.
     static F SquaredLength(F dx, F dy) {
         return static_cast<float>(static_cast<double>(dx) * dx + static_cast<double>(dy) * dy);
+    }
+    // Lanes whose separation lies in the pair window PAIR_WINDOW_MIN_SQ < r^2 <
+    // SMOOTHING_LENGTH_SQ, with r^2 = SquaredLength(dx, dy).
+    static Mask InPairWindow(F dx, F dy) {
+        const float r2 = SquaredLength(dx, dy);
+        return static_cast<int>(TSPHFormula::PAIR_WINDOW_MIN_SQ < r2 && r2 < TSPHConstants::SMOOTHING_LENGTH_SQ);
     }
     static Mask Less(F a, F b) { return static_cast<int>(a < b); }
     static Mask Less(I a, I b) { return static_cast<int>(a < b); }
@@ -107,6 +116,5 @@ struct TPlainLanes {
     static int Count(Mask m) { return m; }
     // The selected lanes to out, packed; whole rounds are written, so out
     // has W entries of room.
-    static void Compress(float* out, F v, Mask) { *out = v; }
     static void Compress(std::int32_t* out, I v, Mask) { *out = v; }
 };

@@ -64,6 +64,16 @@ inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a
     d = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
+// Relative margin around the pair window's bounds inside which a
+// single-precision estimate of r^2 (dx^2 + dy^2 with three float roundings,
+// relative error below 2^-22) cannot tell on which side the exactly rounded
+// r^2 lies; outside it the estimate decides.
+constexpr float kWindowEstimateMargin = 1.0f / 65536.0f;
+constexpr float kWindowLowIn = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f + kWindowEstimateMargin);
+constexpr float kWindowLowOut = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f - kWindowEstimateMargin);
+constexpr float kWindowHighIn = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f - kWindowEstimateMargin);
+constexpr float kWindowHighOut = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f + kWindowEstimateMargin);
+
 }  // namespace avx2_lanes
 
 struct TAvx2Lanes {
@@ -147,6 +157,8 @@ struct TAvx2Lanes {
 
     static F LoadF(const float* p) { return {_mm256_loadu_ps(p)}; }
     static I LoadI(const std::int32_t* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
+    static void StoreF(float* p, F v) { _mm256_storeu_ps(p, v.v); }
+    static void StoreI(std::int32_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v.v); }
     static F SplatF(float v) { return {_mm256_set1_ps(v)}; }
     static I SplatI(std::int32_t v) { return {_mm256_set1_epi32(v)}; }
     static F SquaredLength(F dx, F dy) {
@@ -158,13 +170,24 @@ struct TAvx2Lanes {
         const __m128 high = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(xh, xh), _mm256_mul_pd(yh, yh)));
         return {_mm256_insertf128_ps(_mm256_castps128_ps256(low), high, 1)};
     }
+    // The plain set's window test: decided by the cheap estimate where every
+    // lane lies clearly inside or outside, by the exact r^2 otherwise (rare;
+    // also for a NaN, which is neither).
+    static Mask InPairWindow(F dx, F dy) {
+        using namespace avx2_lanes;
+        const __m256 e = _mm256_add_ps(_mm256_mul_ps(dx.v, dx.v), _mm256_mul_ps(dy.v, dy.v));
+        const int in = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowIn), _CMP_GT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighIn), _CMP_LT_OQ)));
+        const int out = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowOut), _CMP_LT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighOut), _CMP_GT_OQ)));
+        if ((in | out) == 0xFF) return in;
+        const F r2 = SquaredLength(dx, dy);
+        return Less(SplatF(TSPHFormula::PAIR_WINDOW_MIN_SQ), r2) & Less(r2, SplatF(TSPHConstants::SMOOTHING_LENGTH_SQ));
+    }
     static Mask Less(F a, F b) { return _mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)); }
     static Mask Less(I a, I b) { return _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(b.v, a.v))); }
     static Mask FirstLanes(std::int32_t count) { return count >= 8 ? 0xFF : (1 << count) - 1; }
     static int Count(Mask m) { return _mm_popcnt_u32(static_cast<unsigned>(m)); }
-    static void Compress(float* out, F v, Mask m) {
-        _mm256_storeu_ps(out, _mm256_permutevar8x32_ps(v.v, avx2_lanes::PackSelected(m)));
-    }
     static void Compress(std::int32_t* out, I v, Mask m) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                             _mm256_permutevar8x32_epi32(v.v, avx2_lanes::PackSelected(m)));

@@ -59,8 +59,6 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     const F vpx = L::SplatF(px);
     const F vpy = L::SplatF(py);
     const typename L::I vpid = L::SplatI(pid);
-    const F low = L::SplatF(TSPHFormula::PAIR_WINDOW_MIN_SQ);
-    const F high = L::SplatF(TSPHConstants::SMOOTHING_LENGTH_SQ);
     // In locals: the stores below may alias anything.
     std::int32_t* oq = w.rawQ.data();
     const float* cx = w.candX.data();
@@ -70,42 +68,37 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     for (std::int32_t k = from; k < to; k += L::W) {
         const F dx = vpx - L::LoadF(cx + k);  // the same as rounding the double difference
         const F dy = vpy - L::LoadF(cy + k);
-        const F r2 = L::SquaredLength(dx, dy);
-        const typename L::Mask take = L::Less(L::LoadI(cid + k), vpid) & L::Less(low, r2) & L::Less(r2, high) &
-                                      L::FirstLanes(to - k);
+        const typename L::Mask take =
+            L::Less(L::LoadI(cid + k), vpid) & L::InPairWindow(dx, dy) & L::FirstLanes(to - k);
         L::Compress(oq + np, L::LoadI(cslot + k), take);
         np += static_cast<std::size_t>(L::Count(take));
     }
     return np;
 }
 
-// Appends the entries [first, first + count) of the cell-sorted copy whose
-// ID lies below 'limit' to the candidates at nc, in order; returns the new
-// candidate count. (A candidate with a larger ID pairs with none of the
-// cell's particles, by the pair rule.) The cell-sorted arrays have a round's
-// worth of readable entries past every cell, the candidates room for one.
+// Appends the entries [first, first + count) of the cell-sorted copy to the
+// candidates at nc, in order, whole rounds at a time (the pair rule is left
+// to the scan, which tests it anyway); returns the new candidate count. The
+// cell-sorted arrays have a round's worth of readable entries past every
+// cell, the candidates room for one.
 template <typename L>
-std::int32_t GatherCandidates(const TSPHStepData& s, TScanScratch& w, std::int32_t first, std::int32_t count,
-                              std::int32_t limit, std::int32_t nc) {
-    const typename L::I vlimit = L::SplatI(limit);
-    float* cx = w.candX.data();
-    float* cy = w.candY.data();
-    std::int32_t* cid = w.candId.data();
-    std::int32_t* cslot = w.candSlot.data();
+std::int32_t CopyCandidates(const TSPHStepData& s, TScanScratch& w, std::int32_t first, std::int32_t count,
+                            std::int32_t nc) {
+    float* cx = w.candX.data() + nc;
+    float* cy = w.candY.data() + nc;
+    std::int32_t* cid = w.candId.data() + nc;
+    std::int32_t* cslot = w.candSlot.data() + nc;
     const float* sx = s.sortedX.data() + first;
     const float* sy = s.sortedY.data() + first;
     const std::int32_t* sid = s.sortedId.data() + first;
     const std::int32_t* sslot = s.sortedSlot.data() + first;
     for (std::int32_t j = 0; j < count; j += L::W) {
-        const typename L::I id = L::LoadI(sid + j);
-        const typename L::Mask keep = L::Less(id, vlimit) & L::FirstLanes(count - j);
-        L::Compress(cx + nc, L::LoadF(sx + j), keep);
-        L::Compress(cy + nc, L::LoadF(sy + j), keep);
-        L::Compress(cid + nc, id, keep);
-        L::Compress(cslot + nc, L::LoadI(sslot + j), keep);
-        nc += L::Count(keep);
+        L::StoreF(cx + j, L::LoadF(sx + j));
+        L::StoreF(cy + j, L::LoadF(sy + j));
+        L::StoreI(cid + j, L::LoadI(sid + j));
+        L::StoreI(cslot + j, L::LoadI(sslot + j));
     }
-    return nc;
+    return nc + count;
 }
 
 // The cell-order scan over the cells [c0, c1) of the padded grid: each of
@@ -123,16 +116,13 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
     for (std::int32_t c = c0; c < c1; ++c) {
         const std::int32_t members = fstart[c + 1] - fstart[c];
         if (members == 0) continue;
-        // The nine cells' fluid particles, in visiting order, without those
-        // whose ID is too large to pair with any of this cell's particles.
-        std::int32_t limit = s.sortedId[fstart[c]];
-        for (std::int32_t m = fstart[c] + 1; m < fstart[c + 1]; ++m) limit = std::max(limit, s.sortedId[m]);
+        // The nine cells' fluid particles, in visiting order.
         std::int32_t segEnd[9];
         std::int32_t nc = 0;
         for (int o = 0; o < 9; ++o) {
             const std::int32_t cell = c + s.neighbourOffset[o];
             const std::int32_t first = fstart[cell];
-            nc = GatherCandidates<L>(s, w, first, fstart[cell + 1] - first, limit, nc);
+            nc = CopyCandidates<L>(s, w, first, fstart[cell + 1] - first, nc);
             segEnd[o] = nc;
         }
         const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;

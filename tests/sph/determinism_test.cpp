@@ -263,6 +263,45 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
     }
 }
 
+TEST(Determinism, PairsAtTheEdgesOfThePairWindowMatchTheReference) {
+    // Pairs whose squared separation lies within a few units in the last
+    // place of either bound of the pair window (where a vector path's quick
+    // estimate cannot decide and the exact rounding must), along an axis
+    // and on a diagonal; each pair far from the others, near the left wall
+    // where positions are finest.
+    const float bounds[2] = {std::sqrt(TSPHFormula::PAIR_WINDOW_MIN_SQ), TSPHConstants::SMOOTHING_LENGTH};
+    const float columns[2] = {4.25f, 12.25f};
+    const float rowSpacing = 7.0f;
+    for (const bool vector : {true, false}) {
+        ParticleCount = 0;
+        TSPH world;
+        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
+        int placed = 0;
+        for (const float bound : bounds) {
+            for (const bool diagonal : {false, true}) {
+                const float step = diagonal ? bound * 0.70710678f : bound;
+                for (int ulps = -7; ulps <= 8; ++ulps, ++placed) {
+                    const float x = columns[placed % 2];
+                    const float y = 4.0f + rowSpacing * static_cast<float>(placed / 2);
+                    float x2 = x + step;
+                    for (int k = 0; k < std::abs(ulps); ++k) x2 = std::nextafter(x2, ulps < 0 ? 0.0f : 100.0f);
+                    world.Particles.push_back(TParticle::Create(x, y));
+                    world.Particles.push_back(TParticle::Create(x2, diagonal ? y + step : y));
+                    // Approaching, so that even a pair at the far bound leaves a trace.
+                    world.Particles.back()->VelocityX = -0.5f;
+                    world.Particles.back()->VelocityY = -0.25f;
+                }
+            }
+        }
+        ReferenceWorld ref(world);
+        for (int step = 0; step < 2; ++step) {
+            world.Update();
+            ref.Update();
+            ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << (vector ? "" : " (plain)");
+        }
+    }
+}
+
 // Every field of every particle after 1000 steps of the initial scene.
 const std::uint64_t kHashAfter1000Steps = 3408596180902079271ull;
 
