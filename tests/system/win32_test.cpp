@@ -7,16 +7,21 @@
 #include "graphics/win32/wgl_internal.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
+#include "runtime/win32/win32_text.h"
 #include "stream/cstream.h"
 #include "system/hook.h"
 #include "system/timer.h"
 #include "system/win32/win32_system.h"
 
 #include <GL/gl.h>
+#include <commctrl.h>
+#include <dlgs.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -379,6 +384,304 @@ TEST(Win32System, MessageBoxesAreAnsweredByKeys) {
     answer = AnswerBoxWith(VK_ESCAPE);
     EXPECT_EQ(driver->Proceed("Cancel this one?", 1), -1);
     answer.join();
+}
+
+// The visible dialog box (class "#32770") of the given thread other than
+// except, waited for up to ten seconds; null when none came.
+HWND AwaitDialog(DWORD thread, HWND except = nullptr) {
+    struct Search {
+        HWND except, found;
+    } search{except, nullptr};
+    auto match = [](HWND w, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        char name[16] = {0};
+        GetClassNameA(w, name, sizeof name);
+        if (w == s->except || !IsWindowVisible(w) || std::string(name) != "#32770") return TRUE;
+        s->found = w;
+        return FALSE;
+    };
+    for (int i = 0; i < 500 && !search.found; ++i) {
+        EnumThreadWindows(thread, match, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) Sleep(20);
+    }
+    return search.found;
+}
+
+// The window holding the keyboard focus in the given thread.
+HWND FocusOf(DWORD thread) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+// Posts a key press (down and up) to a window.
+void PressKey(HWND target, WPARAM key) {
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 1 | (LPARAM(3) << 30));
+}
+
+// Replaces the focused field's text by typing name into it, then presses Return.
+void TypeAndReturn(DWORD thread, const std::wstring& name) {
+    HWND field = FocusOf(thread);
+    PostMessageW(field, EM_SETSEL, 0, -1);
+    for (wchar_t c : name) PostMessageW(field, WM_CHAR, c, 1);
+    PressKey(field, VK_RETURN);
+}
+
+// Runs the dialog answers of one chooser on a helper thread while the test's
+// thread sits in the modal call. Whatever the steps leave open is cancelled
+// after a bounded wait, so a wrong answer fails the test instead of hanging it.
+class DialogAnswers {
+public:
+    explicit DialogAnswers(std::function<void(DWORD thread, HWND dialog, std::string& problems)> steps)
+        : thread_(GetCurrentThreadId()), helper_([this, steps] {
+              HWND dialog = AwaitDialog(thread_);
+              if (!dialog) {
+                  problems_ += "no dialog appeared; ";
+                  return;
+              }
+              Sleep(150);  // the dialog takes the focus and fills its lists
+              steps(thread_, dialog, problems_);
+              for (int i = 0; i < 250 && IsWindow(dialog); ++i) Sleep(20);
+              for (HWND left; (left = AwaitDialogNow());) {
+                  problems_ += "a dialog stayed open; ";
+                  PostMessageW(left, WM_COMMAND, IDCANCEL, 0);
+                  Sleep(200);
+              }
+          }) {}
+    // The problems the helper met ("" when none), once it has finished.
+    std::string Finish() {
+        helper_.join();
+        return problems_;
+    }
+
+private:
+    HWND AwaitDialogNow() {
+        for (int i = 0; i < 3; ++i) {
+            HWND w = nullptr;
+            EnumThreadWindows(
+                thread_,
+                [](HWND candidate, LPARAM param) -> BOOL {
+                    char name[16] = {0};
+                    GetClassNameA(candidate, name, sizeof name);
+                    if (!IsWindowVisible(candidate) || std::string(name) != "#32770") return TRUE;
+                    *reinterpret_cast<HWND*>(param) = candidate;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&w));
+            if (w) return w;
+            Sleep(20);
+        }
+        return nullptr;
+    }
+    DWORD thread_;
+    std::string problems_;
+    std::thread helper_;
+};
+
+// The names a file chooser's filter box lists and the one it has selected.
+struct FilterBox {
+    std::vector<std::wstring> names;
+    int selected = -1;
+};
+
+FilterBox FilterBoxOf(HWND dialog) {
+    FilterBox box;
+    HWND combo = GetDlgItem(dialog, cmb1);
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[64] = {0};
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 64) SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(text));
+        box.names.push_back(text);
+    }
+    box.selected = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    return box;
+}
+
+// The file names the chooser's list shows, sorted.
+std::vector<std::wstring> ListedFiles(HWND dialog) {
+    HWND list = FindWindowExW(FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr), nullptr,
+                              L"SysListView32", nullptr);
+    std::vector<std::wstring> names;
+    const LRESULT count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[MAX_PATH] = {0};
+        LVITEMW item{};
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        SendMessageW(list, LVM_GETITEMTEXTW, i, LPARAM(&item));
+        names.push_back(text);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Selects a filter group as the user would, by the box's selection change.
+void ChooseFilter(HWND dialog, int group) {
+    HWND combo = GetDlgItem(dialog, cmb1);
+    SendMessageW(combo, CB_SETCURSEL, group, 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), LPARAM(combo));
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), LPARAM(combo));
+}
+
+// The name of the folder the folder chooser's tree has selected.
+std::wstring SelectedFolder(HWND dialog) {
+    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+    wchar_t text[MAX_PATH] = {0};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (item.hItem) SendMessageW(tree, TVM_GETITEMW, 0, LPARAM(&item));
+    return text;
+}
+
+std::string Utf8Of(const std::wstring& wide) { return Win32Utf8(wide.c_str()); }
+
+// The file and folder choosers and the shell's open, answered from a helper
+// thread, in a temporary folder holding a.png, b.jpg, c.txt and the folder sub.
+class Win32Choosers : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        StartWin32System();
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder = std::wstring(temp) + L"fk_choosers";
+        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt", L"d.txt", L"ran.txt"}) DeleteFileW(Path(name).c_str());
+        RemoveDirectoryW(Path(L"sub").c_str());
+        // The subfolder exists before any chooser looks: Wine's folder chooser
+        // cannot select a folder made after a file chooser showed its parent.
+        CreateDirectoryW(folder.c_str(), nullptr);
+        CreateDirectoryW(Path(L"sub").c_str(), nullptr);
+        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt"}) {
+            FILE* f = _wfopen(Path(name).c_str(), L"wb");
+            ASSERT_NE(f, nullptr);
+            std::fclose(f);
+        }
+    }
+    // A file in the folder, in Windows' own form.
+    static std::wstring Path(const std::wstring& name) { return folder + L"\\" + name; }
+    // The same with "/" separators, as the program's own paths are written.
+    static std::string Forward(const std::wstring& name) {
+        std::string path = Utf8Of(Path(name));
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
+    }
+    static inline std::wstring folder;
+    const std::string kExtensions = "Image Files:png,jpg;Text:txt";
+};
+
+TEST_F(Win32Choosers, OpenShowsTheFilterGroupsPreselectsTheInitialFilesAndReturnsIt) {
+    FilterBox box;
+    std::vector<std::wstring> text, images;
+    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+        box = FilterBoxOf(dialog);
+        text = ListedFiles(dialog);
+        ChooseFilter(dialog, 0);
+        images = ListedFiles(dialog);
+        PressKey(FocusOf(thread), VK_RETURN);  // the initial file, c.txt
+    });
+    const std::string chosen = SystemDriver()->RequestFile("Open a file", kExtensions, 0, Forward(L"c.txt"));
+    EXPECT_EQ(answers.Finish(), "");
+    EXPECT_EQ(chosen, Utf8Of(Path(L"c.txt")));
+    EXPECT_EQ(box.names, (std::vector<std::wstring>{L"Image Files", L"Text"}));
+    EXPECT_EQ(box.selected, 1) << "the group of the initial file's extension";
+    // Folders are listed under every filter.
+    EXPECT_EQ(text, (std::vector<std::wstring>{L"c.txt", L"sub"}));
+    EXPECT_EQ(images, (std::vector<std::wstring>{L"a.png", L"b.jpg", L"sub"}));
+}
+
+TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
+    FilterBox box;
+    std::vector<std::wstring> listed;
+    bool warned = false, stayed = false;
+    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+        box = FilterBoxOf(dialog);
+        listed = ListedFiles(dialog);
+        TypeAndReturn(thread, L"missing.png");
+        if (HWND warning = AwaitDialog(thread, dialog)) {
+            warned = true;
+            Sleep(100);
+            PressKey(FocusOf(thread), VK_RETURN);
+            for (int i = 0; i < 250 && IsWindow(warning); ++i) Sleep(20);
+        }
+        stayed = IsWindowVisible(dialog);
+        PressKey(FocusOf(thread), VK_ESCAPE);
+    });
+    // Without a ":" the list is one group of "Files"; no initial file, no group preselected.
+    const std::string chosen = SystemDriver()->RequestFile("Open a picture", "png,jpg", 0, Forward(L""));
+    EXPECT_EQ(answers.Finish(), "");
+    EXPECT_EQ(chosen, "");
+    EXPECT_EQ(box.names, (std::vector<std::wstring>{L"Files"}));
+    EXPECT_EQ(listed, (std::vector<std::wstring>{L"a.png", L"b.jpg", L"sub"}));
+    EXPECT_TRUE(warned) << "a missing file is refused with a warning";
+    EXPECT_TRUE(stayed);
+}
+
+TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedName) {
+    bool asked = false, stayed = false;
+    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+        PressKey(FocusOf(thread), VK_RETURN);  // the initial file, c.txt, exists
+        if (HWND prompt = AwaitDialog(thread, dialog)) {
+            asked = true;
+            Sleep(100);
+            PostMessageW(prompt, WM_COMMAND, IDNO, 0);
+            for (int i = 0; i < 250 && IsWindow(prompt); ++i) Sleep(20);
+        }
+        stayed = IsWindowVisible(dialog);
+        Sleep(100);
+        TypeAndReturn(thread, L"d.txt");
+    });
+    const std::string chosen = SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt"));
+    EXPECT_EQ(answers.Finish(), "");
+    EXPECT_TRUE(asked) << "an existing file is only replaced after asking";
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(chosen, Utf8Of(Path(L"d.txt")));
+    EXPECT_EQ(GetFileAttributesW(Path(L"d.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "the chooser creates nothing";
+
+    DialogAnswers cancel([](DWORD thread, HWND, std::string&) { PressKey(FocusOf(thread), VK_ESCAPE); });
+    EXPECT_EQ(SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt")), "");
+    EXPECT_EQ(cancel.Finish(), "");
+}
+
+TEST_F(Win32Choosers, TheFolderChooserStartsAtTheAbsolutePathAndCancellingGivesTheEmptyString) {
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    std::wstring selected;
+    DialogAnswers answers([&](DWORD, HWND dialog, std::string&) {
+        // The starting folder is selected once the tree has been expanded down to it.
+        for (int i = 0; i < 250 && (selected = SelectedFolder(dialog)) != L"sub"; ++i) Sleep(20);
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    const std::string chosen = SystemDriver()->RequestDir("Choose a folder", "sub");  // relative to the folder
+    EXPECT_EQ(answers.Finish(), "");
+    EXPECT_EQ(selected, L"sub");
+    EXPECT_EQ(chosen, Utf8Of(Path(L"sub")));
+
+    DialogAnswers cancel([](DWORD, HWND dialog, std::string&) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+    EXPECT_EQ(SystemDriver()->RequestDir("Choose a folder", "sub"), "");
+    EXPECT_EQ(cancel.Finish(), "");
+    SetCurrentDirectoryW(previous);
+}
+
+// The shell starts a command script that leaves a mark; a target that does
+// not exist gives 0.
+TEST_F(Win32Choosers, OpenUrlStartsTheTargetAndAFailedStartGivesZero) {
+    const std::wstring script = Path(L"mark.cmd"), mark = Path(L"ran.txt");
+    FILE* f = _wfopen(script.c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("@echo ran> \"%~dp0ran.txt\"\r\n", f);
+    std::fclose(f);
+    EXPECT_EQ(SystemDriver()->OpenURL(Utf8Of(script)), 1);
+    bool ran = false;
+    for (int i = 0; i < 500 && !ran; ++i) {
+        ran = GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!ran) Sleep(20);
+    }
+    EXPECT_TRUE(ran) << "the script did not run";
+    EXPECT_EQ(SystemDriver()->OpenURL(Utf8Of(Path(L"no-such-script.cmd"))), 0);
 }
 
 TEST(Win32Startup, ProgramFileComesFromTheModuleAndWideNamesOpen) {
