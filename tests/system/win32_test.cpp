@@ -298,29 +298,83 @@ TEST_F(Win32Window, ButtonsAndTheWheelArriveAsOnX11) {
     EXPECT_EQ(seen[3].x, -5);
 }
 
-// A fullscreen create either gets its display mode (with the refresh-rate
-// fallback) and gives it back on destroy, or fails with the driver's error
-// and leaves no record and no window behind.
-TEST_F(Win32Window, AFullscreenCreateKeepsOrLeavesNothingBehind) {
-    const int records = WGLRecordCount();
-    GLContextRecord* full = nullptr;
-    try {
-        full = CreateWindowContext(640, 480, 32, 1, GFX_BACKBUFFER);
-    } catch (const TRuntimeError& e) {
-        EXPECT_STREQ(e.what(), "GLGraphicsDriver failed to set display mode");
-        EXPECT_EQ(WGLRecordCount(), records);
-        EXPECT_EQ(WGLFullscreenWindow(), nullptr);
-        int windows = 0;
-        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, kWGLWindowClassName, nullptr));) ++windows;
-        EXPECT_EQ(windows, 1) << "only the suite's own window";
-        return;
+// The display's current size and depth.
+DEVMODEA CurrentDisplayMode() {
+    DEVMODEA mode{};
+    mode.dmSize = sizeof mode;
+    EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode);
+    return mode;
+}
+
+// Wine on Xvfb offers the screen's own size only (RandR gives it one mode,
+// without a refresh rate), in 32, 16 and 8 bits; the listed modes are those
+// of at least 16 bits.
+TEST_F(Win32Window, UnderWineOnXvfbTheDisplayListsOnlyTheScreensSize) {
+    const DEVMODEA current = CurrentDisplayMode();
+    EXPECT_EQ(current.dmPelsWidth, 1280u);
+    EXPECT_EQ(current.dmPelsHeight, 1024u);
+    const std::vector<GLDisplayMode> modes = EnumerateDisplayModes(64);
+    ASSERT_EQ(modes.size(), 2u);
+    for (const GLDisplayMode& mode : modes) {
+        EXPECT_EQ(mode.width, 1280);
+        EXPECT_EQ(mode.height, 1024);
+        EXPECT_EQ(mode.hertz, 0);
     }
-    ASSERT_NE(full, nullptr) << LastWindowContextError();
-    EXPECT_EQ(WGLFullscreenWindow(), WGLRecordWindow(full));
-    EXPECT_EQ(WGLLastRequestedSwapInterval(), 0) << "1 Hz is refused: any rate, without vertical sync";
-    DestroyWindowContext(full);
-    EXPECT_EQ(WGLFullscreenWindow(), nullptr);
+    EXPECT_EQ(modes[0].depth, 32);
+    EXPECT_EQ(modes[1].depth, 16);
+}
+
+// A size the display does not offer is refused at its rate and at any rate:
+// the create fails with the driver's error and leaves no record, no window
+// and no changed mode behind.
+TEST_F(Win32Window, AFullscreenCreateOfAnUnofferedSizeFailsLeavingNothingBehind) {
+    const int records = WGLRecordCount();
+    EXPECT_THROW(
+        {
+            try {
+                CreateWindowContext(640, 480, 32, 60, GFX_BACKBUFFER);
+            } catch (const TRuntimeError& e) {
+                EXPECT_STREQ(e.what(), "GLGraphicsDriver failed to set display mode");
+                throw;
+            }
+        },
+        TRuntimeError);
     EXPECT_EQ(WGLRecordCount(), records);
+    EXPECT_EQ(WGLFullscreenWindow(), nullptr);
+    int windows = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, kWGLWindowClassName, nullptr));) ++windows;
+    EXPECT_EQ(windows, 1) << "only the suite's own window";
+    EXPECT_EQ(CurrentDisplayMode().dmPelsWidth, 1280u);
+    EXPECT_TRUE(IsWindow(window));
+}
+
+// The offered size is kept while the window lives, with vertical sync at
+// the asked rate (Wine's modes carry no rate, so any rate is taken), and the
+// display is given back on destroy. Without a rate there is no vertical sync.
+TEST_F(Win32Window, AFullscreenCreateOfTheOfferedSizeKeepsItsModeUntilDestroyed) {
+    const int records = WGLRecordCount();
+    for (int32_t hertz : {60, 0}) {
+        SCOPED_TRACE(hertz);
+        GLContextRecord* full = CreateWindowContext(1280, 1024, 32, hertz, GFX_BACKBUFFER);
+        ASSERT_NE(full, nullptr) << LastWindowContextError();
+        HWND popup = WGLRecordWindow(full);
+        EXPECT_EQ(WGLFullscreenWindow(), popup);
+        EXPECT_EQ(WGLLastRequestedSwapInterval(), hertz != 0 ? 1 : 0);
+        RECT area{};
+        GetWindowRect(popup, &area);
+        EXPECT_EQ(area.left, 0);
+        EXPECT_EQ(area.top, 0);
+        EXPECT_EQ(area.right, 1280);
+        EXPECT_EQ(area.bottom, 1024);
+        EXPECT_EQ(CurrentDisplayMode().dmBitsPerPel, 32u);
+        DestroyWindowContext(full);
+        EXPECT_FALSE(IsWindow(popup));
+        EXPECT_EQ(WGLFullscreenWindow(), nullptr);
+        EXPECT_EQ(WGLLastRequestedSwapInterval(), 0);
+        EXPECT_EQ(WGLRecordCount(), records);
+        EXPECT_EQ(CurrentDisplayMode().dmPelsWidth, 1280u);
+    }
+    SetForegroundWindow(window);
 }
 
 TEST(Win32System, CallsFromOtherThreadsWakeTheWaitingPump) {
