@@ -2,8 +2,10 @@
 // Wine on the private X server with Mesa behind Wine's OpenGL: the window's
 // client area, title, class and place, its pixel format, input arriving as
 // the same events as on X11, the close box and Alt+F4, a frame read back,
-// the swap interval, main-thread calls waking the pump, message boxes, and
-// the start-up values and wide file names.
+// the swap interval, fullscreen modes as Wine on Xvfb offers them, main-thread
+// calls waking the pump, message boxes, the file and folder choosers and the
+// shell's open answered from a helper thread, and the start-up values and wide
+// file names.
 #include "graphics/win32/wgl_internal.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -441,8 +443,9 @@ TEST(Win32System, MessageBoxesAreAnsweredByKeys) {
 }
 
 // The visible dialog box (class "#32770") of the given thread other than
-// except, waited for up to ten seconds; null when none came.
-HWND AwaitDialog(DWORD thread, HWND except = nullptr) {
+// except, looked for the given number of times 20 ms apart (ten seconds by
+// default); null when none came.
+HWND AwaitDialog(DWORD thread, HWND except = nullptr, int tries = 500) {
     struct Search {
         HWND except, found;
     } search{except, nullptr};
@@ -454,11 +457,16 @@ HWND AwaitDialog(DWORD thread, HWND except = nullptr) {
         s->found = w;
         return FALSE;
     };
-    for (int i = 0; i < 500 && !search.found; ++i) {
+    for (int i = 0; i < tries && !search.found; ++i) {
         EnumThreadWindows(thread, match, reinterpret_cast<LPARAM>(&search));
         if (!search.found) Sleep(20);
     }
     return search.found;
+}
+
+// Waits up to five seconds for a window to go.
+void AwaitGone(HWND window) {
+    for (int i = 0; i < 250 && IsWindow(window); ++i) Sleep(20);
 }
 
 // The window holding the keyboard focus in the given thread.
@@ -487,7 +495,7 @@ void TypeAndReturn(DWORD thread, const std::wstring& name) {
 // after a bounded wait, so a wrong answer fails the test instead of hanging it.
 class DialogAnswers {
 public:
-    explicit DialogAnswers(std::function<void(DWORD thread, HWND dialog, std::string& problems)> steps)
+    explicit DialogAnswers(std::function<void(DWORD thread, HWND dialog)> steps)
         : thread_(GetCurrentThreadId()), helper_([this, steps] {
               HWND dialog = AwaitDialog(thread_);
               if (!dialog) {
@@ -495,39 +503,21 @@ public:
                   return;
               }
               Sleep(150);  // the dialog takes the focus and fills its lists
-              steps(thread_, dialog, problems_);
-              for (int i = 0; i < 250 && IsWindow(dialog); ++i) Sleep(20);
-              for (HWND left; (left = AwaitDialogNow());) {
+              steps(thread_, dialog);
+              AwaitGone(dialog);
+              for (HWND left; (left = AwaitDialog(thread_, nullptr, 3));) {
                   problems_ += "a dialog stayed open; ";
                   PostMessageW(left, WM_COMMAND, IDCANCEL, 0);
-                  Sleep(200);
+                  AwaitGone(left);
               }
           }) {}
-    // The problems the helper met ("" when none), once it has finished.
+    // What went wrong ("" when nothing did), once the helper has finished.
     std::string Finish() {
         helper_.join();
         return problems_;
     }
 
 private:
-    HWND AwaitDialogNow() {
-        for (int i = 0; i < 3; ++i) {
-            HWND w = nullptr;
-            EnumThreadWindows(
-                thread_,
-                [](HWND candidate, LPARAM param) -> BOOL {
-                    char name[16] = {0};
-                    GetClassNameA(candidate, name, sizeof name);
-                    if (!IsWindowVisible(candidate) || std::string(name) != "#32770") return TRUE;
-                    *reinterpret_cast<HWND*>(param) = candidate;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&w));
-            if (w) return w;
-            Sleep(20);
-        }
-        return nullptr;
-    }
     DWORD thread_;
     std::string problems_;
     std::thread helper_;
@@ -574,6 +564,7 @@ std::vector<std::wstring> ListedFiles(HWND dialog) {
 void ChooseFilter(HWND dialog, int group) {
     HWND combo = GetDlgItem(dialog, cmb1);
     SendMessageW(combo, CB_SETCURSEL, group, 0);
+    // A pick reports the change, then the ended selection (which Wine's dialog acts on).
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), LPARAM(combo));
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), LPARAM(combo));
 }
@@ -629,7 +620,7 @@ protected:
 TEST_F(Win32Choosers, OpenShowsTheFilterGroupsPreselectsTheInitialFilesAndReturnsIt) {
     FilterBox box;
     std::vector<std::wstring> text, images;
-    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+    DialogAnswers answers([&](DWORD thread, HWND dialog) {
         box = FilterBoxOf(dialog);
         text = ListedFiles(dialog);
         ChooseFilter(dialog, 0);
@@ -650,7 +641,7 @@ TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
     FilterBox box;
     std::vector<std::wstring> listed;
     bool warned = false, stayed = false;
-    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+    DialogAnswers answers([&](DWORD thread, HWND dialog) {
         box = FilterBoxOf(dialog);
         listed = ListedFiles(dialog);
         TypeAndReturn(thread, L"missing.png");
@@ -658,7 +649,7 @@ TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
             warned = true;
             Sleep(100);
             PressKey(FocusOf(thread), VK_RETURN);
-            for (int i = 0; i < 250 && IsWindow(warning); ++i) Sleep(20);
+            AwaitGone(warning);
         }
         stayed = IsWindowVisible(dialog);
         PressKey(FocusOf(thread), VK_ESCAPE);
@@ -675,13 +666,13 @@ TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
 
 TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedName) {
     bool asked = false, stayed = false;
-    DialogAnswers answers([&](DWORD thread, HWND dialog, std::string&) {
+    DialogAnswers answers([&](DWORD thread, HWND dialog) {
         PressKey(FocusOf(thread), VK_RETURN);  // the initial file, c.txt, exists
         if (HWND prompt = AwaitDialog(thread, dialog)) {
             asked = true;
             Sleep(100);
             PostMessageW(prompt, WM_COMMAND, IDNO, 0);
-            for (int i = 0; i < 250 && IsWindow(prompt); ++i) Sleep(20);
+            AwaitGone(prompt);
         }
         stayed = IsWindowVisible(dialog);
         Sleep(100);
@@ -694,7 +685,7 @@ TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedName) {
     EXPECT_EQ(chosen, Utf8Of(Path(L"d.txt")));
     EXPECT_EQ(GetFileAttributesW(Path(L"d.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "the chooser creates nothing";
 
-    DialogAnswers cancel([](DWORD thread, HWND, std::string&) { PressKey(FocusOf(thread), VK_ESCAPE); });
+    DialogAnswers cancel([](DWORD thread, HWND) { PressKey(FocusOf(thread), VK_ESCAPE); });
     EXPECT_EQ(SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt")), "");
     EXPECT_EQ(cancel.Finish(), "");
 }
@@ -704,7 +695,7 @@ TEST_F(Win32Choosers, TheFolderChooserStartsAtTheAbsolutePathAndCancellingGivesT
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
     std::wstring selected;
-    DialogAnswers answers([&](DWORD, HWND dialog, std::string&) {
+    DialogAnswers answers([&](DWORD, HWND dialog) {
         // The starting folder is selected once the tree has been expanded down to it.
         for (int i = 0; i < 250 && (selected = SelectedFolder(dialog)) != L"sub"; ++i) Sleep(20);
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -714,7 +705,7 @@ TEST_F(Win32Choosers, TheFolderChooserStartsAtTheAbsolutePathAndCancellingGivesT
     EXPECT_EQ(selected, L"sub");
     EXPECT_EQ(chosen, Utf8Of(Path(L"sub")));
 
-    DialogAnswers cancel([](DWORD, HWND dialog, std::string&) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+    DialogAnswers cancel([](DWORD, HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
     EXPECT_EQ(SystemDriver()->RequestDir("Choose a folder", "sub"), "");
     EXPECT_EQ(cancel.Finish(), "");
     SetCurrentDirectoryW(previous);
