@@ -593,7 +593,7 @@ protected:
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         folder = std::wstring(temp) + L"fk_choosers";
-        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt", L"d.txt", L"ran.txt"}) DeleteFileW(Path(name).c_str());
+        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt", L"d\u00fc.txt", L"ran.txt"}) DeleteFileW(Path(name).c_str());
         RemoveDirectoryW(Path(L"sub").c_str());
         // The subfolder exists before any chooser looks: Wine's folder chooser
         // cannot select a folder made after a file chooser showed its parent.
@@ -676,14 +676,15 @@ TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedName) {
         }
         stayed = IsWindowVisible(dialog);
         Sleep(100);
-        TypeAndReturn(thread, L"d.txt");
+        TypeAndReturn(thread, L"d\u00fc.txt");  // a name outside ASCII comes back as UTF-8
     });
     const std::string chosen = SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt"));
     EXPECT_EQ(answers.Finish(), "");
     EXPECT_TRUE(asked) << "an existing file is only replaced after asking";
     EXPECT_TRUE(stayed);
-    EXPECT_EQ(chosen, Utf8Of(Path(L"d.txt")));
-    EXPECT_EQ(GetFileAttributesW(Path(L"d.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "the chooser creates nothing";
+    EXPECT_EQ(chosen, Utf8Of(Path(L"d\u00fc.txt")));
+    EXPECT_NE(chosen.find("d\xc3\xbc.txt"), std::string::npos) << chosen;
+    EXPECT_EQ(GetFileAttributesW(Path(L"d\u00fc.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "the chooser creates nothing";
 
     DialogAnswers cancel([](DWORD thread, HWND) { PressKey(FocusOf(thread), VK_ESCAPE); });
     EXPECT_EQ(SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt")), "");
