@@ -97,8 +97,9 @@ void FillFileRecord(Record& record, const std::basic_string<Char>& title, const 
 }
 
 // The folder chooser's new dialog style needs COM in a single-threaded
-// apartment on the calling thread: joined for the dialog's time and left after,
-// unless the thread already had its own.
+// apartment on the calling thread: joined for the dialog's time, each
+// successful join (one into an apartment the thread already had too) left
+// after; a thread of the multi-threaded apartment stays in it.
 struct ComApartment {
     HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ~ComApartment() {
