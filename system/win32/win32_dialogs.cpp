@@ -12,12 +12,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 namespace {
 
 const UINT kTopMost = MB_TOPMOST;
-// The file dialogs' record of the older size (no places bar), as the text asks.
-const DWORD kOpenFileNameSize = 76;
 // Return only file-system folders, new dialog style.
 const UINT kFolderFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
 
@@ -85,7 +84,9 @@ std::string FilterText(const std::string& extensions) {
 template <typename Char, typename Record>
 void FillFileRecord(Record& record, const std::basic_string<Char>& title, const std::basic_string<Char>& filter,
                     DWORD filterIndex, Char* file, const std::basic_string<Char>& directory, bool save) {
-    record.lStructSize = kOpenFileNameSize;
+    // The record's older size, ending before the places bar: 76 bytes in a
+    // 32-bit program, more with 64-bit pointers (the dialogs refuse 76 there).
+    record.lStructSize = static_cast<DWORD>(offsetof(Record, lpTemplateName) + sizeof record.lpTemplateName);
     record.lpstrTitle = title.c_str();
     record.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
     record.nFilterIndex = filterIndex;
@@ -94,6 +95,17 @@ void FillFileRecord(Record& record, const std::basic_string<Char>& title, const 
     record.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
     record.Flags = OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
 }
+
+// The folder chooser's new dialog style needs COM in a single-threaded
+// apartment on the calling thread: joined for the dialog's time, each
+// successful join (one into an apartment the thread already had too) left
+// after; a thread of the multi-threaded apartment stays in it.
+struct ComApartment {
+    HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~ComApartment() {
+        if (SUCCEEDED(joined)) CoUninitialize();
+    }
+};
 
 // Selects the starting folder when the folder chooser opens; shows each
 // selected folder's path as status text.
@@ -192,6 +204,7 @@ std::string TWin32SystemDriver::RequestFile(const std::string& text, const std::
 
 std::string TWin32SystemDriver::RequestDir(const std::string& text, const std::string& path) {
     FocusKeeper keep;
+    ComApartment com;
     const std::string native = Replaced(path, '/', '\\');
     if (UseWideApi())
         return Win32Utf8(BrowseForFolder<BROWSEINFOW>(Win32Wide(native), Win32Wide(text), GetFullPathNameW,
