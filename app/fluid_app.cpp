@@ -83,16 +83,44 @@ void ClearAndFill(TSPH& world, int32_t mx, int32_t my, int32_t clearHalf, int32_
         for (float y = top; y <= bottom; y += step) (world.*add)(x, y);
 }
 
-// Why path cannot serve as an image file, or "" when it looks like one.
-std::string FileProblem(const std::string& path) {
+// Why path could not be opened for reading, given the C library's error:
+// a directory is refused by the stream layer without one.
+std::string OpenProblem(const std::string& path, int error) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return "it is a directory, not a file";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::strerror(errno);
-    std::fclose(file);
-    return "";
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return "it is a directory, not a file";
+    return std::strerror(error != 0 ? error : EIO);
 }
+
+// The back buffer as it is just before a flip, kept in one buffer reused
+// from frame to frame; made into a pixmap only once, at the end.
+class TBackBufferGrab {
+public:
+    // Reads the back buffer's rows, bottom row first.
+    void Read() {
+        GLint packAlignment = 4, readBuffer = GL_BACK;
+        glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
+        glGetIntegerv(GL_READ_BUFFER, &readBuffer);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadBuffer(GL_BACK);
+        rows_.resize(kRowBytes * kFluidWindowHeight);
+        glReadPixels(0, 0, kFluidWindowWidth, kFluidWindowHeight, GL_RGB, GL_UNSIGNED_BYTE, rows_.data());
+        glReadBuffer(static_cast<GLenum>(readBuffer));
+        glPixelStorei(GL_PACK_ALIGNMENT, packAlignment);
+    }
+    // The last rows read as an RGB24 pixmap, top row first; null before any Read.
+    std::shared_ptr<TPixmap> Pixmap() const {
+        if (rows_.empty()) return nullptr;
+        auto frame = TPixmap::Create(kFluidWindowWidth, kFluidWindowHeight, PIXFMT_RGB24, 1);
+        for (int32_t y = 0; y < kFluidWindowHeight; ++y)
+            std::memcpy(frame->PixelPtr(0, y), rows_.data() + (kFluidWindowHeight - 1 - y) * kRowBytes,
+                        kRowBytes);
+        return frame;
+    }
+
+private:
+    static constexpr std::size_t kRowBytes = std::size_t{kFluidWindowWidth} * 3;
+    std::vector<unsigned char> rows_;
+};
 
 // Writes frame as a PNG file at path; "" on success, else what went wrong.
 std::string WritePNG(const std::shared_ptr<TPixmap>& frame, const std::string& path) {
@@ -140,12 +168,12 @@ void CountFrame(TFrameTimes& times) {
 
 // The world's Render and the page flip, timed together. A screenshot is read
 // from the back buffer just before the flip; its read-back is not counted.
-void RenderAndFlip(TSPH& world, TFrameTimes& times, std::shared_ptr<TPixmap>* capture) {
+void RenderAndFlip(TSPH& world, TFrameTimes& times, TBackBufferGrab* grab) {
     int32_t start = CurrentMillis();
     world.Render();
-    if (capture) {
+    if (grab) {
         const int32_t readStart = CurrentMillis();
-        *capture = ReadBackBuffer(kFluidWindowWidth, kFluidWindowHeight);
+        grab->Read();
         start += MillisBetween(readStart, CurrentMillis());
     }
     FlipPage(0);
@@ -241,13 +269,13 @@ std::string ParticleImagePath() {
 }
 
 int32_t LoadParticleTexture(const std::string& path) {
-    const std::string problem = FileProblem(path);
-    if (!problem.empty()) throw TRuntimeError(path + ": " + problem);
+    // The path is a plain file name, never a protocol URL.
+    errno = 0;
+    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0);
+    if (!file) throw TRuntimeError(path + ": " + OpenProblem(path, errno));
     std::shared_ptr<TPixmap> image;
     try {
-        // The path is a plain file name, never a protocol URL.
-        std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0);
-        if (file) image = LoadPNGPixmap(TUrl(file));
+        image = LoadPNGPixmap(TUrl(file));
     } catch (const TRuntimeError&) {
         image = nullptr;  // the data ended early
     }
@@ -259,28 +287,11 @@ int32_t LoadParticleTexture(const std::string& path) {
     }
 }
 
-std::shared_ptr<TPixmap> ReadBackBuffer(int32_t width, int32_t height) {
-    GLint packAlignment = 4, readBuffer = GL_BACK;
-    glGetIntegerv(GL_PACK_ALIGNMENT, &packAlignment);
-    glGetIntegerv(GL_READ_BUFFER, &readBuffer);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    std::vector<unsigned char> bottomUp(static_cast<std::size_t>(width) * height * 3);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
-    glReadBuffer(static_cast<GLenum>(readBuffer));
-    glPixelStorei(GL_PACK_ALIGNMENT, packAlignment);
-
-    auto frame = TPixmap::Create(width, height, PIXFMT_RGB24, 1);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    for (int32_t y = 0; y < height; ++y)
-        std::memcpy(frame->PixelPtr(0, y), bottomUp.data() + (height - 1 - y) * rowBytes, rowBytes);
-    return frame;
-}
-
 TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options) {
     TFrameLoopResult result;
     TFrameTimes times;
     times.windowStart = CurrentMillis();
+    TBackBufferGrab grab;
     const bool capture = !options.screenshot.empty();
     for (;;) {
         if (KeyHitCount(kKeyEscape) != 0) break;
@@ -295,11 +306,12 @@ TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options) {
         const int32_t start = CurrentMillis();
         world.Update();
         times.updateMillis = MillisBetween(start, CurrentMillis());
-        RenderAndFlip(world, times, capture ? &result.lastFrame : nullptr);
+        RenderAndFlip(world, times, capture ? &grab : nullptr);
         CountFrame(times);
         ++result.frames;
         result.lastHud = hud;
     }
+    result.lastFrame = grab.Pixmap();
     return result;
 }
 

@@ -62,8 +62,5 @@ struct TFrameLoopResult {
 // frame's pixels when options.screenshot is set.
 TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options);
 
-// The back buffer of the current context as an RGB24 pixmap, top row first.
-std::shared_ptr<TPixmap> ReadBackBuffer(int32_t width, int32_t height);
-
 // The whole program; returns the exit status (stdout is checked at exit, see runtime/tool.h).
 int FluidMain(int argc, char** argv);
