@@ -291,13 +291,11 @@ TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
 
 TEST_F(FluidProgram, OptionsAndOutputFailures) {
     TempDir dir;
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--frames"}, {"--frames", "x"}, {"--screenshot"}, {"--wobble"}, {"extra"}}) {
-        ChildProcess fluid(Fluid(args));
-        EXPECT_EQ(fluid.WaitForExit(), 2) << args[0];
-        EXPECT_EQ(fluid.out, "");
-        EXPECT_NE(fluid.err.find("usage: fluid"), std::string::npos) << fluid.err;
-    }
+    // Which options are refused is the parser's suite; here, what a refusal does.
+    ChildProcess refused(Fluid({"--frames", "x"}));
+    EXPECT_EQ(refused.WaitForExit(), 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("usage: fluid"), std::string::npos) << refused.err;
     ChildProcess help(Fluid({"--help"}, nullptr));
     EXPECT_EQ(help.WaitForExit(), 0);
     EXPECT_EQ(help.out.rfind("usage: fluid", 0), 0u) << help.out;
