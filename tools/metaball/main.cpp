@@ -6,25 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "image/pixmap.h"
 #include "image/png.h"
-#include "stream/ramstream.h"
+#include "stream/stream.h"
 #include "runtime/tool.h"
 
 namespace {
-
-// Room for the encoded sprite: four times its raw 16 KiB of pixels, so it always fits.
-const int32_t kPngRoom = 64 * 1024;
-
-// Writes bytes to path; false, with errno telling why, when they did not all arrive.
-bool WriteFileBytes(const char* path, const std::vector<unsigned char>& bytes, size_t size) {
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(bytes.data(), 1, size, f) == size;
-    return CloseOutputFile(f) && written;
-}
 
 int Generate(int argc, char** argv) {
     if (argc != 2) {
@@ -49,13 +37,18 @@ int Generate(int argc, char** argv) {
             p[3] = static_cast<unsigned char>(std::lround(255.0 * v));
         }
     }
-    // Encoded in memory and written in one go: closing a file stream cannot
-    // tell whether its last bytes arrived, closing a C file can.
-    std::vector<unsigned char> png(kPngRoom);
-    auto memory = TRamStream::Create(png.data(), kPngRoom, 0, 1);
-    SavePNGPixmap(sprite, memory, 9);  // raises when the room is too small
-    if (!WriteFileBytes(argv[1], png, static_cast<size_t>(memory->Pos()))) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[1], std::strerror(errno));
+    // The writer gives 0 for a file it cannot open and raises for bytes that
+    // never arrive (a full disk).
+    bool written = false;
+    errno = 0;
+    try {
+        written = SavePNGPixmap(sprite, argv[1], 9) != 0;
+    } catch (const TStreamWriteException&) {
+        errno = errno != 0 ? errno : EIO;
+    }
+    if (!written) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[1],
+                     std::strerror(errno != 0 ? errno : EIO));
         return kToolFailed;
     }
     return 0;
