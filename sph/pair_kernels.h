@@ -51,10 +51,12 @@ inline void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
 // list at np without a branch per candidate: the pair window 0.1 < r^2 <
 // SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
 // rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.) The
-// candidates have a round's worth of readable entries past 'to'.
+// candidates have a round's worth of readable entries past 'to'. Each
+// round's lanes taken are kept in w.roundMask.
 template <typename L>
 std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, float px, float py,
                            std::int32_t pid, std::size_t np) {
+    static_assert(sizeof(typename L::Mask) == sizeof(int), "masks are kept as int");
     using F = typename L::F;
     const F vpx = L::SplatF(px);
     const F vpy = L::SplatF(py);
@@ -65,6 +67,7 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     const float* cy = w.candY.data();
     const std::int32_t* cid = w.candId.data();
     const std::int32_t* cslot = w.candSlot.data();
+    int* roundMask = w.roundMask.data();
     for (std::int32_t k = from; k < to; k += L::W) {
         const F dx = vpx - L::LoadF(cx + k);  // the same as rounding the double difference
         const F dy = vpy - L::LoadF(cy + k);
@@ -72,8 +75,20 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
             L::Less(L::LoadI(cid + k), vpid) & L::InPairWindow(dx, dy) & L::FirstLanes(to - k);
         L::Compress(oq + np, L::LoadI(cslot + k), take);
         np += static_cast<std::size_t>(L::Count(take));
+        *roundMask++ = take;
     }
     return np;
+}
+
+// How many of the candidates before 'end' the last scan (which started at
+// candidate 0) took.
+template <typename L>
+std::int32_t TakenBefore(const TScanScratch& w, std::int32_t end) {
+    std::int32_t taken = 0;
+    const std::int32_t rounds = end / L::W;
+    for (std::int32_t r = 0; r < rounds; ++r) taken += L::Count(w.roundMask[r]);
+    if (end % L::W != 0) taken += L::Count(w.roundMask[rounds] & L::FirstLanes(end % L::W));
+    return taken;
 }
 
 // Appends the entries [first, first + count) of the cell-sorted copy to the
@@ -130,25 +145,22 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const float px = s.sortedX[m];
             const float py = s.sortedY[m];
-            const std::int32_t pid = s.sortedId[m];
             const auto i = static_cast<std::size_t>(s.sortedSlot[m]);
+            const std::size_t first = np;
             s.pairBegin[i] = static_cast<std::int32_t>(np);
             s.hitBegin[i] = static_cast<std::int32_t>(w.hits.size());
-            if (!boundary) {
-                np = ScanCandidates<L>(w, 0, nc, px, py, pid, np);
-            } else {
-                // Boundary pushes land between the pair terms of the cells.
-                std::int32_t from = 0;
-                for (int o = 0; o < 9; ++o) {
-                    np = ScanCandidates<L>(w, from, segEnd[o], px, py, pid, np);
-                    from = segEnd[o];
-                    const std::int32_t cell = c + s.neighbourOffset[o];
-                    for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
-                        TBoundaryHit h;
-                        if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
-                            h.At = static_cast<std::int32_t>(np);
-                            w.hits.push_back(h);
-                        }
+            np = ScanCandidates<L>(w, 0, nc, px, py, s.sortedId[m], np);
+            // A boundary push lands after the pair terms of the cells
+            // visited before its own.
+            for (int o = 0; boundary && o < 9; ++o) {
+                const std::int32_t cell = c + s.neighbourOffset[o];
+                if (bstart[cell] == bstart[cell + 1]) continue;
+                const auto at = static_cast<std::int32_t>(first) + TakenBefore<L>(w, segEnd[o]);
+                for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
+                    TBoundaryHit h;
+                    if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
+                        h.At = at;
+                        w.hits.push_back(h);
                     }
                 }
             }

@@ -65,6 +65,7 @@ std::size_t ScanCellRange(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std
         w.candY.resize(scratch);
         w.candId.resize(scratch);
         w.candSlot.resize(scratch);
+        w.roundMask.resize(scratch);
     }
 #ifdef FK_SPH_X86
     if (s.avx2) return ScanCellsAvx2(s, w, c0, c1);

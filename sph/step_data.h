@@ -66,6 +66,8 @@ struct TScanScratch {
     std::vector<std::int32_t> candId, candSlot;
     std::vector<std::int32_t> rawQ;
     std::vector<TBoundaryHit> hits;
+    // The lanes each round of the last candidate scan took.
+    std::vector<int> roundMask;
 };
 
 // Fewest fluid particles for which a step hands work to its second thread;
