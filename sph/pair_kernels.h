@@ -107,12 +107,16 @@ std::int32_t CopyCandidates(const TSPHStepData& s, TScanScratch& w, std::int32_t
     const float* sy = s.sortedY.data() + first;
     const std::int32_t* sid = s.sortedId.data() + first;
     const std::int32_t* sslot = s.sortedSlot.data() + first;
-    for (std::int32_t j = 0; j < count; j += L::W) {
+    // At least one round, even for an empty cell: most cells hold less
+    // than a round, and a loop that always runs once is never mispredicted.
+    std::int32_t j = 0;
+    do {
         L::StoreF(cx + j, L::LoadF(sx + j));
         L::StoreF(cy + j, L::LoadF(sy + j));
         L::StoreI(cid + j, L::LoadI(sid + j));
         L::StoreI(cslot + j, L::LoadI(sslot + j));
-    }
+        j += L::W;
+    } while (j < count);
     return nc + count;
 }
 
