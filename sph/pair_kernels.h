@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "sph/constants.h"
@@ -51,8 +52,8 @@ inline void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
 // list at np without a branch per candidate: the pair window 0.1 < r^2 <
 // SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
 // rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.) The
-// candidates have a round's worth of readable entries past 'to'. Each
-// round's lanes taken are kept in w.roundMask.
+// round after the candidates is one that no particle takes (see
+// ScanCells). Each round's lanes taken are kept in w.roundMask.
 template <typename L>
 std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, float px, float py,
                            std::int32_t pid, std::size_t np) {
@@ -71,8 +72,7 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     for (std::int32_t k = from; k < to; k += L::W) {
         const F dx = vpx - L::LoadF(cx + k);  // the same as rounding the double difference
         const F dy = vpy - L::LoadF(cy + k);
-        const typename L::Mask take =
-            L::Less(L::LoadI(cid + k), vpid) & L::InPairWindow(dx, dy) & L::FirstLanes(to - k);
+        const typename L::Mask take = L::Less(L::LoadI(cid + k), vpid) & L::InPairWindow(dx, dy);
         L::Compress(oq + np, L::LoadI(cslot + k), take);
         np += static_cast<std::size_t>(L::Count(take));
         *roundMask++ = take;
@@ -144,6 +144,9 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
             nc = CopyCandidates<L>(s, w, first, fstart[cell + 1] - first, nc);
             segEnd[o] = nc;
         }
+        // A round that the pair rule refuses to every particle ends the
+        // candidates, so that the scan's last round needs no mask of its own.
+        L::StoreI(w.candId.data() + nc, L::SplatI(std::numeric_limits<std::int32_t>::max()));
         const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;
         ReserveRaw(w, np, static_cast<std::size_t>(nc) * members);
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
