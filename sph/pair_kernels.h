@@ -257,6 +257,12 @@ inline void ApplyWalls(TSPHStepData& s, std::size_t i) {
     float fx = a.fx, fy = a.fy;
     const float px = s.x[i];
     const float py = s.y[i];
+    // Further in than REPULSIVE_DISTANCE from every wall (with a margin for
+    // the rounding of the distances below), as most particles are: no push.
+    constexpr float margin = 1.0f / 1024.0f;
+    constexpr float nearRight = C::CONTAINER_WIDTH - C::REPULSIVE_DISTANCE - margin;
+    constexpr float nearBottom = C::CONTAINER_HEIGHT - C::REPULSIVE_DISTANCE - margin;
+    if (px >= C::REPULSIVE_DISTANCE && py >= C::REPULSIVE_DISTANCE && px <= nearRight && py <= nearBottom) return;
     const double pd = s.rows[i].density;
     const double right = static_cast<double>(C::CONTAINER_WIDTH) - px;
     const double bottom = static_cast<double>(C::CONTAINER_HEIGHT) - py;
@@ -286,16 +292,26 @@ void SumForces(TSPHStepData& s, std::size_t i0, std::size_t i1) {
     const TBoundaryHit* hits = s.hits.data();
     for (std::size_t i = i0; i < i1; ++i) {
         Sum own = L::LoadSum(sums + i);
-        std::int32_t hit = s.hitBegin[i];
-        const std::int32_t hitEnd = s.hitEnd[i];
-        for (std::int32_t k = s.pairBegin[i], end = s.pairEnd[i]; k < end; ++k) {
-            for (; hit < hitEnd && hits[hit].At == k; ++hit) own = L::AddPush(own, hits[hit]);
+        auto addPair = [&](std::int32_t k) {
             const typename L::Term t = L::LoadTerm(terms + k);
             own = L::AddTerm(own, t);
             TForceSum* q = sums + pq[k];
             L::StoreSum(q, L::SubtractTerm(L::LoadSum(q), t));
+        };
+        std::int32_t hit = s.hitBegin[i];
+        const std::int32_t hitEnd = s.hitEnd[i];
+        const std::int32_t begin = s.pairBegin[i];
+        const std::int32_t end = s.pairEnd[i];
+        if (hit == hitEnd) {
+            // Away from the boundary (most particles): the pairs alone.
+            for (std::int32_t k = begin; k < end; ++k) addPair(k);
+        } else {
+            for (std::int32_t k = begin; k < end; ++k) {
+                for (; hit < hitEnd && hits[hit].At == k; ++hit) own = L::AddPush(own, hits[hit]);
+                addPair(k);
+            }
+            for (; hit < hitEnd; ++hit) own = L::AddPush(own, hits[hit]);
         }
-        for (; hit < hitEnd; ++hit) own = L::AddPush(own, hits[hit]);
         L::StoreSum(sums + i, own);
         ApplyWalls(s, i);
     }
