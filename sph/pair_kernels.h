@@ -48,15 +48,15 @@ inline void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
     w.rawQ.resize(2 * need);
 }
 
-// Appends the slots of p's partners among candidates [from, to) to the raw
-// list at np without a branch per candidate: the pair window 0.1 < r^2 <
+// Appends the slots of p's partners among the cell's 'count' candidates to
+// the raw list at np without a branch per candidate: the pair window 0.1 < r^2 <
 // SMOOTHING_LENGTH_SQ with dx, dy, r^2 in single precision, and the pair
 // rule q.ID < p.ID. (The passes form dx, dy, r^2 again, the same way.) The
 // round after the candidates is one that no particle takes (see
 // ScanCells). Each round's lanes taken are kept in w.roundMask.
 template <typename L>
-std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, float px, float py,
-                           std::int32_t pid, std::size_t np) {
+std::size_t ScanCandidates(TScanScratch& w, std::int32_t count, float px, float py, std::int32_t pid,
+                           std::size_t np) {
     static_assert(sizeof(typename L::Mask) == sizeof(int), "masks are kept as int");
     using F = typename L::F;
     const F vpx = L::SplatF(px);
@@ -69,7 +69,7 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     const std::int32_t* cid = w.candId.data();
     const std::int32_t* cslot = w.candSlot.data();
     int* roundMask = w.roundMask.data();
-    for (std::int32_t k = from; k < to; k += L::W) {
+    for (std::int32_t k = 0; k < count; k += L::W) {
         const F dx = vpx - L::LoadF(cx + k);  // the same as rounding the double difference
         const F dy = vpy - L::LoadF(cy + k);
         const typename L::Mask take = L::Less(L::LoadI(cid + k), vpid) & L::InPairWindow(dx, dy);
@@ -80,8 +80,7 @@ std::size_t ScanCandidates(TScanScratch& w, std::int32_t from, std::int32_t to, 
     return np;
 }
 
-// How many of the candidates before 'end' the last scan (which started at
-// candidate 0) took.
+// How many of the candidates before 'end' the last scan took.
 template <typename L>
 std::int32_t TakenBefore(const TScanScratch& w, std::int32_t end) {
     std::int32_t taken = 0;
@@ -156,7 +155,7 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
             const std::size_t first = np;
             s.pairBegin[i] = static_cast<std::int32_t>(np);
             s.hitBegin[i] = static_cast<std::int32_t>(w.hits.size());
-            np = ScanCandidates<L>(w, 0, nc, px, py, s.sortedId[m], np);
+            np = ScanCandidates<L>(w, nc, px, py, s.sortedId[m], np);
             // A boundary push lands after the pair terms of the cells
             // visited before its own.
             for (int o = 0; boundary && o < 9; ++o) {
