@@ -120,8 +120,9 @@ std::int32_t CopyCandidates(const TSPHStepData& s, TScanScratch& w, std::int32_t
 }
 
 // The cell-order scan over the cells [c0, c1) of the padded grid: each of
-// their particles' partners into w's raw list, its segment at [pairBegin,
-// pairEnd), its boundary hits at [hitBegin, hitEnd) of w's hits. All
+// their particles' partners into w's raw list and its boundary hits into
+// w's hits, in the order of their places in the cell-sorted copy, the ends
+// at scanPairEnd and scanHitEnd of the place. All
 // particles of one cell see the same nine cells in the same order, so the
 // candidates are gathered once per cell and scanned by each of its
 // particles. Returns the number of partners.
@@ -151,10 +152,7 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const float px = s.sortedX[m];
             const float py = s.sortedY[m];
-            const auto i = static_cast<std::size_t>(s.sortedSlot[m]);
             const std::size_t first = np;
-            s.pairBegin[i] = static_cast<std::int32_t>(np);
-            s.hitBegin[i] = static_cast<std::int32_t>(w.hits.size());
             np = ScanCandidates<L>(w, nc, px, py, s.sortedId[m], np);
             // A boundary push lands after the pair terms of the cells
             // visited before its own.
@@ -170,8 +168,8 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
                     }
                 }
             }
-            s.pairEnd[i] = static_cast<std::int32_t>(np);
-            s.hitEnd[i] = static_cast<std::int32_t>(w.hits.size());
+            s.scanPairEnd[m] = static_cast<std::int32_t>(np);
+            s.scanHitEnd[m] = static_cast<std::int32_t>(w.hits.size());
         }
     }
     return np;

@@ -31,6 +31,8 @@ void ResizeSlots(TSPHStepData& s, std::size_t n) {
 namespace {
 
 void ResizeIndex(TSPHStepData& s, std::size_t n) {
+    s.scanPairEnd.resize(n);
+    s.scanHitEnd.resize(n);
     s.pairBegin.resize(n);
     s.pairEnd.resize(n);
     s.hitBegin.resize(n);
@@ -87,11 +89,8 @@ void JoinScans(TSPHStepData& s, TScanScratch& into, std::size_t np, const TScanS
         into.hits.push_back(h);
     }
     for (std::int32_t m = s.fluidStart[c0]; m < s.fluidStart[c1]; ++m) {
-        const std::size_t i = static_cast<std::size_t>(s.sortedSlot[m]);
-        s.pairBegin[i] += pairShift;
-        s.pairEnd[i] += pairShift;
-        s.hitBegin[i] += hitShift;
-        s.hitEnd[i] += hitShift;
+        s.scanPairEnd[m] += pairShift;
+        s.scanHitEnd[m] += hitShift;
     }
 }
 
@@ -131,10 +130,12 @@ std::size_t ScanAllCells(TSPHStepData& s, std::size_t n) {
     return np;
 }
 
-// Moves the partners found by the cell-order scan (each particle's segment
-// at [pairBegin, pairEnd) of the raw list) into the pair list in array
-// order, so that the passes find the pairs of consecutive particles in one
-// short stretch of the list. Boundary hits follow their pairs.
+// Moves the partners found by the cell-order scan (in the raw list in the
+// order of the particles' places in the cell-sorted copy) into the pair
+// list in array order, so that the passes find the pairs of consecutive
+// particles in one short stretch of the list; each particle's segment at
+// [pairBegin, pairEnd), its hits at [hitBegin, hitEnd). Boundary hits
+// follow their pairs.
 void ToArrayOrder(TSPHStepData& s, std::size_t n, std::size_t total) {
     ReservePairs(s, 0, total);
     std::int32_t* pairP = s.pairP.data();
@@ -144,10 +145,15 @@ void ToArrayOrder(TSPHStepData& s, std::size_t n, std::size_t total) {
     TBoundaryHit* hits = s.hits.data();
     std::int32_t np = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::int32_t b = s.pairBegin[i];
-        const std::int32_t count = s.pairEnd[i] - b;
+        const std::int32_t place = s.sortedPlace[i];
+        const std::int32_t b = place > 0 ? s.scanPairEnd[place - 1] : 0;
+        const std::int32_t count = s.scanPairEnd[place] - b;
         const std::int32_t shift = np - b;
-        for (std::int32_t h = s.hitBegin[i]; h < s.hitEnd[i]; ++h) hits[h].At += shift;
+        const std::int32_t hitBegin = place > 0 ? s.scanHitEnd[place - 1] : 0;
+        const std::int32_t hitEnd = s.scanHitEnd[place];
+        for (std::int32_t h = hitBegin; h < hitEnd; ++h) hits[h].At += shift;
+        s.hitBegin[i] = hitBegin;
+        s.hitEnd[i] = hitEnd;
 #ifdef FK_SPH_X86
         const __m128i self = _mm_set1_epi32(static_cast<std::int32_t>(i));  // SSE2, always there
 #endif

@@ -179,6 +179,7 @@ void SortFluidByCell(TSPHStepData& s) {
     s.sortedY.resize(n + 16);
     s.sortedId.resize(n + 16);
     s.sortedSlot.resize(n + 16);
+    s.sortedPlace.resize(n);
     std::memset(s.sortedX.data() + n, 0, 16 * sizeof(float));
     std::memset(s.sortedY.data() + n, 0, 16 * sizeof(float));
     std::memset(s.sortedId.data() + n, 0, 16 * sizeof(std::int32_t));
@@ -190,6 +191,7 @@ void SortFluidByCell(TSPHStepData& s) {
         s.sortedY[k] = s.fluidY[i];
         s.sortedId[k] = s.fluidId[i];
         s.sortedSlot[k] = static_cast<std::int32_t>(i);
+        s.sortedPlace[i] = k;
     }
 }
 

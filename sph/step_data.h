@@ -100,9 +100,11 @@ struct TSPHStepData {
     int neighbourOffset[9] = {};
     // Cell contents in list order (latest in the array first).
     std::vector<std::int32_t> fluidStart, boundaryStart;
-    // Fluid particles of all cells, cell by cell (16 entries of slack).
+    // Fluid particles of all cells, cell by cell (16 entries of slack), and
+    // each particle's place among them.
     std::vector<float> sortedX, sortedY;
     std::vector<std::int32_t> sortedId, sortedSlot;
+    std::vector<std::int32_t> sortedPlace;
     std::vector<float> sortedBX, sortedBY;
     // Per padded cell: whether one of its nine cells holds boundary particles.
     std::vector<std::uint8_t> boundaryNear;
@@ -132,6 +134,11 @@ struct TSPHStepData {
     // one thread); the first unit's list collects the others' partners
     // before they are put into array order.
     std::vector<TScanScratch> scan = std::vector<TScanScratch>(1);
+    // Where the partners and hits of the particle at each place of the
+    // cell-sorted copy end in the scan's lists (they begin where those of
+    // the place before end). Kept by place, not by slot, so that the units
+    // of two threads write apart.
+    std::vector<std::int32_t> scanPairEnd, scanHitEnd;
     // Bounds of the units of work shared by the two threads: cells of the
     // padded grid in the pair search, particles in the pair terms; and the
     // partners each unit of the pair search found.
