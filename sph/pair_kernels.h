@@ -147,7 +147,17 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
         // A round that the pair rule refuses to every particle ends the
         // candidates, so that the scan's last round needs no mask of its own.
         L::StoreI(w.candId.data() + nc, L::SplatI(std::numeric_limits<std::int32_t>::max()));
-        const bool boundary = s.boundaryNear[static_cast<std::size_t>(c)] != 0;
+        // Those of the nine cells that hold boundary particles: the
+        // candidates before each one's end, and its stretch of the
+        // cell-sorted boundary copy.
+        struct {
+            std::int32_t candidates, first, end;
+        } walls[9];
+        int wallCells = 0;
+        for (int o = 0; s.boundaryNear[static_cast<std::size_t>(c)] != 0 && o < 9; ++o) {
+            const std::int32_t cell = c + s.neighbourOffset[o];
+            if (bstart[cell] != bstart[cell + 1]) walls[wallCells++] = {segEnd[o], bstart[cell], bstart[cell + 1]};
+        }
         ReserveRaw(w, np, static_cast<std::size_t>(nc) * members);
         for (std::int32_t m = fstart[c]; m < fstart[c + 1]; ++m) {
             const float px = s.sortedX[m];
@@ -156,11 +166,9 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
             np = ScanCandidates<L>(w, nc, px, py, s.sortedId[m], np);
             // A boundary push lands after the pair terms of the cells
             // visited before its own.
-            for (int o = 0; boundary && o < 9; ++o) {
-                const std::int32_t cell = c + s.neighbourOffset[o];
-                if (bstart[cell] == bstart[cell + 1]) continue;
-                const auto at = static_cast<std::int32_t>(first) + TakenBefore<L>(w, segEnd[o]);
-                for (std::int32_t k = bstart[cell]; k < bstart[cell + 1]; ++k) {
+            for (int b = 0; b < wallCells; ++b) {
+                const auto at = static_cast<std::int32_t>(first) + TakenBefore<L>(w, walls[b].candidates);
+                for (std::int32_t k = walls[b].first; k < walls[b].end; ++k) {
                     TBoundaryHit h;
                     if (BoundaryPush(px, py, s.sortedBX[k], s.sortedBY[k], h)) {
                         h.At = at;
