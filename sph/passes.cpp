@@ -136,7 +136,7 @@ bool ProcessorHasAvx2() {
 #ifdef FK_SPH_X86
     static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("popcnt");
     }();
     return has;
 #else

@@ -56,7 +56,7 @@ struct alignas(16) TForceSum {
     float fx, fy, dvx, dvy;
 };
 
-// Whether the processor has AVX2 (and POPCNT); found out once.
+// Whether the processor has AVX2 (and FMA and POPCNT); found out once.
 bool ProcessorHasAvx2();
 
 // Scratch of one unit of the pair search: the candidates of the cell being
