@@ -186,10 +186,8 @@ void BuildPairsFast(const TSPH& world, TSPHStepData& s) {
     s.slotObject.assign(s.fluidAt.begin(), s.fluidAt.end());
     ResizeIndex(s, n);
     ResizeSlots(s, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        s.x[i] = s.fluidX[i];
-        s.y[i] = s.fluidY[i];
-    }
+    std::copy(s.fluidX.begin(), s.fluidX.end(), s.x.begin());
+    std::copy(s.fluidY.begin(), s.fluidY.end(), s.y.begin());
     ToArrayOrder(s, n, ScanAllCells(s, n));
     s.pairsReusable = true;
 }
