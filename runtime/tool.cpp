@@ -77,6 +77,12 @@ bool WholeNumberIn(const std::string& text, long long least, long long most, lon
     return true;
 }
 
+void ExitWithUsageIfAsked(const std::string& arg, const char* usage) {
+    if (arg != "--help" && arg != "-h") return;
+    std::fputs(usage, stdout);
+    std::exit(0);
+}
+
 void ExitWithUsage(const std::string& why, const char* usage) {
     std::fprintf(stderr, "%s: %s\n%s", tool.name, why.c_str(), usage);
     std::exit(kToolBadUsage);

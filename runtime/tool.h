@@ -32,6 +32,10 @@ bool CloseOutputFile(std::FILE* file);
 // [least, most]; false, value untouched, for anything else.
 bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value);
 
+// For --help or -h: prints the usage on stdout and ends the tool with status 0
+// (whether the text arrived is checked at exit, as for all output).
+void ExitWithUsageIfAsked(const std::string& arg, const char* usage);
+
 // Prints "name: why" and the usage on stderr and ends the tool with kToolBadUsage.
 [[noreturn]] void ExitWithUsage(const std::string& why, const char* usage);
 

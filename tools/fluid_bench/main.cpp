@@ -57,10 +57,7 @@ Options ParseArguments(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
+        ExitWithUsageIfAsked(arg, kUsage);
         if (arg == "--compare") {
             o.compare = true;
             continue;

@@ -46,10 +46,7 @@ Options ParseArguments(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);  // whether the usage arrived is checked at exit
-        }
+        ExitWithUsageIfAsked(arg, kUsage);
         if (arg != "--repeat" && arg != "--steps") ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         if (arg == "--repeat") {
