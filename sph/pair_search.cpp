@@ -256,17 +256,19 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
 
 }  // namespace
 
-bool GridMayMatch(const TSPH& world, const TSPHStepData& s) {
-    if (!s.rebuilt || world.Particles.size() != s.fluidAt.size() ||
-        world.BoundaryParticles.size() != s.boundaryAt.size())
-        return false;
-    for (std::size_t i = 0; i < s.boundaryAt.size(); ++i) {
-        const TParticle* p = world.BoundaryParticles[i].get();
+bool BoundaryMatches(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s) {
+    if (array.size() != s.boundaryAt.size()) return false;
+    for (std::size_t i = 0; i < array.size(); ++i) {
+        const TParticle* p = array[i].get();
         if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
             !SameBits(p->PositionY, s.boundaryY[i]))
             return false;
     }
     return true;
+}
+
+bool GridMayMatch(const TSPH& world, const TSPHStepData& s) {
+    return s.rebuilt && world.Particles.size() == s.fluidAt.size() && BoundaryMatches(world.BoundaryParticles, s);
 }
 
 void EnsurePairs(const TSPH& world, TSPHStepData& s, bool fast) {

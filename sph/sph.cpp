@@ -195,19 +195,11 @@ void SortFluidByCell(TSPHStepData& s) {
     }
 }
 
-// Whether the boundary array holds the same particles at the same places as
-// at the last rebuild (boundary particles do not move, so this is the rule).
+// Whether the boundary's cells, counts and cell-sorted copy from the last
+// rebuild still stand.
 bool BoundaryUnchanged(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s,
                        std::size_t cells) {
-    const std::size_t nb = array.size();
-    if (s.boundaryStart.size() != cells + 1 || s.boundaryAt.size() != nb || s.boundaryFlat.size() != nb)
-        return false;
-    for (std::size_t i = 0; i < nb; ++i) {
-        const TParticle* p = array[i].get();
-        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) || !SameBits(p->PositionY, s.boundaryY[i]))
-            return false;
-    }
-    return true;
+    return s.boundaryStart.size() == cells + 1 && s.boundaryFlat.size() == array.size() && BoundaryMatches(array, s);
 }
 
 // Links the unchanged boundary particles into their recorded cells again.

@@ -173,6 +173,11 @@ inline bool SameBits(float a, float b) {
     return ua == ub;
 }
 
+// Whether the boundary array holds the same particles at the same places as
+// the last rebuild binned (boundary particles do not move, so this is the
+// rule).
+bool BoundaryMatches(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s);
+
 // First half of the check that the grid's cell-sorted copy still mirrors
 // the world: the last rebuild binned arrays of the same sizes and the same
 // boundary particles at the same places.
