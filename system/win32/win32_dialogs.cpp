@@ -5,13 +5,13 @@
 
 #include "runtime/startup.h"
 #include "runtime/win32/win32_text.h"
+#include "system/services.h"
 
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstddef>
 
 namespace {
@@ -41,43 +41,31 @@ std::string Replaced(std::string text, char from, char to) {
     return text;
 }
 
-std::string Lowered(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
+// A chooser's filter as the dialogs take it: each group's description and
+// its patterns ("Images\0*.png;*.jpg\0Text\0*.txt\0", and the string's own
+// final NUL ends the list), groups without extensions left out; and the
+// 1-based group to preselect for the initial file (0: none). The groups and
+// the preselection are those every platform's chooser shows.
+struct TDialogFilter {
+    std::string text;
+    DWORD index = 0;
+};
 
-std::string ReplacedAll(const std::string& text, const std::string& from, const std::string& to) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        if (text.compare(i, from.size(), from) == 0) {
-            out += to;
-            i += from.size();
-        } else {
-            out += text[i++];
-        }
+TDialogFilter DialogFilter(const std::string& extensions, const std::string& path) {
+    const int32_t preselected = InitialFilterIndex(extensions, path);
+    const std::vector<TFileFilterGroup> groups = FileFilterGroups(extensions);
+    TDialogFilter filter;
+    DWORD listed = 0;
+    for (size_t i = 0; i < groups.size(); ++i) {
+        if (groups[i].extensions.empty()) continue;
+        ++listed;
+        if (static_cast<int32_t>(i + 1) == preselected) filter.index = listed;
+        filter.text += groups[i].description;
+        filter.text.push_back('\0');
+        for (size_t e = 0; e < groups[i].extensions.size(); ++e)
+            filter.text += (e == 0 ? "*." : ";*.") + groups[i].extensions[e];
+        filter.text.push_back('\0');
     }
-    return out;
-}
-
-// The filter group the initial file's extension belongs to (1-based), 0 when
-// none. A match in the last group selects that group too.
-DWORD FilterIndexOf(const std::string& path, const std::string& extensions) {
-    const size_t dot = path.find('.');
-    if (dot == std::string::npos) return 0;
-    const std::string key = "," + Lowered(path.substr(dot + 1)) + ",";
-    const std::string list = ReplacedAll(ReplacedAll(Lowered(extensions), ":", ":,"), ";", ",;") + ",";
-    const size_t at = list.find(key);
-    if (at == std::string::npos) return 0;
-    return 1 + static_cast<DWORD>(std::count(list.begin(), list.begin() + static_cast<long>(at), ';'));
-}
-
-// "Image Files:png,jpg;Text:txt" -> "Image Files\0*.png;*.jpg\0Text\0*.txt\0" (plus the final NUL).
-std::string FilterText(const std::string& extensions) {
-    if (extensions.empty()) return std::string();
-    std::string filter = extensions.find(':') == std::string::npos ? std::string("Files") + '\0' + "*." + extensions
-                                                                  : ReplacedAll(extensions, ":", std::string(1, '\0') + "*.");
-    filter = ReplacedAll(Replaced(filter, ';', '\0'), ",", ";*.");
-    filter.push_back('\0');
     return filter;
 }
 
@@ -176,12 +164,14 @@ int32_t TWin32SystemDriver::Proceed(const std::string& text, int32_t serious) {
 std::string TWin32SystemDriver::RequestFile(const std::string& text, const std::string& extensions, int32_t save,
                                             const std::string& path) {
     FocusKeeper keep;
-    const std::string native = Replaced(path, '/', '\\');
-    const size_t slash = native.rfind('\\');
-    const std::string directory = slash == std::string::npos ? std::string() : native.substr(0, slash);
-    const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
-    const DWORD filterIndex = FilterIndexOf(native, extensions);
-    const std::string filter = FilterText(extensions);
+    // Either separator may be given; the dialogs take native ones.
+    const std::string portable = Replaced(path, '\\', '/');
+    const TChooserStart start = SplitChooserPath(portable);
+    const std::string directory = Replaced(start.directory, '/', '\\');
+    const std::string& name = start.file;
+    const TDialogFilter dialogFilter = DialogFilter(extensions, portable);
+    const DWORD filterIndex = dialogFilter.index;
+    const std::string& filter = dialogFilter.text;
     if (UseWideApi()) {
         wchar_t file[MAX_PATH] = {0};
         const std::wstring wideName = Win32Wide(name).substr(0, MAX_PATH - 1);
