@@ -410,10 +410,7 @@ auto Answered(const std::function<void(DWORD thread, HWND dialog)>& steps, Ask a
     std::string problems;
     std::thread helper([&] {
         HWND dialog = AwaitDialog(thread);
-        if (!dialog) {
-            problems += "no dialog appeared; ";
-            return;
-        }
+        if (!dialog) return void(problems += "no dialog appeared; ");
         Sleep(150);  // the dialog takes the focus and fills its lists
         steps(thread, dialog);
         AwaitGone(dialog);
@@ -449,18 +446,6 @@ TEST(Win32System, MessageBoxesAreAnsweredByKeys) {
     }
 }
 
-// The names a file chooser's filter box lists, then the index of the one it has selected.
-std::pair<Names, int> FilterBoxOf(HWND dialog) {
-    HWND combo = GetDlgItem(dialog, cmb1);
-    Names names;
-    for (LRESULT i = 0, count = SendMessageW(combo, CB_GETCOUNT, 0, 0); i < count; ++i) {
-        wchar_t text[64] = {0};
-        if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 64) SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(text));
-        names.push_back(text);
-    }
-    return {names, static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0))};
-}
-
 // The file names the chooser's list shows, sorted.
 Names ListedFiles(HWND dialog) {
     HWND list = FindWindowExW(FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr), nullptr,
@@ -476,6 +461,25 @@ Names ListedFiles(HWND dialog) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// What a file chooser shows: its filter box's groups, the one selected, and the listed files.
+struct View {
+    Names groups;
+    int selected = -1;
+    Names files;
+};
+View ViewOf(HWND dialog) {
+    HWND combo = GetDlgItem(dialog, cmb1);
+    View view;
+    for (LRESULT i = 0, count = SendMessageW(combo, CB_GETCOUNT, 0, 0); i < count; ++i) {
+        wchar_t text[64] = {0};
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 64) SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(text));
+        view.groups.push_back(text);
+    }
+    view.selected = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    view.files = ListedFiles(dialog);
+    return view;
 }
 
 // Selects a filter group as the user would: a pick reports the change, then the ended selection
@@ -540,34 +544,31 @@ protected:
 };
 
 TEST_F(Win32Choosers, OpenShowsTheFilterGroupsPreselectsTheInitialFilesAndReturnsIt) {
-    std::pair<Names, int> box;
-    Names text, images;
+    View view;
+    Names images;
     const std::string chosen = Answered(
         [&](DWORD thread, HWND dialog) {
-            box = FilterBoxOf(dialog);
-            text = ListedFiles(dialog);
+            view = ViewOf(dialog);
             ChooseFilter(dialog, 0);
             images = ListedFiles(dialog);
             PressKey(FocusOf(thread), VK_RETURN);  // the initial file, c.txt
         },
         [&] { return SystemDriver()->RequestFile("Open a file", kExtensions, 0, Forward(L"c.txt")); });
     EXPECT_EQ(chosen, Utf8Of(Path(L"c.txt")));
-    EXPECT_EQ(box.first, (Names{L"Image Files", L"Text"}));
-    EXPECT_EQ(box.second, 1) << "the group of the initial file's extension";
+    EXPECT_EQ(view.groups, (Names{L"Image Files", L"Text"}));
+    EXPECT_EQ(view.selected, 1) << "the group of the initial file's extension";
     // Folders are listed under every filter.
-    EXPECT_EQ(text, (Names{L"c.txt", L"sub"}));
+    EXPECT_EQ(view.files, (Names{L"c.txt", L"sub"}));
     EXPECT_EQ(images, (Names{L"a.png", L"b.jpg", L"sub"}));
 }
 
 TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
-    std::pair<Names, int> box;
-    Names listed;
+    View view;
     bool warned = false, stayed = false;
     // Without a ":" the list is one group of "Files"; no initial file, no group preselected.
     const std::string chosen = Answered(
         [&](DWORD thread, HWND dialog) {
-            box = FilterBoxOf(dialog);
-            listed = ListedFiles(dialog);
+            view = ViewOf(dialog);
             TypeAndReturn(thread, L"missing.png");
             warned = AnswerNested(thread, dialog, [&](HWND) { PressKey(FocusOf(thread), VK_RETURN); });
             stayed = IsWindowVisible(dialog);
@@ -575,8 +576,8 @@ TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
         },
         [&] { return SystemDriver()->RequestFile("Open a picture", "png,jpg", 0, Forward(L"")); });
     EXPECT_EQ(chosen, "");
-    EXPECT_EQ(box.first, (Names{L"Files"}));
-    EXPECT_EQ(listed, (Names{L"a.png", L"b.jpg", L"sub"}));
+    EXPECT_EQ(view.groups, (Names{L"Files"}));
+    EXPECT_EQ(view.files, (Names{L"a.png", L"b.jpg", L"sub"}));
     EXPECT_TRUE(warned) << "a missing file is refused with a warning";
     EXPECT_TRUE(stayed);
 }
