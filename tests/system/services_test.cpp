@@ -102,6 +102,7 @@ TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
         {"", "http:"},
         {"http://example.com", "http://example.com"},
         {"HTTP:x", "HTTP:x"},
+        {"FILE:///etc/hostname", "FILE:///etc/hostname"},
         {"file:" + dir.File("nothing"), "file:" + dir.File("nothing")},
         {"https://example.com", "http:https://example.com"},  // only the two prefixes pass as they are
     };
