@@ -95,6 +95,7 @@ TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
         {dir.File("d/f.txt"), "file:" + real + "/d/f.txt"},
         {dir.File("link/./f.txt"), "file:" + real + "/d/f.txt"},  // the real path
         {dir.File("d"), "file:" + real + "/d"},
+        {dir.File("d") + "/", "file:" + real + "/d"},
         {dir.File("d/f.txt#sec-2"), "file:" + real + "/d/f.txt#sec-2"},
         {dir.File("d/missing.txt"), "http:" + dir.File("d/missing.txt")},
         {"example.com/a#b#c", "http:example.com/a#b#c"},
