@@ -95,6 +95,7 @@ TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
         {dir.File("d/f.txt"), "file:" + real + "/d/f.txt"},
         {dir.File("link/./f.txt"), "file:" + real + "/d/f.txt"},  // the real path
         {dir.File("d"), "file:" + real + "/d"},
+        {dir.File("d") + "/", "file:" + real + "/d"},
         {dir.File("d/f.txt#sec-2"), "file:" + real + "/d/f.txt#sec-2"},
         {dir.File("d/missing.txt"), "http:" + dir.File("d/missing.txt")},
         {"example.com/a#b#c", "http:example.com/a#b#c"},
@@ -102,6 +103,7 @@ TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
         {"", "http:"},
         {"http://example.com", "http://example.com"},
         {"HTTP:x", "HTTP:x"},
+        {"FILE:///etc/hostname", "FILE:///etc/hostname"},
         {"file:" + dir.File("nothing"), "file:" + dir.File("nothing")},
         {"https://example.com", "http:https://example.com"},  // only the two prefixes pass as they are
     };

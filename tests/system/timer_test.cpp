@@ -55,7 +55,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     return true;
 }
 
-TEST(TimerPeriod, TheRateBecomesWholeMilliseconds) {
+// A rate whose period is not a whole millisecond or more makes no timer.
+TEST(TimerPeriod, TheRateBecomesWholeMillisecondsOrNoTimer) {
     const struct {
         float hertz;
         int32_t period;
@@ -63,7 +64,12 @@ TEST(TimerPeriod, TheRateBecomesWholeMilliseconds) {
                   {1000.5f, 0}, {2000.0f, 0}, {0.0f, 0}, {-60.0f, 0},
                   {std::numeric_limits<float>::quiet_NaN(), 0}, {std::numeric_limits<float>::infinity(), 0},
                   {1e-10f, 0}};
-    for (const auto& c : kCases) EXPECT_EQ(TimerPeriodMillis(c.hertz), c.period) << "hertz " << c.hertz;
+    for (const auto& c : kCases) {
+        EXPECT_EQ(TimerPeriodMillis(c.hertz), c.period) << "hertz " << c.hertz;
+        EXPECT_TRUE(c.period != 0 || TTimer::Create(c.hertz, nullptr) == nullptr) << "hertz " << c.hertz;
+    }
+    EXPECT_EQ(ActiveTimerCount(), 0);
+    EXPECT_THROW(TimerTickCount(nullptr), TNullObjectError);
 }
 
 TEST_F(Timers, TicksFollowTheClockWithoutDrift) {
@@ -85,8 +91,10 @@ TEST_F(Timers, TicksFollowTheClockWithoutDrift) {
     }
 }
 
+// The timer has an event of its own: it emits that same object every tick.
 TEST_F(Timers, WaitReturnsTheTicksThatPiledUpThenBlocksForTheNext) {
-    auto timer = TTimer::Create(20.0f, nullptr);  // 50 ms
+    auto event = MakeEvent(ownEventId, nullptr, 77, 0, 1, 2);
+    auto timer = TTimer::Create(20.0f, event);  // 50 ms
     ASSERT_TRUE(timer);
     SleepMillis(175);  // three ticks posted, none delivered yet
     ASSERT_TRUE(PumpUntil([&] { return timer->Ticks() >= 3; }));
@@ -101,30 +109,6 @@ TEST_F(Timers, WaitReturnsTheTicksThatPiledUpThenBlocksForTheNext) {
     const int32_t stoppedAt = CurrentMillis();
     EXPECT_EQ(timer->Wait(), 0);
     EXPECT_LT(MillisBetween(stoppedAt, CurrentMillis()), 20) << "Wait on a stopped timer must not block";
-}
-
-TEST_F(Timers, ATickPostedBeforeStopAndDeliveredAfterItDoesNothing) {
-    auto timer = TTimer::Create(500.0f, nullptr);  // 2 ms
-    ASSERT_TRUE(timer);
-    std::weak_ptr<TTimer> watch = timer;
-    SleepMillis(30);  // ticks queued, not pumped
-    EXPECT_TRUE(MainThreadCallsPending());
-    timer->Stop();
-    timer.reset();
-    EXPECT_FALSE(watch.expired()) << "queued ticks still hold the timer";
-    PumpMessages();
-    EXPECT_TRUE(seen.empty());
-    EXPECT_TRUE(watch.expired()) << "the ignored ticks released it";
-    SleepMillis(10);
-    EXPECT_FALSE(MainThreadCallsPending()) << "no tick is posted after Stop";
-}
-
-TEST_F(Timers, ATimerWithAnEventEmitsThatSameObjectEveryTick) {
-    auto event = MakeEvent(ownEventId, nullptr, 77, 0, 1, 2);
-    auto timer = StartTimer(200.0f, event);
-    ASSERT_TRUE(timer);
-    ASSERT_TRUE(PumpUntil([&] { return timer->Ticks() >= 3; }));
-    timer->Stop();
     EXPECT_EQ(timer->_event, nullptr);
     ASSERT_EQ(static_cast<int32_t>(seen.size()), timer->Ticks());
     for (const SeenTick& s : seen) {
@@ -133,7 +117,7 @@ TEST_F(Timers, ATimerWithAnEventEmitsThatSameObjectEveryTick) {
     }
 }
 
-TEST_F(Timers, SixteenRunAtOnceAndBadRatesGiveNull) {
+TEST_F(Timers, SixteenRunAtOnce) {
     std::vector<std::shared_ptr<TTimer>> timers;
     for (int i = 0; i < kMaxTimers; ++i) {
         timers.push_back(StartTimer(10.0f, nullptr));
@@ -147,12 +131,6 @@ TEST_F(Timers, SixteenRunAtOnceAndBadRatesGiveNull) {
     EXPECT_EQ(ActiveTimerCount(), kMaxTimers);
     for (auto& t : timers) t->Stop();
     EXPECT_EQ(ActiveTimerCount(), 0);
-
-    for (float hertz : {0.0f, -1.0f, 2000.0f, std::numeric_limits<float>::quiet_NaN(),
-                        std::numeric_limits<float>::infinity()})
-        EXPECT_EQ(TTimer::Create(hertz, nullptr), nullptr) << "hertz " << hertz;
-    EXPECT_EQ(ActiveTimerCount(), 0);
-    EXPECT_THROW(TimerTickCount(nullptr), TNullObjectError);
 }
 
 // Stops the timer that ticked (its source) from inside the tick.
@@ -166,23 +144,37 @@ HookData StopOnTick(int32_t, HookData data, const HookContext& context) {
     return data;
 }
 
-TEST_F(Timers, AHookMayStopTheTimerFromInsideItsTick) {
+// Two 500 Hz timers with ticks queued but not yet pumped: one stopped (and
+// dropped) outside, one left to a hook that stops it inside its first tick.
+TEST_F(Timers, ATimerStoppedOutsideOrInsideItsTickFiresNoMore) {
     auto stops = std::make_shared<int>(0);
     InsertHook(eventEmitHookId(), StopOnTick, stops, 10);
-    std::weak_ptr<TTimer> watch;
+    auto outside = TTimer::Create(500.0f, nullptr);
+    ASSERT_TRUE(outside);
+    std::weak_ptr<TTimer> outsideWatch = outside, insideWatch;
+    const TTimer* insideTimer = nullptr;
     {
-        auto timer = StartTimer(500.0f, nullptr);
-        ASSERT_TRUE(timer);
-        watch = timer;
-        SleepMillis(20);  // several ticks queued: only the first fires
+        auto inside = StartTimer(500.0f, nullptr);
+        ASSERT_TRUE(inside);
+        insideWatch = inside;
+        insideTimer = inside.get();
     }  // the running timer holds itself
-    ASSERT_FALSE(watch.expired());
+    SleepMillis(30);  // ticks queued, not pumped
+    EXPECT_TRUE(MainThreadCallsPending());
+    outside->Stop();
+    outside.reset();
+    EXPECT_FALSE(outsideWatch.expired()) << "queued ticks still hold the stopped timer";
+    ASSERT_FALSE(insideWatch.expired());
     ASSERT_TRUE(PumpUntil([&] { return *stops > 0; }));
     PumpMessages();
     RemoveHookEntry(eventEmitHookId(), StopOnTick, stops);
     EXPECT_EQ(*stops, 1);
-    EXPECT_EQ(seen.size(), 1u);
-    EXPECT_TRUE(watch.expired()) << "stopped and unreachable: released";
+    ASSERT_EQ(seen.size(), 1u) << "only the first tick of the timer the hook stops fires";
+    EXPECT_EQ(seen[0].source, insideTimer);
+    EXPECT_TRUE(outsideWatch.expired()) << "the ignored ticks released it";
+    EXPECT_TRUE(insideWatch.expired()) << "stopped and unreachable: released";
+    SleepMillis(10);
+    EXPECT_FALSE(MainThreadCallsPending()) << "no tick is posted after Stop";
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
@@ -47,6 +48,14 @@ std::vector<std::string> CommandLine(pid_t pid) {
 
 bool Contains(const std::vector<std::string>& args, const std::string& arg) {
     return std::find(args.begin(), args.end(), arg) != args.end();
+}
+
+// Whether wanted are all among args, in this order.
+bool InOrder(const std::vector<std::string>& args, const std::vector<std::string>& wanted) {
+    auto at = args.begin();
+    for (const std::string& arg : wanted)
+        if ((at = std::find(at, args.end(), arg)) == args.end()) return false;
+    return true;
 }
 
 // A viewable top-level window of windowClass other than before (None when there is none yet).
@@ -206,57 +215,14 @@ TEST_F(Dialogs, AConfirmationKeepsTheProgramsMessagesFlowingAndGivesTheFocusBack
     EXPECT_EQ(program.duringDialog, 1) << "the program's window got its message while the box was up";
     EXPECT_EQ(callsDuringDialog, 1) << "main-thread calls ran while the box was up";
     EXPECT_EQ(answerer.title, ApplicationTitle());
-    EXPECT_TRUE(Contains(answerer.args, "--modal"));
-    EXPECT_TRUE(Contains(answerer.args, "--attach=" + std::to_string(program.window)));
+    EXPECT_TRUE(InOrder(answerer.args, {"--modal", "--attach=" + std::to_string(program.window),
+                                        "--icon-name=dialog-information"}));
     EXPECT_EQ(answerer.owner, program.window) << "the box belongs to the program's window";
-    EXPECT_TRUE(Contains(answerer.args, "--icon-name=dialog-information"));
     Window focus = None;
     int revert = 0;
     XGetInputFocus(d, &focus, &revert);
     EXPECT_EQ(focus, program.window) << "the focus went back to the program's window";
 }
-
-TEST_F(Dialogs, EachMessageBoxGivesItsValues) {
-    const struct {
-        const char* name;
-        std::function<int32_t()> show;
-        Answer answer;
-        int32_t expected;
-    } kCases[] = {
-        {"notify, Return", [] { return NotifyUser("Done.", 0); }, kReturn, 0},
-        {"serious notify, close box", [] { return NotifyUser("Careful.", 1); }, kCloseBox, 0},
-        {"confirm, Escape", [] { return ConfirmWithUser("Sure?", 1); }, kEscape, 0},
-        {"proceed, Return", [] { return ProceedWithUser("Save?", 0); }, kReturn, 1},
-        {"proceed, No", [] { return ProceedWithUser("Save?", 0); }, Press({XK_Alt_L, XK_n}), 0},
-        {"proceed, Cancel", [] { return ProceedWithUser("Save?", 1); }, Press({XK_Alt_L, XK_c}), -1},
-        {"proceed, close box", [] { return ProceedWithUser("Save?", 0); }, kCloseBox, -1},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.name);
-        Answerer answerer("Zenity", c.answer);
-        EXPECT_EQ(c.show(), c.expected);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-    }
-}
-
-TEST_F(Dialogs, HostileTextsArriveIntactAndCannotBecomeOptions) {
-    const std::string text = "--help-all \"double\" 'single' $(touch x) `id` ; | & <b>not bold</b>\nline two: \xC3\xBC";
-    SetApplicationTitle("--version 'Title'");
-    Answerer answerer("Zenity", kReturn);
-    const int32_t answer = ProceedWithUser(text, 1);
-    SetApplicationTitle("Ferrumkit Application");
-    answerer.Join();
-    ASSERT_EQ(answerer.failure, "");
-    EXPECT_EQ(answer, 1) << "a question was shown and answered, not the help or the version";
-    EXPECT_TRUE(Contains(answerer.args, "--text=" + text));
-    EXPECT_TRUE(Contains(answerer.args, "--title=--version 'Title'"));
-    EXPECT_EQ(answerer.title, "--version 'Title'");
-}
-
-}  // namespace
-
-namespace {
 
 // Types path into the chooser's location field and confirms it.
 Answer TypePath(const std::string& path) {
@@ -273,93 +239,6 @@ Answer TypePath(const std::string& path) {
 
 void MakeFile(const std::string& path) { std::ofstream(path) << "x"; }
 
-TEST_F(Dialogs, FileChoosersReturnTheChosenPathOrNothing) {
-    TempDir dir;
-    const std::string notes = dir.File("notes.txt"), picture = dir.File("picture.png");
-    MakeFile(notes);
-    MakeFile(picture);
-    const std::string kExtensions = "Image Files:png,jpg;Text:txt";
-    {
-        SCOPED_TRACE("open, the starting file taken");
-        Answerer answerer("Zenity", kReturn);
-        EXPECT_EQ(AskForFile("Pick a file", kExtensions, 0, notes), notes);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-        EXPECT_EQ(answerer.title, "Pick a file");
-        EXPECT_TRUE(Contains(answerer.args, "--filename=" + notes));
-        EXPECT_FALSE(Contains(answerer.args, "--save"));
-        // The group of the starting file's extension is offered first.
-        const auto text = std::find(answerer.args.begin(), answerer.args.end(), "--file-filter=Text | *.[tT][xX][tT]");
-        const auto images = std::find(answerer.args.begin(), answerer.args.end(),
-                                      "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]");
-        EXPECT_LT(text, images);
-        EXPECT_NE(images, answerer.args.end());
-    }
-    {
-        SCOPED_TRACE("open, a typed path");
-        Answerer answerer("Zenity", TypePath(picture));
-        EXPECT_EQ(AskForFile("Pick a file", "png", 0, dir.path.string() + "/"), picture);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-    }
-    {
-        SCOPED_TRACE("open, cancelled");
-        Answerer answerer("Zenity", kEscape);
-        EXPECT_EQ(AskForFile("Pick a file", kExtensions, 0, notes), "");
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-    }
-    {
-        SCOPED_TRACE("save over an existing file, confirmed when asked");
-        Answerer answerer("Zenity", kReturn, {}, 1);
-        EXPECT_EQ(AskForFile("Save as", kExtensions, 1, notes), notes);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-        EXPECT_EQ(answerer.windows, 2) << "the chooser asked before overwriting";
-        EXPECT_TRUE(Contains(answerer.args, "--save"));
-        EXPECT_TRUE(Contains(answerer.args, "--confirm-overwrite"));
-    }
-}
-
-TEST_F(Dialogs, AHostilePathArrivesIntactBothWays) {
-    TempDir dir;
-    const std::string name = "-x \"q\" $(y) 'z' `w` \xC3\xBC;.txt";
-    Answerer answerer("Zenity", kReturn);
-    EXPECT_EQ(AskForFile("--help", "Text:txt", 1, dir.File(name)), dir.File(name));
-    answerer.Join();
-    EXPECT_EQ(answerer.failure, "");
-    EXPECT_TRUE(Contains(answerer.args, "--filename=" + dir.File(name)));
-    EXPECT_TRUE(Contains(answerer.args, "--title=--help"));
-}
-
-TEST_F(Dialogs, TheFolderChooserStartsAtTheAbsolutePath) {
-    TempDir dir;
-    std::filesystem::create_directories(dir.path / "sub");
-    const std::string sub = dir.File("sub");
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
-    {
-        Answerer answerer("Zenity", kReturn);
-        EXPECT_EQ(AskForDirectory("Pick a folder", "sub/../sub/"), sub);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-        EXPECT_TRUE(Contains(answerer.args, "--filename=" + sub));
-        EXPECT_TRUE(Contains(answerer.args, "--directory"));
-    }
-    {
-        Answerer answerer("Zenity", kCloseBox);
-        EXPECT_EQ(AskForDirectory("Pick a folder", "sub"), "");
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-    }
-    ASSERT_EQ(chdir(here), 0);
-}
-
-}  // namespace
-
-namespace {
-
 // PATH set to a directory of the test's own for one scope.
 class PathOverride {
 public:
@@ -372,45 +251,116 @@ private:
     std::string saved_;
 };
 
-TEST_F(Dialogs, WithoutZenityMessageBoxesUseXmessageAndChoosersSayWhy) {
-    TempDir bin;
+std::string Text(int32_t value) { return std::to_string(value); }
+
+// Every dialog with every way of answering it: the result, the helper's command
+// line (wanted: these in this order; absent: none of these), the window's title
+// when one is named, and the windows it showed (an overwrite prompt adds one).
+// Xmessage rows run with xmessage the only helper on PATH.
+TEST_F(Dialogs, EachDialogGivesItsAnswerAndTakesItsTextsIntact) {
+    TempDir dir, bin;
     ASSERT_EQ(symlink("/usr/bin/xmessage", bin.File("xmessage").c_str()), 0) << "is x11-utils installed?";
-    PathOverride path(bin.path.string());
-    {
-        Answerer answerer("Xmessage", kReturn);
-        EXPECT_EQ(ConfirmWithUser("-help", 0), 1);
-        answerer.Join();
-        EXPECT_EQ(answerer.failure, "");
-        EXPECT_EQ(answerer.title, ApplicationTitle());
+    const std::string notes = dir.File("notes.txt"), picture = dir.File("picture.png"), sub = dir.File("sub");
+    MakeFile(notes);
+    MakeFile(picture);
+    std::filesystem::create_directories(sub);
+    const std::string kExtensions = "Image Files:png,jpg;Text:txt";
+    const std::string text = "--help-all \"double\" 'single' $(touch x) `id` ; | & <b>not bold</b>\nline two: \xC3\xBC";
+    const std::string hostilePath = dir.File("-x \"q\" $(y) 'z' `w` \xC3\xBC;.txt");
+    const struct {
+        const char* name;
+        std::function<std::string()> show;
+        Answer answer;
+        std::string result;
+        std::vector<std::string> wanted;
+        std::string title;
+        std::vector<std::string> absent;
+        std::string windowClass;
+        int prompts;
+    } kCases[] = {
+        {"notify, Return", [] { return Text(NotifyUser("Done.", 0)); }, kReturn, "0", {"--info"}, "", {}, "Zenity", 0},
+        {"serious notify, close box", [] { return Text(NotifyUser("Careful.", 1)); }, kCloseBox, "0", {"--warning"},
+         "", {}, "Zenity", 0},
+        {"confirm, Escape", [] { return Text(ConfirmWithUser("Sure?", 1)); }, kEscape, "0",
+         {"--icon-name=dialog-warning"}, "", {}, "Zenity", 0},
+        {"proceed, Return", [] { return Text(ProceedWithUser("Save?", 0)); }, kReturn, "1", {}, "", {}, "Zenity", 0},
+        {"proceed, No", [] { return Text(ProceedWithUser("Save?", 0)); }, Press({XK_Alt_L, XK_n}), "0", {}, "", {},
+         "Zenity", 0},
+        {"proceed, Cancel", [] { return Text(ProceedWithUser("Save?", 1)); }, Press({XK_Alt_L, XK_c}), "-1", {}, "",
+         {}, "Zenity", 0},
+        {"proceed, close box", [] { return Text(ProceedWithUser("Save?", 0)); }, kCloseBox, "-1", {}, "", {},
+         "Zenity", 0},
+        // A question is shown and answered, not the help or the version.
+        {"hostile text and title",
+         [&] {
+             SetApplicationTitle("--version 'Title'");
+             const int32_t answer = ProceedWithUser(text, 1);
+             SetApplicationTitle("Ferrumkit Application");
+             return Text(answer);
+         },
+         kReturn, "1", {"--title=--version 'Title'", "--text=" + text}, "--version 'Title'", {}, "Zenity", 0},
+        // The group of the starting file's extension is offered first.
+        {"open, the starting file taken", [&] { return AskForFile("Pick a file", kExtensions, 0, notes); }, kReturn,
+         notes,
+         {"--file-filter=Text | *.[tT][xX][tT]", "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]",
+          "--filename=" + notes},
+         "Pick a file", {"--save"}, "Zenity", 0},
+        {"open, a typed path", [&] { return AskForFile("Pick a file", "png", 0, dir.path.string() + "/"); },
+         TypePath(picture), picture, {}, "", {}, "Zenity", 0},
+        {"open, cancelled", [&] { return AskForFile("Pick a file", kExtensions, 0, notes); }, kEscape, "", {}, "", {},
+         "Zenity", 0},
+        {"save over an existing file, confirmed when asked",
+         [&] { return AskForFile("Save as", kExtensions, 1, notes); }, kReturn, notes,
+         {"--filename=" + notes, "--save", "--confirm-overwrite"}, "", {}, "Zenity", 1},
+        {"a hostile path both ways", [&] { return AskForFile("--help", "Text:txt", 1, hostilePath); }, kReturn,
+         hostilePath, {"--title=--help", "--filename=" + hostilePath}, "", {}, "Zenity", 0},
+        // A relative starting folder is made absolute.
+        {"folder, taken",
+         [&] {
+             char here[4096];
+             if (!getcwd(here, sizeof here) || chdir(dir.path.c_str()) != 0) return std::string("no chdir");
+             const std::string chosen = AskForDirectory("Pick a folder", "sub/../sub/");
+             return chdir(here) == 0 ? chosen : "no chdir back";
+         },
+         kReturn, sub, {"--directory", "--filename=" + sub}, "", {}, "Zenity", 0},
+        {"folder, close box", [&] { return AskForDirectory("Pick a folder", sub); }, kCloseBox, "", {}, "", {},
+         "Zenity", 0},
         // The text goes through standard input: no argument carries it.
-        EXPECT_FALSE(Contains(answerer.args, "-help"));
-        EXPECT_TRUE(Contains(answerer.args, "-file"));
-    }
-    {
-        Answerer answerer("Xmessage", kReturn);
-        EXPECT_EQ(ProceedWithUser("Save?", 1), 1);
+        {"xmessage confirm", [] { return Text(ConfirmWithUser("-help", 0)); }, kReturn, "1", {"-file"},
+         ApplicationTitle(), {"-help"}, "Xmessage", 0},
+        {"xmessage proceed", [] { return Text(ProceedWithUser("Save?", 1)); }, kReturn, "1", {}, "", {}, "Xmessage",
+         0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::optional<PathOverride> path;
+        if (c.windowClass == "Xmessage") path.emplace(bin.path.string());
+        Answerer answerer(c.windowClass, c.answer, {}, c.prompts);
+        EXPECT_EQ(c.show(), c.result);
         answerer.Join();
         EXPECT_EQ(answerer.failure, "");
+        EXPECT_EQ(answerer.windows, c.prompts + 1);
+        EXPECT_TRUE(InOrder(answerer.args, c.wanted)) << ::testing::PrintToString(answerer.args);
+        for (const std::string& arg : c.absent) EXPECT_FALSE(Contains(answerer.args, arg)) << arg;
+        EXPECT_TRUE(c.title.empty() || answerer.title == c.title) << answerer.title;
     }
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(AskForFile("Pick", "txt", 0, "/tmp/x.txt"), "");
-    EXPECT_EQ(AskForDirectory("Pick", "/tmp"), "");
-    const auto lines = ChildProcess::Lines(testing::internal::GetCapturedStderr());
-    ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& line : lines)
-        EXPECT_NE(line.find("zenity could not be started: No such file or directory"), std::string::npos) << line;
 }
 
-TEST_F(Dialogs, WithNeitherHelperABoxCountsAsCancelledAndSaysWhy) {
+TEST_F(Dialogs, WithNoHelperABoxCountsAsCancelledAndAChooserAsEmptyAndEachSaysWhy) {
     TempDir bin;
     PathOverride path(bin.path.string());
     testing::internal::CaptureStderr();
     EXPECT_EQ(NotifyUser("a", 0), 0);
     EXPECT_EQ(ConfirmWithUser("b", 0), 0);
     EXPECT_EQ(ProceedWithUser("c", 0), -1);
+    EXPECT_EQ(AskForFile("Pick", "txt", 0, "/tmp/x.txt"), "");
+    EXPECT_EQ(AskForDirectory("Pick", "/tmp"), "");
     const auto lines = ChildProcess::Lines(testing::internal::GetCapturedStderr());
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_NE(lines[0].find("xmessage could not be started"), std::string::npos) << lines[0];
+    for (size_t i : {3u, 4u})
+        EXPECT_NE(lines[i].find("zenity could not be started: No such file or directory"), std::string::npos)
+            << lines[i];
 }
 
 TEST(ZenityFilters, TheExtensionListBecomesFiltersWithThePreselectedGroupFirst) {
@@ -419,8 +369,6 @@ TEST(ZenityFilters, TheExtensionListBecomesFiltersWithThePreselectedGroupFirst) 
         const char* path;
         std::vector<std::string> filters;
     } kCases[] = {
-        {"Image Files:png,jpg;Text:txt", "/a/b.txt",
-         {"--file-filter=Text | *.[tT][xX][tT]", "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]"}},
         {"Image Files:png,jpg;Text:txt", "/a/b.JPG",
          {"--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]", "--file-filter=Text | *.[tT][xX][tT]"}},
         {"png,jpg", "", {"--file-filter=Files | *.[pP][nN][gG] *.[jJ][pP][gG]"}},
@@ -463,13 +411,8 @@ TEST(OpenUrl, TheNormalisedUrlReachesXdgOpenAsOneArgument) {
         std::string url;
         std::string handed;
     } kCases[] = {
-        {dir.File("docs/../docs/page one.html"), "file:" + real + "/docs/page one.html"},
-        {dir.File("docs") + "/", "file:" + real + "/docs"},
-        {dir.File("docs/page one.html") + "#part 2", "file:" + real + "/docs/page one.html#part 2"},
-        {"www.example.com/missing", "http:www.example.com/missing"},
-        {"no/such/file#top", "http:no/such/file#top"},
+        {dir.File("docs/../docs/page one.html") + "#part 2", "file:" + real + "/docs/page one.html#part 2"},
         {"http://example.com/a b#c", "http://example.com/a b#c"},
-        {"FILE:///etc/hostname", "FILE:///etc/hostname"},
         {"-x", "http:-x"},
     };
     for (const auto& c : kCases) {
