@@ -28,11 +28,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes, size
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(count));
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // Open descriptors of this process: a load must leave none behind.
 size_t OpenFds() {
     size_t n = 0;
@@ -168,7 +163,7 @@ TEST(PngSave, CompressionIsClampedAndFailuresReportZero) {
         for (int32_t x = 0; x < 64; ++x) src->WritePixel(x, y, uint32_t(x / 8) * 0x102030u);
     auto saved = [&](int level) {
         EXPECT_EQ(SavePNGPixmap(src, dir.File("level.png"), level), 1);
-        return ReadAll(dir.File("level.png"));
+        return ReadFileBytes(dir.File("level.png"));
     };
     EXPECT_EQ(saved(15), saved(9));
     EXPECT_EQ(saved(-3), saved(0));

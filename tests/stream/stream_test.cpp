@@ -23,15 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The what() of the E that f raises, or "" when it raises nothing.
 template <typename E = TRuntimeError, typename F>
 std::string RaisedText(F f) {
@@ -159,14 +150,14 @@ TEST(CStream, WritesSeeksAndKeepsTheSize) {
     s->Close();
     EXPECT_EQ(std::vector<int32_t>({s->Pos(), s->Size(), s->Read(&c, 1), s->Write(&c, 1), s->Close()}),
               std::vector<int32_t>({0, 0, 0, 0, 0}));
-    std::string data = ReadFile(dir.File("w.bin"));
+    std::string data = ReadFileBytes(dir.File("w.bin"));
     ASSERT_EQ(data.size(), 100u);
     EXPECT_EQ(data.substr(8, 9), "aabbbbbaa");
 }
 
 TEST(CStream, OpenModesAndBackslashPaths) {
     TempDir dir;
-    WriteFile(dir.File("f.txt"), "12345");
+    WriteFileBytes(dir.File("f.txt"), "12345");
     auto r = TCStream::OpenFile(dir.File("f.txt"), 0, 0);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->Mode(), TCStream::MODE_READ);
@@ -186,7 +177,7 @@ TEST(CStream, OpenModesAndBackslashPaths) {
     EXPECT_EQ(rw->Read(buf, 1), 1);
     EXPECT_EQ(buf[0], '5');
     rw.reset();  // dropping the last reference closes and flushes
-    EXPECT_EQ(ReadFile(dir.File("f.txt")), "12xy5");
+    EXPECT_EQ(ReadFileBytes(dir.File("f.txt")), "12xy5");
 
     EXPECT_FALSE(TCStream::OpenFile(dir.File("missing"), 1, 0));
 }
@@ -236,7 +227,7 @@ TEST(CStream, FilesBeyondTwoGibibytesAreRefusedNotWrapped) {
     constexpr int32_t kLast = std::numeric_limits<int32_t>::max();
     TempDir dir;
     const std::string big = dir.File("big.bin"), edge = dir.File("edge.bin");
-    ASSERT_TRUE(Resize((WriteFile(big, ""), big), 2200000000));
+    ASSERT_TRUE(Resize((WriteFileBytes(big, ""), big), 2200000000));
     for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{1, 1}}) {
         EXPECT_FALSE(TCStream::OpenFile(big, readable, writeable)) << readable << writeable;
         EXPECT_FALSE(OpenUrlStream(big, readable, writeable)) << readable << writeable;
@@ -249,7 +240,7 @@ TEST(CStream, FilesBeyondTwoGibibytesAreRefusedNotWrapped) {
 
     // A file that ends at the largest position opens; a write there takes
     // only what fits, then no more.
-    ASSERT_TRUE(Resize((WriteFile(edge, ""), edge), kLast - 2));
+    ASSERT_TRUE(Resize((WriteFileBytes(edge, ""), edge), kLast - 2));
     auto s = TCStream::OpenFile(edge, 1, 1);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->Size(), kLast - 2);
@@ -274,7 +265,7 @@ TEST(CStream, FilesBeyondTwoGibibytesAreRefusedNotWrapped) {
 
 TEST(CStream, CreateWithCStreamKeepsTheHandlePosition) {
     TempDir dir;
-    WriteFile(dir.File("p.bin"), "abcdefgh");
+    WriteFileBytes(dir.File("p.bin"), "abcdefgh");
     std::FILE* f = std::fopen(dir.File("p.bin").c_str(), "rb");
     ASSERT_NE(f, nullptr);
     std::fseek(f, 3, SEEK_SET);
@@ -286,7 +277,7 @@ TEST(OpenUrl, PlainPathsOpenFilesWithoutAskingFactories) {
     TempDir dir;
     auto spy = std::make_shared<TRecordingFactory>();
     RegisterStreamFactory(spy);
-    WriteFile(dir.File("Metaball.png"), "data");
+    WriteFileBytes(dir.File("Metaball.png"), "data");
     auto s = OpenUrlStream(dir.File("Metaball.png"), 1, 0);
     ASSERT_TRUE(s);
     EXPECT_NE(dynamic_cast<TCStream*>(s.get()), nullptr);
@@ -299,7 +290,7 @@ TEST(OpenUrl, PlainPathsOpenFilesWithoutAskingFactories) {
     ASSERT_TRUE(w);
     w->WriteString("zz");
     w->Close();
-    EXPECT_EQ(ReadFile(dir.File("out.bin")), "zz");
+    EXPECT_EQ(ReadFileBytes(dir.File("out.bin")), "zz");
 
     // Protocol text is lower-cased, the path kept; the empty text asks every factory.
     EXPECT_FALSE(OpenUrlStream("NoSuCh::Some::Path", 1, 0));
@@ -336,7 +327,7 @@ TEST(OpenUrl, IncbinServesEmbeddedFilesReadOnlyByExactName) {
 
 TEST(OpenUrl, AStreamIsWrappedAndClosingTheWrapperLeavesItOpen) {
     TempDir dir;
-    WriteFile(dir.File("s.bin"), "0123456789");
+    WriteFileBytes(dir.File("s.bin"), "0123456789");
     auto file = TCStream::OpenFile(dir.File("s.bin"), 1, 0);
     ASSERT_TRUE(file);
     file->Seek(2);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 struct TempDir {
@@ -21,3 +23,14 @@ struct TempDir {
         std::filesystem::temp_directory_path() /
         ("fk_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
 };
+
+// A whole file's bytes; "" when it cannot be read.
+inline std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes bytes as the whole file at path.
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}

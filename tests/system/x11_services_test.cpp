@@ -387,13 +387,6 @@ const char* const kStandIn =
     "echo -- >> \"$FK_XDG_LOG\"\n"
     "exit \"${FK_XDG_STATUS:-0}\"\n";
 
-std::string ReadAll(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(OpenUrl, TheNormalisedUrlReachesXdgOpenAsOneArgument) {
     StartX11System();
     TempDir dir;
@@ -418,7 +411,7 @@ TEST(OpenUrl, TheNormalisedUrlReachesXdgOpenAsOneArgument) {
     for (const auto& c : kCases) {
         std::filesystem::remove(log);
         EXPECT_EQ(OpenUrlInShell(c.url), 1) << c.url;
-        EXPECT_EQ(ReadAll(log), c.handed + "\n--\n") << c.url;
+        EXPECT_EQ(ReadFileBytes(log), c.handed + "\n--\n") << c.url;
     }
 
     testing::internal::CaptureStderr();

@@ -58,12 +58,7 @@ void LimitMemory(rlim_t mebibytes) {
 #endif
 }
 
-std::vector<char> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-int32_t Int32At(const std::vector<char>& bytes, size_t offset) {
+int32_t Int32At(const std::string& bytes, size_t offset) {
     int32_t v = 0;
     std::memcpy(&v, bytes.data() + offset, sizeof v);  // the dump is little-endian, as is x86
     return v;
@@ -83,7 +78,7 @@ TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
         const std::string twice = dir.File(std::string(c.scene) + "2.bin");
         ASSERT_EQ(RunBench(std::string("--scene ") + c.scene + " --steps 3 --dump " + once), 0);
         ASSERT_EQ(RunBench(std::string("--scene ") + c.scene + " --steps 3 --repeat 2 --dump " + twice), 0);
-        const std::vector<char> a = ReadAll(once), b = ReadAll(twice);
+        const std::string a = ReadFileBytes(once), b = ReadFileBytes(twice);
         ASSERT_GE(a.size(), 8u);
         EXPECT_EQ(Int32At(a, 0), c.fluid);
         EXPECT_EQ(Int32At(a, 4), c.boundary);
@@ -151,9 +146,8 @@ TEST(FluidBench, OneAndTwoThreadsDumpTheSameStateAndCompareWithTheLiteralWorld) 
     const std::string one = dir.File("one.bin"), two = dir.File("two.bin"), report = dir.File("report.txt");
     ASSERT_EQ(RunBench("--steps 20 --threads 1 --dump " + one), 0);
     ASSERT_EQ(RunBench("--steps 20 --threads 2 --compare --dump " + two, report), 0);
-    EXPECT_EQ(ReadAll(one), ReadAll(two));
-    const std::vector<char> text = ReadAll(report);
-    const std::string printed(text.begin(), text.end());
+    EXPECT_EQ(ReadFileBytes(one), ReadFileBytes(two));
+    const std::string printed = ReadFileBytes(report);
     EXPECT_NE(printed.find("literal Update median"), std::string::npos) << printed;
     EXPECT_NE(printed.find("speed-up over the literal world: median"), std::string::npos) << printed;
 }
@@ -162,7 +156,7 @@ TEST(FluidBench, ZeroStepsDumpTheSceneAsBuilt) {
     TempDir dir;
     const std::string built = dir.File("built.bin");
     ASSERT_EQ(RunBench("--steps 0 --compare --dump " + built), 0);
-    const std::vector<char> a = ReadAll(built);
+    const std::string a = ReadFileBytes(built);
     ASSERT_EQ(a.size(), 8u + 32u * 2999u + 8u * 750u);
     // The first fluid particle has not moved: its old position is its position.
     EXPECT_EQ(std::memcmp(a.data() + 8, a.data() + 16, 8), 0);

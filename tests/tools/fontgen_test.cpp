@@ -32,15 +32,6 @@ Result RunFontgen(const std::string& args, const TempDir& dir) {
             {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}};
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 }  // namespace
 
 TEST(Fontgen, RegeneratesTheCommittedTableExactly) {
@@ -50,7 +41,7 @@ TEST(Fontgen, RegeneratesTheCommittedTableExactly) {
     const std::string out = dir.File("gl_font_data.cpp");
     const Result r = RunFontgen(std::string(kTerminus) + " " + out, dir);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadAll(out), ReadAll(std::string(FK_SOURCE_DIR) + "/graphics/gl/gl_font_data.cpp"));
+    EXPECT_EQ(ReadFileBytes(out), ReadFileBytes(std::string(FK_SOURCE_DIR) + "/graphics/gl/gl_font_data.cpp"));
 
     // The picture to look at: three lines of 32 glyphs, four times enlarged.
     const std::string png = dir.File("font.png");
@@ -68,12 +59,12 @@ TEST(Fontgen, BadInputFailsWithAReason) {
     const std::string whole = [&] {
         const std::string plain = dir.File("terminus.psf");
         std::system(("gzip -dc " + std::string(kTerminus) + " >" + plain).c_str());
-        return ReadAll(plain);
+        return ReadFileBytes(plain);
     }();
     ASSERT_GT(whole.size(), 4u + 512 * 16 + 100);
-    WriteAll(dir.File("glyphs_cut.psf"), whole.substr(0, 4 + 100 * 16));
-    WriteAll(dir.File("table_cut.psf"), whole.substr(0, 4 + 512 * 16 + 100));
-    WriteAll(dir.File("text.psf"), "not a font at all\n");
+    WriteFileBytes(dir.File("glyphs_cut.psf"), whole.substr(0, 4 + 100 * 16));
+    WriteFileBytes(dir.File("table_cut.psf"), whole.substr(0, 4 + 512 * 16 + 100));
+    WriteFileBytes(dir.File("text.psf"), "not a font at all\n");
 
     const struct {
         std::string args;
