@@ -12,6 +12,12 @@
 
 namespace {
 
+// Holds the caller until the worker has taken a unit (at most 5 s).
+void AwaitWorker(const std::atomic<bool>& started) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!started && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+}
+
 TEST(StepWorker, EveryUnitRunsOnceAndIsSeenInOrderRoundAfterRound) {
     TStepWorker worker;
     const std::thread::id caller = std::this_thread::get_id();
@@ -50,8 +56,7 @@ TEST(StepWorker, ACallerWaitsOutAWorkerThatIsSlowInTheMiddleOfAUnit) {
                 workerStarted = true;
                 std::this_thread::sleep_for(std::chrono::milliseconds(3));
             } else if (u == 0) {
-                const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-                while (!workerStarted && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+                AwaitWorker(workerStarted);
             }
             value[static_cast<std::size_t>(u)] = u;
         };
@@ -73,11 +78,7 @@ TEST(StepWorker, AnExceptionOnEitherThreadEndsTheRoundAndReachesTheCaller) {
             ++runs;
             const bool here = std::this_thread::get_id() == caller;
             if (!here) workerStarted = true;
-            if (here && u == 0) {
-                // Let the worker take a unit first (as in the case above).
-                const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-                while (!workerStarted && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
-            }
+            if (here && u == 0) AwaitWorker(workerStarted);  // the worker takes a unit first
             if (here != onWorker && (onWorker || u == 1)) throw std::runtime_error("unit failed");
             if (!here) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         };
@@ -93,7 +94,5 @@ TEST(StepWorker, AnExceptionOnEitherThreadEndsTheRoundAndReachesTheCaller) {
         EXPECT_EQ(sum, 28);
     }
 }
-
-TEST(StepWorker, AvailableCoresIsAtLeastOne) { EXPECT_GE(TStepWorker::AvailableCores(), 1); }
 
 }  // namespace
