@@ -145,25 +145,23 @@ protected:
     void Start(ChildProcess& fluid) {
         ASSERT_NE(d, nullptr);
         ASSERT_TRUE(fluid.Started());
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                for (Window found : FindWindowsByClass(d, "Ferrumkit GLGraphics"))
-                    if (BoxOf(d, found).viewable) return (window = found) != 0;
-                return false;
-            },
-            [&] { fluid.Collect(20); }, 30000))
-            << fluid.err;
+        ASSERT_TRUE(WaitFor(fluid, [&] {
+            for (Window found : FindWindowsByClass(d, "Ferrumkit GLGraphics"))
+                if (BoxOf(d, found).viewable) return (window = found) != 0;
+            return false;
+        })) << fluid.err;
         FocusWindow(d, window);
         ASSERT_TRUE(WaitForCount(3749, fluid)) << fluid.err;
     }
-
-    // Waits until the status line shows count particles.
+    // Waits up to 30 s for shown while collecting fluid's output.
+    static bool WaitFor(ChildProcess& fluid, const std::function<bool()>& shown) {
+        return WaitUntil(shown, [&] { fluid.Collect(20); }, 30000);
+    }
     bool WaitForCount(int count, ChildProcess& fluid) {
-        return WaitUntil([&] { return ShownParticleCount(d, window) == count; },
-                         [&] { fluid.Collect(20); }, 30000);
+        return WaitFor(fluid, [&] { return ShownParticleCount(d, window) == count; });
     }
     bool WaitForDrawing(Drawing want, ChildProcess& fluid) {
-        return WaitUntil([&] { return ShownDrawing(d, window) == want; }, [&] { fluid.Collect(20); }, 30000);
+        return WaitFor(fluid, [&] { return ShownDrawing(d, window) == want; });
     }
 
     void Click(unsigned button, int x, int y) {

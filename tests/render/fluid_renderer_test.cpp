@@ -41,8 +41,7 @@ protected:
         EndOpenedGraphics();
     }
 
-    // The state the main program sets once and the frame loop before Render:
-    // pixel projection, alpha test, a cleared frame, a white status line.
+    // The state the main program sets once: pixel projection, alpha test.
     void SetUp() override {
         ASSERT_TRUE(graphics_) << "no OpenGL window on the private X server";
         glMatrixMode(GL_PROJECTION);
@@ -52,13 +51,6 @@ protected:
         glLoadIdentity();
         glEnable(GL_ALPHA_TEST);
         glAlphaFunc(GL_GREATER, 0.0f);
-    }
-
-    static void StartFrame() {
-        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-        glRectf(0.0f, 0.0f, 480.0f, 16.0f);  // stands in for the status line
     }
 
     static Frame ReadFrame() {
@@ -76,17 +68,15 @@ protected:
         return frame;
     }
 
-    static Frame Rendered(TRenderedSPH& world) {
+    // A frame of world drawn by the renderer, or in immediate mode by the literal drawing,
+    // after what the frame loop draws first: a cleared frame, the status line.
+    static Frame Rendered(TRenderedSPH& world, bool literal = false) {
         world.ParticleTex = static_cast<std::int32_t>(texture_);
-        StartFrame();
-        world.Render();
-        return ReadFrame();
-    }
-
-    static Frame Literal(TSPH& world) {
-        world.ParticleTex = static_cast<std::int32_t>(texture_);
-        StartFrame();
-        LiteralRender(world);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+        glRectf(0.0f, 0.0f, 480.0f, 16.0f);  // stands in for the status line
+        literal ? LiteralRender(world) : world.Render();
         return ReadFrame();
     }
 
@@ -94,7 +84,7 @@ protected:
     static void ExpectLiteralFrames(TRenderedSPH& world) {
         for (int mode : {0, 1}) {
             world.NiceRender = mode;
-            const Frame ours = Rendered(world), literal = Literal(world);
+            const Frame ours = Rendered(world), literal = Rendered(world, true);
             std::size_t differ = 0, first = 0;
             for (std::size_t k = 0; k < ours.size(); ++k) {
                 if (ours[k] != literal[k] && differ++ == 0) first = k;
