@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -53,8 +55,6 @@ protected:
 }  // namespace
 
 TEST(FluidStatusLine, MeasurementsAreCutOrPaddedToTheirWidths) {
-    EXPECT_EQ(HudText(0, 0, 0, 3749),
-              "Updatezeit: 0  ms  Renderzeit: 0   ms  FPS: 0    Partikel: 3749");
     EXPECT_EQ(HudText(5, 16, 58, 3749),
               "Updatezeit: 5  ms  Renderzeit: 16  ms  FPS: 58   Partikel: 3749");
     EXPECT_EQ(HudText(1234, 123456, 12345, 17595),
@@ -64,28 +64,25 @@ TEST(FluidStatusLine, MeasurementsAreCutOrPaddedToTheirWidths) {
 }
 
 TEST(FluidOptions, AcceptTheDocumentedFormsAndRefuseTheRest) {
-    TFluidOptions options;
-    std::string error;
-    ASSERT_TRUE(ParseFluidOptions({}, options, error));
-    EXPECT_EQ(options.frames, -1);
-    EXPECT_EQ(options.screenshot, "");
-    EXPECT_FALSE(options.smooth || options.help);
-
-    ASSERT_TRUE(ParseFluidOptions({"--frames", "600", "--screenshot", "out.png", "--smooth"}, options,
-                                  error));
-    EXPECT_EQ(options.frames, 600);
-    EXPECT_EQ(options.screenshot, "out.png");
-    EXPECT_TRUE(options.smooth);
-    ASSERT_TRUE(ParseFluidOptions({"--frames", "0"}, options, error));
-    EXPECT_EQ(options.frames, 0);
-
+    using Parsed = std::tuple<int64_t, std::string, bool, bool>;  // frames, screenshot, smooth, help
+    const std::pair<std::vector<std::string>, Parsed> good[] = {
+        {{}, {-1, "", false, false}},
+        {{"--frames", "600", "--screenshot", "out.png", "--smooth"}, {600, "out.png", true, false}},
+        {{"--frames", "0"}, {0, "", false, false}},
+        {{"--help"}, {-1, "", false, true}}};
+    for (const auto& [args, want] : good) {
+        TFluidOptions options;
+        std::string error;
+        ASSERT_TRUE(ParseFluidOptions(args, options, error)) << error;
+        EXPECT_EQ(Parsed(options.frames, options.screenshot, options.smooth, options.help), want);
+    }
     const std::vector<std::vector<std::string>> bad = {
         {"--frames"}, {"--frames", "-1"}, {"--frames", "ten"}, {"--frames", "5x"}, {"--frames", ""},
         {"--frames", "99999999999999999999"}, {"--screenshot"}, {"--screenshot", ""}, {"--fast"},
         {"frames"}};
     for (const auto& args : bad) {
         TFluidOptions refused;
-        error.clear();
+        std::string error;
         EXPECT_FALSE(ParseFluidOptions(args, refused, error)) << args[0];
         EXPECT_NE(error, "") << args[0];
     }
@@ -134,13 +131,11 @@ TEST_F(FluidControls, ClicksPourAndBuildClampedLatticesOncePerFrame) {
         const auto& placed = c.button == 1 ? fluid : walls;
         ASSERT_FALSE(placed.empty());
         // Screen positions go through world units and back; compare to a hair.
-        auto [minX, maxX] = std::minmax_element(placed.begin(), placed.end());
-        auto [minY, maxY] = std::minmax_element(placed.begin(), placed.end(),
-                                                [](auto& a, auto& b) { return a.second < b.second; });
-        EXPECT_NEAR(minX->first, c.left, 1e-3);
-        EXPECT_NEAR(maxX->first, c.right, 1e-3);
-        EXPECT_NEAR(minY->second, c.top, 1e-3);
-        EXPECT_NEAR(maxY->second, c.bottom, 1e-3);
+        float left = 1e9f, right = -1e9f, top = 1e9f, bottom = -1e9f;
+        for (auto [x, y] : placed)
+            left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+        for (auto [got, want] : {std::pair{left, c.left}, {right, c.right}, {top, c.top}, {bottom, c.bottom}})
+            EXPECT_NEAR(got, want, 1e-3);
         // The lattice runs x outside, y inside.
         EXPECT_NEAR(placed[1].second - placed[0].second, 5.25f, 1e-3);
     }
@@ -158,15 +153,13 @@ TEST_F(FluidControls, PouringClearsTheSquareAroundThePointerWallsIncluded) {
     Click(1, 300, 505);
     Click(2, 300, 505);
     HandleInput(built);
-    size_t wallsInSquare = 0;
-    for (const auto& [x, y] : Points(built.BoundaryParticles))
-        if (x >= 259 && x <= 341 && y >= 464 && y <= 546) ++wallsInSquare;
-    EXPECT_EQ(wallsInSquare, 16u);
+    auto inSquare = [](const std::vector<std::pair<float, float>>& points) {
+        return std::count_if(points.begin(), points.end(),
+                             [](auto p) { return p.first >= 259 && p.first <= 341 && p.second >= 464 && p.second <= 546; });
+    };
+    EXPECT_EQ(inSquare(Points(built.BoundaryParticles)), 16);
     EXPECT_EQ(Points(built.BoundaryParticles).size(), walls - 16 * 3 + 16);  // 16 floor columns of 3
-    size_t poured = 0;
-    for (const auto& [x, y] : Points(built.Particles))
-        if (x >= 259 && x <= 341 && y >= 464 && y <= 546) ++poured;
-    EXPECT_EQ(poured, 256u - 16u);
+    EXPECT_EQ(inSquare(Points(built.Particles)), 256 - 16);
 }
 
 TEST_F(FluidControls, EscapeCountedBeforeTheFirstFrameDrawsNothing) {

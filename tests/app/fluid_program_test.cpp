@@ -92,35 +92,21 @@ PixelAt PixmapPixels(const std::shared_ptr<TPixmap>& image) {
     };
 }
 
-// What the server shows of a rectangle of window w, read at once.
-class ScreenArea {
-public:
-    ScreenArea(Display* d, Window w, int x, int y, int width, int height)
-        : x_(x), y_(y), image_(XGetImage(d, w, x, y, width, height, AllPlanes, ZPixmap)) {}
-    ~ScreenArea() {
-        if (image_) XDestroyImage(image_);
-    }
-    ScreenArea(const ScreenArea&) = delete;
-    ScreenArea& operator=(const ScreenArea&) = delete;
-    bool Valid() const { return image_ != nullptr; }
-    // Colour at window (x, y), which must lie in the area.
-    uint32_t operator()(int x, int y) const {
-        return static_cast<uint32_t>(XGetPixel(image_, x - x_, y - y_)) & 0xFFFFFF;
-    }
-
-private:
-    int x_, y_;
-    XImage* image_;
-};
+// What the server shows of a rectangle of window w, read at once: its
+// pixels by window coordinates, or null when the server refused it.
+PixelAt Grab(Display* d, Window w, int left, int top, int width, int height) {
+    std::shared_ptr<XImage> image(XGetImage(d, w, left, top, width, height, AllPlanes, ZPixmap),
+                                  [](XImage* i) { if (i) XDestroyImage(i); });
+    if (!image) return nullptr;
+    return [=](int x, int y) { return static_cast<uint32_t>(XGetPixel(image.get(), x - left, y - top)) & 0xFFFFFF; };
+}
 
 // The particle count of the status line w shows, or -1 while unreadable.
 int ShownParticleCount(Display* d, Window w) {
-    ScreenArea area(d, w, 0, 0, kStatusCells * kCellWidth, kCellHeight);
-    if (!area.Valid()) return -1;
-    const std::string text = ReadText([&](int x, int y) { return area(x, y); }, kStatusCells);
+    const PixelAt area = Grab(d, w, 0, 0, kStatusCells * kCellWidth, kCellHeight);
     std::smatch m;
-    if (!std::regex_search(text, m, std::regex("Partikel: ([0-9]+)$"))) return -1;
-    return std::stoi(m[1]);
+    const std::string text = area ? ReadText(area, kStatusCells) : "";
+    return std::regex_search(text, m, std::regex("Partikel: ([0-9]+)$")) ? std::stoi(m[1]) : -1;
 }
 
 // Which drawing w shows, judged by the pool along the bottom edge: sprite
@@ -129,15 +115,15 @@ int ShownParticleCount(Display* d, Window w) {
 enum class Drawing { Sprites, Smooth, Unclear };
 Drawing ShownDrawing(Display* d, Window w) {
     const int left = 700, top = 586, width = 40, height = 4;
-    ScreenArea area(d, w, left, top, width, height);
-    if (!area.Valid()) return Drawing::Unclear;
+    const PixelAt area = Grab(d, w, left, top, width, height);
+    if (!area) return Drawing::Unclear;
     int white = 0, blue = 0;
     for (int y = top; y < top + height; ++y)
         for (int x = left; x < left + width; ++x) {
             const uint32_t c = area(x, y);
             const int r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
-            if (r > 200 && g > 200 && b > 200) ++white;
-            if (r == g && b > r + 60) ++blue;
+            white += r > 200 && g > 200 && b > 200;
+            blue += r == g && b > r + 60;
         }
     const int most = width * height * 9 / 10;
     return white >= most ? Drawing::Sprites : blue >= most ? Drawing::Smooth : Drawing::Unclear;
@@ -159,22 +145,23 @@ protected:
     void Start(ChildProcess& fluid) {
         ASSERT_NE(d, nullptr);
         ASSERT_TRUE(fluid.Started());
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                for (Window found : FindWindowsByClass(d, "Ferrumkit GLGraphics"))
-                    if (BoxOf(d, found).viewable) return (window = found) != 0;
-                return false;
-            },
-            [&] { fluid.Collect(20); }, 30000))
-            << fluid.err;
+        ASSERT_TRUE(WaitFor(fluid, [&] {
+            for (Window found : FindWindowsByClass(d, "Ferrumkit GLGraphics"))
+                if (BoxOf(d, found).viewable) return (window = found) != 0;
+            return false;
+        })) << fluid.err;
         FocusWindow(d, window);
         ASSERT_TRUE(WaitForCount(3749, fluid)) << fluid.err;
     }
-
-    // Waits until the status line shows count particles.
+    // Waits up to 30 s for shown while collecting fluid's output.
+    static bool WaitFor(ChildProcess& fluid, const std::function<bool()>& shown) {
+        return WaitUntil(shown, [&] { fluid.Collect(20); }, 30000);
+    }
     bool WaitForCount(int count, ChildProcess& fluid) {
-        return WaitUntil([&] { return ShownParticleCount(d, window) == count; },
-                         [&] { fluid.Collect(20); }, 30000);
+        return WaitFor(fluid, [&] { return ShownParticleCount(d, window) == count; });
+    }
+    bool WaitForDrawing(Drawing want, ChildProcess& fluid) {
+        return WaitFor(fluid, [&] { return ShownDrawing(d, window) == want; });
     }
 
     void Click(unsigned button, int x, int y) {
@@ -202,21 +189,24 @@ protected:
 
 }  // namespace
 
+// One frame, its screenshot named relative to where fluid was started (not where it lives).
 TEST_F(FluidProgram, FirstFrameShowsTheStartingStatusLineAndTheWalls) {
     TempDir dir;
-    const std::string shot = dir.File("first.png");
-    ChildProcess fluid(Fluid({"--frames", "1", "--screenshot", shot}));
-    ASSERT_EQ(fluid.WaitForExit(60000), 0) << fluid.err;
+    const std::string cwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir.path);
+    ChildProcess fluid(Fluid({"--frames", "1", "--screenshot", "first.png"}));
+    const int status = fluid.WaitForExit(60000);
+    std::filesystem::current_path(cwd);
+    ASSERT_EQ(status, 0) << fluid.err;
     EXPECT_EQ(fluid.out, std::string(kFirstStatusLine) + "\n");
     EXPECT_EQ(fluid.err, "");
-    std::shared_ptr<TPixmap> image = LoadPNGPixmap(shot);
+    std::shared_ptr<TPixmap> image = LoadPNGPixmap(dir.File("first.png"));
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->width, 800);
-    EXPECT_EQ(image->height, 600);
+    EXPECT_EQ(std::make_pair(image->width, image->height), std::make_pair(800, 600));
     ASSERT_EQ(image->format, PIXFMT_RGB24);
-    EXPECT_EQ(ReadText(PixmapPixels(image), kStatusCells), kFirstStatusLine);
-    // The floor's first wall particle is a light-red square centred at (50, 500).
     const PixelAt pixel = PixmapPixels(image);
+    EXPECT_EQ(ReadText(pixel, kStatusCells), kFirstStatusLine);
+    // The floor's first wall particle is a light-red square centred at (50, 500).
     for (int dy = -2; dy <= 2; ++dy)
         for (int dx = -2; dx <= 2; ++dx) EXPECT_EQ(pixel(50 + dx, 500 + dy), 0xFF8080u);
 }
@@ -224,15 +214,11 @@ TEST_F(FluidProgram, FirstFrameShowsTheStartingStatusLineAndTheWalls) {
 TEST_F(FluidProgram, ClicksPourAndBuildSpaceSwitchesTheDrawingAndEscapeEndsTheRun) {
     ChildProcess fluid(Fluid({"--frames", "100000000"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
-    auto drawing = [&](Drawing want) {
-        return WaitUntil([&] { return ShownDrawing(d, window) == want; }, [&] { fluid.Collect(20); },
-                         30000);
-    };
-    EXPECT_TRUE(drawing(Drawing::Sprites));
-    TapKey(d, XK_space);
-    EXPECT_TRUE(drawing(Drawing::Smooth));
-    TapKey(d, XK_space);
-    EXPECT_TRUE(drawing(Drawing::Sprites));
+    EXPECT_TRUE(WaitForDrawing(Drawing::Sprites, fluid));
+    for (Drawing want : {Drawing::Smooth, Drawing::Sprites}) {
+        TapKey(d, XK_space);
+        EXPECT_TRUE(WaitForDrawing(want, fluid));
+    }
     Click(Button1, 400, 100);  // open space: 16 x 16 particles
     ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
     Click(Button3, 650, 150);  // 4 x 4 wall particles
@@ -246,8 +232,7 @@ TEST_F(FluidProgram, ClicksPourAndBuildSpaceSwitchesTheDrawingAndEscapeEndsTheRu
 TEST_F(FluidProgram, SmoothStartAndTheCloseBoxEndingTheRun) {
     ChildProcess fluid(Fluid({"--frames", "100000000", "--smooth"}));
     ASSERT_NO_FATAL_FAILURE(Start(fluid));
-    EXPECT_TRUE(WaitUntil([&] { return ShownDrawing(d, window) == Drawing::Smooth; },
-                          [&] { fluid.Collect(20); }, 30000));
+    EXPECT_TRUE(WaitForDrawing(Drawing::Smooth, fluid));
     SendCloseRequest(d, window);
     ExpectCleanExit(fluid, 3749);
 }
@@ -322,13 +307,6 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
     EXPECT_NE(full.err.find("fluid: cannot write standard output: No space left on device"),
               std::string::npos)
         << full.err;
-    // A relative screenshot name is taken from where fluid was started, not where it lives.
-    const std::string cwd = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir.path);
-    ChildProcess relative(Fluid({"--frames", "1", "--screenshot", "here.png"}));
-    EXPECT_EQ(relative.WaitForExit(60000), 0) << relative.err;
-    std::filesystem::current_path(cwd);
-    EXPECT_TRUE(std::filesystem::exists(dir.File("here.png")));
 }
 
 TEST_F(FluidProgram, SoakOfRandomClicksAndSpacePresses) {

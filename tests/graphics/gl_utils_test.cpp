@@ -16,13 +16,10 @@
 
 #include <GL/gl.h>
 
-#include <array>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -31,34 +28,26 @@ static auto* const kXvfb = RegisterXvfbEnvironment();
 
 const int32_t kWidth = 800, kHeight = 100;
 const uint32_t kBlue = 0x0000FF, kWhite = 0xFFFFFF, kBlack = 0x000000;
+using Sizes = std::vector<std::pair<GLint, GLint>>;
+using Bytes = std::vector<unsigned char>;
 
 // Everything of the caller's that the helpers promise to leave as found.
-struct GLStateSnapshot {
-    GLint binding = 0, rowLength = 0, alignment = 0, matrixMode = 0, attribDepth = 0, clientDepth = 0;
-    std::array<GLdouble, 16> modelview{}, projection{};
-    std::array<GLboolean, 5> enables{};
-
-    static GLStateSnapshot Take() {
-        GLStateSnapshot s;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &s.binding);
-        glGetIntegerv(GL_UNPACK_ROW_LENGTH, &s.rowLength);
-        glGetIntegerv(GL_UNPACK_ALIGNMENT, &s.alignment);
-        glGetIntegerv(GL_MATRIX_MODE, &s.matrixMode);
-        glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &s.attribDepth);
-        glGetIntegerv(GL_CLIENT_ATTRIB_STACK_DEPTH, &s.clientDepth);
-        glGetDoublev(GL_MODELVIEW_MATRIX, s.modelview.data());
-        glGetDoublev(GL_PROJECTION_MATRIX, s.projection.data());
-        const GLenum caps[5] = {GL_TEXTURE_2D, GL_CULL_FACE, GL_ALPHA_TEST, GL_DEPTH_TEST, GL_BLEND};
-        for (int i = 0; i < 5; ++i) s.enables[i] = glIsEnabled(caps[i]);
-        return s;
+std::vector<double> CallerState() {
+    std::vector<double> s;
+    for (GLenum e : {GL_TEXTURE_BINDING_2D, GL_UNPACK_ROW_LENGTH, GL_UNPACK_ALIGNMENT, GL_MATRIX_MODE,
+                     GL_ATTRIB_STACK_DEPTH, GL_CLIENT_ATTRIB_STACK_DEPTH}) {
+        GLint v = 0;
+        glGetIntegerv(e, &v);
+        s.push_back(v);
     }
-    bool operator==(const GLStateSnapshot& o) const {
-        return std::tie(binding, rowLength, alignment, matrixMode, attribDepth, clientDepth, modelview,
-                        projection, enables) ==
-               std::tie(o.binding, o.rowLength, o.alignment, o.matrixMode, o.attribDepth, o.clientDepth,
-                        o.modelview, o.projection, o.enables);
+    for (GLenum m : {GL_MODELVIEW_MATRIX, GL_PROJECTION_MATRIX}) {
+        GLdouble v[16];
+        glGetDoublev(m, v);
+        s.insert(s.end(), v, v + 16);
     }
-};
+    for (GLenum cap : {GL_TEXTURE_2D, GL_CULL_FACE, GL_ALPHA_TEST, GL_DEPTH_TEST, GL_BLEND}) s.push_back(glIsEnabled(cap));
+    return s;
+}
 
 // A pixmap whose every pixel differs from its neighbours.
 std::shared_ptr<TPixmap> Pattern(int32_t width, int32_t height, int32_t format) {
@@ -69,16 +58,16 @@ std::shared_ptr<TPixmap> Pattern(int32_t width, int32_t height, int32_t format) 
     return p;
 }
 
-std::vector<unsigned char> Bytes(const TPixmap& p) {
-    std::vector<unsigned char> out;
+Bytes BytesOf(const TPixmap& p) {
+    Bytes out;
     for (int32_t y = 0; y < p.height; ++y)
         out.insert(out.end(), p.PixelPtr(0, y), p.PixelPtr(0, y) + p.width * FormatByteSize[p.format]);
     return out;
 }
 
 // Width and height of each level of the 2-D texture, as the GL reports them, up to the first empty one.
-std::vector<std::pair<GLint, GLint>> LevelSizes(GLuint texture) {
-    std::vector<std::pair<GLint, GLint>> sizes;
+Sizes LevelSizes(GLuint texture) {
+    Sizes sizes;
     glBindTexture(GL_TEXTURE_2D, texture);
     for (GLint level = 0; level < 20; ++level) {
         GLint w = 0, h = 0;
@@ -92,8 +81,8 @@ std::vector<std::pair<GLint, GLint>> LevelSizes(GLuint texture) {
 }
 
 // The RGBA bytes of one level of the texture, top row first.
-std::vector<unsigned char> LevelBytes(GLuint texture, GLint level, GLint w, GLint h) {
-    std::vector<unsigned char> out(static_cast<size_t>(w) * h * 4);
+Bytes LevelBytes(GLuint texture, GLint level, GLint w, GLint h) {
+    Bytes out(static_cast<size_t>(w) * h * 4);
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, level, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
@@ -111,7 +100,7 @@ protected:
         glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
         glReadBuffer(static_cast<GLenum>(drawBuffer));
         glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-        // The main program's frame: alpha test on, no blending, black clear colour.
+        // The main program's frame: alpha test on, no blending.
         glEnable(GL_ALPHA_TEST);
         glAlphaFunc(GL_GREATER, 0.0f);
         glDisable(GL_BLEND);
@@ -122,33 +111,37 @@ protected:
         glClearColor((rgb >> 16) / 255.0f, (rgb >> 8 & 0xFF) / 255.0f, (rgb & 0xFF) / 255.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    // The frame's pixels as 0xRRGGBB, rows top first, in window coordinates from the top-left corner.
-    static std::vector<uint32_t> Read(int32_t x, int32_t y, int32_t w, int32_t h) {
-        std::vector<unsigned char> rgba(static_cast<size_t>(w) * h * 4);
+    // The whole frame as 0xRRGGBB, rows top first.
+    void ReadFrame() {
+        Bytes rgba(static_cast<size_t>(kWidth) * kHeight * 4);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(x, kHeight - y - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-        std::vector<uint32_t> out(static_cast<size_t>(w) * h);
-        for (int32_t row = 0; row < h; ++row)
-            for (int32_t col = 0; col < w; ++col) {
-                const unsigned char* p = &rgba[(static_cast<size_t>(h - 1 - row) * w + col) * 4];
-                out[static_cast<size_t>(row) * w + col] = p[0] << 16 | p[1] << 8 | p[2];
+        glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        frame.assign(static_cast<size_t>(kWidth) * kHeight, 0);
+        for (int32_t row = 0; row < kHeight; ++row)
+            for (int32_t col = 0; col < kWidth; ++col) {
+                const unsigned char* p = &rgba[(static_cast<size_t>(kHeight - 1 - row) * kWidth + col) * 4];
+                frame[static_cast<size_t>(row) * kWidth + col] = p[0] << 16 | p[1] << 8 | p[2];
             }
-        return out;
+    }
+    // How many pixels of the w x h area at window (x0, y0) differ from want(x, y).
+    int Wrong(int32_t x0, int32_t y0, int32_t w, int32_t h, const std::function<uint32_t(int32_t, int32_t)>& want) {
+        int wrong = 0;
+        for (int32_t y = y0; y < y0 + h; ++y)
+            for (int32_t x = x0; x < x0 + w; ++x) wrong += frame[static_cast<size_t>(y) * kWidth + x] != want(x, y);
+        return wrong;
     }
     // Checks the 8 x 16 cell at window (x, y): glyph g in ink on black, or the background when g < 0.
-    static void ExpectCell(const std::vector<uint32_t>& frame, int32_t frameWidth, int32_t x, int32_t y,
-                           int32_t g, uint32_t ink, uint32_t background) {
-        int wrong = 0;
-        for (int32_t row = 0; row < GL_FONT_CELL_HEIGHT; ++row)
-            for (int32_t k = 0; k < GL_FONT_CELL_WIDTH; ++k) {
-                const uint32_t want =
-                    g < 0 ? background : FontInk(GLDrawTextFontData, g, k, row) ? ink : kBlack;
-                wrong += frame[static_cast<size_t>(y + row) * frameWidth + x + k] != want;
-            }
-        EXPECT_EQ(wrong, 0) << "cell at x " << x << " (glyph " << g << ")";
+    void ExpectCell(int32_t x, int32_t y, int32_t g, uint32_t ink, uint32_t background) {
+        EXPECT_EQ(Wrong(x, y, GL_FONT_CELL_WIDTH, GL_FONT_CELL_HEIGHT,
+                        [&](int32_t px, int32_t py) {
+                            return g < 0 ? background : FontInk(GLDrawTextFontData, g, px - x, py - y) ? ink : kBlack;
+                        }),
+                  0)
+            << "cell at x " << x << " (glyph " << g << ")";
     }
 
     GLint maxSize = 0;
+    std::vector<uint32_t> frame;
 };
 
 TEST(GLUtilsNoContextTest, NextPowerOfTwo) {
@@ -183,75 +176,72 @@ TEST(GLUtilsNoContextTest, BuiltInFontIsRegisteredAndLegible) {
     ASSERT_EQ(EmbeddedFileSize("gldrawtextfont.bin"), 1536);
     EXPECT_EQ(EmbeddedFileData("gldrawtextfont.bin"), static_cast<const void*>(GLDrawTextFontData));
     EXPECT_EQ(RegisterGLDrawTextFont(), 0);  // a second registration changes nothing
-
-    // Space and DEL are blank; every other glyph has ink and no two are alike.
-    auto glyph = [](int32_t g) {
-        std::string rows;
-        for (int32_t y = 0; y < GL_FONT_CELL_HEIGHT; ++y) rows += static_cast<char>(GLDrawTextFontData[96 * y + g]);
-        return rows;
-    };
-    EXPECT_EQ(glyph(0), std::string(16, '\0'));
-    EXPECT_EQ(glyph(95), std::string(16, '\0'));
+    // Space and DEL are blank; every other glyph has ink and no two are alike; '_' is one row of ink.
     std::set<std::string> shapes;
-    for (int32_t g = 1; g < 95; ++g) {
-        EXPECT_NE(glyph(g), std::string(16, '\0')) << "code " << g + 32;
-        shapes.insert(glyph(g));
+    for (int32_t g = 0; g < 96; ++g) {
+        std::string rows;
+        int inkRows = 0;
+        for (int32_t y = 0; y < GL_FONT_CELL_HEIGHT; ++y) {
+            rows += static_cast<char>(GLDrawTextFontData[96 * y + g]);
+            inkRows += rows.back() != 0;
+        }
+        EXPECT_EQ(inkRows == 0, g == 0 || g == 95) << "code " << g + 32;
+        EXPECT_TRUE(g != '_' - 32 || inkRows == 1) << inkRows;
+        shapes.insert(rows);
     }
-    EXPECT_EQ(shapes.size(), 94u);
-    // The layout's rows: '_' is one row of ink.
-    int underscoreRows = 0;
-    for (int32_t y = 0; y < GL_FONT_CELL_HEIGHT; ++y) underscoreRows += glyph('_' - 32)[y] != 0;
-    EXPECT_EQ(underscoreRows, 1);
+    EXPECT_EQ(shapes.size(), 95u);  // the 94 inked glyphs and the blank
 }
 
-TEST_F(GLUtilsTest, MipLevelsAreEachResampledFromTheLevelBefore) {
+TEST_F(GLUtilsTest, UploadsHaveTheLevelsTheGLTakesEachResampledFromTheOneBefore) {
+    // Sizes the GL refuses halve, both dimensions together, one at 1 staying there.
+    ASSERT_GE(maxSize, 64);
+    const std::pair<std::pair<int32_t, int32_t>, std::pair<int32_t, int32_t>> fits[] = {
+        {{1, 2 * maxSize}, {1, maxSize}}, {{4 * maxSize, 3}, {maxSize, 1}}, {{100, 30}, {128, 32}}};
+    for (auto [size, want] : fits) {
+        FitTextureSize(size.first, size.second);
+        EXPECT_EQ(size, want);
+    }
+
     auto source = Pattern(100, 30, PIXFMT_RGB24);
-    const std::vector<unsigned char> before = Bytes(*source);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    const Bytes before = BytesOf(*source);
+    auto level0 = ResamplePixmap(source->Convert(PIXFMT_RGBA32), 128, 32);
+    auto level1 = ResamplePixmap(level0, 64, 16);
     // The caller's unpacking would read other bytes than the pixmap's rows; it does not apply.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 3);
-    const GLuint texture = static_cast<GLuint>(UploadPixmapTexture(source, 1));
-    ASSERT_NE(texture, 0u);
-    EXPECT_EQ(Bytes(*source), before) << "the caller's pixmap is never modified";
-
-    const std::vector<std::pair<GLint, GLint>> want = {{128, 32}, {64, 16}, {32, 8}, {16, 4},
-                                                       {8, 2},    {4, 1},   {2, 1},  {1, 1}};
-    EXPECT_EQ(LevelSizes(texture), want);
-    auto level0 = ResamplePixmap(source->Convert(PIXFMT_RGBA32), 128, 32);
-    auto level1 = ResamplePixmap(level0, 64, 16);
-    auto level2 = ResamplePixmap(level1, 32, 8);
-    EXPECT_EQ(LevelBytes(texture, 0, 128, 32), Bytes(*level0));
-    EXPECT_EQ(LevelBytes(texture, 1, 64, 16), Bytes(*level1));
-    EXPECT_EQ(LevelBytes(texture, 2, 32, 8), Bytes(*level2));
-
-    // Without mipmaps: level 0 only.
-    const GLuint single = static_cast<GLuint>(UploadPixmapTexture(source, 0));
-    EXPECT_EQ(LevelSizes(single), (std::vector<std::pair<GLint, GLint>>{{128, 32}}));
-    // An empty pixmap: one transparent black pixel.
-    const GLuint empty = static_cast<GLuint>(UploadPixmapTexture(TPixmap::Create(0, 0, PIXFMT_RGBA32), 1));
-    EXPECT_EQ(LevelSizes(empty), (std::vector<std::pair<GLint, GLint>>{{1, 1}}));
-    EXPECT_EQ(LevelBytes(empty, 0, 1, 1), std::vector<unsigned char>(4, 0));
-
+    struct Upload {
+        const char* name;
+        std::function<int32_t()> make;
+        Sizes levels;
+        std::vector<Bytes> content;  // of the first levels
+    };
+    const Upload uploads[] = {
+        {"mipmapped", [&] { return UploadPixmapTexture(source, 1); },
+         {{128, 32}, {64, 16}, {32, 8}, {16, 4}, {8, 2}, {4, 1}, {2, 1}, {1, 1}},
+         {BytesOf(*level0), BytesOf(*level1), BytesOf(*ResamplePixmap(level1, 32, 8))}},
+        {"level 0 only", [&] { return UploadPixmapTexture(source, 0); }, {{128, 32}}, {BytesOf(*level0)}},
+        {"empty: one transparent black pixel",
+         [] { return UploadPixmapTexture(TPixmap::Create(0, 0, PIXFMT_RGBA32), 1); }, {{1, 1}}, {Bytes(4, 0)}},
+        {"one pixel taller than the GL takes: the largest size it does take",
+         [&] { return UploadPixmapTexture(Pattern(2, maxSize + 1, PIXFMT_RGBA32), 0); }, {{1, maxSize}}, {}},
+        {"the font atlas, made by a DrawGLText that draws nothing",
+         [] { DrawGLText("", 0, 0); return GLUtilsFontTexture(); },
+         {{1024, 16}, {512, 8}, {256, 4}, {128, 2}, {64, 1}, {32, 1}, {16, 1}, {8, 1}, {4, 1}, {2, 1}, {1, 1}},
+         {BytesOf(*BuildFontAtlas(GLDrawTextFontData))}},
+    };
+    for (const Upload& u : uploads) {
+        SCOPED_TRACE(u.name);
+        const GLuint texture = static_cast<GLuint>(u.make());
+        ASSERT_NE(texture, 0u);
+        EXPECT_EQ(LevelSizes(texture), u.levels);
+        for (GLint l = 0; l < static_cast<GLint>(u.content.size()); ++l)
+            EXPECT_EQ(LevelBytes(texture, l, u.levels[l].first, u.levels[l].second), u.content[l]) << "level " << l;
+    }
+    EXPECT_EQ(BytesOf(*source), before) << "the caller's pixmap is never modified";
+    const int32_t font = GLUtilsFontTexture();
+    DrawGLText("abc", 0, 0);
+    EXPECT_EQ(GLUtilsFontTexture(), font) << "the font texture is made once";
     EXPECT_THROW(UploadPixmapTexture(nullptr, 1), TNullObjectError);
-}
-
-TEST_F(GLUtilsTest, SizesTheGLRefusesAreHalved) {
-    ASSERT_GE(maxSize, 64);
-    int32_t w = 1, h = 2 * maxSize;
-    FitTextureSize(w, h);
-    EXPECT_EQ(std::make_pair(w, h), std::make_pair(1, maxSize));
-    // Both dimensions halve together, the one at 1 stays there.
-    w = 4 * maxSize, h = 3;
-    FitTextureSize(w, h);
-    EXPECT_EQ(std::make_pair(w, h), std::make_pair(maxSize, 1));
-    w = 100, h = 30;
-    FitTextureSize(w, h);
-    EXPECT_EQ(std::make_pair(w, h), std::make_pair(128, 32));
-
-    // A pixmap one pixel taller than the GL takes comes out at the largest size it does take.
-    const GLuint tall = static_cast<GLuint>(UploadPixmapTexture(Pattern(2, maxSize + 1, PIXFMT_RGBA32), 0));
-    EXPECT_EQ(LevelSizes(tall), (std::vector<std::pair<GLint, GLint>>{{1, maxSize}}));
 }
 
 TEST_F(GLUtilsTest, EveryOperationLeavesTheCallersStateAsItWas) {
@@ -272,7 +262,7 @@ TEST_F(GLUtilsTest, EveryOperationLeavesTheCallersStateAsItWas) {
     glEnable(GL_CULL_FACE);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
-    const GLStateSnapshot before = GLStateSnapshot::Take();
+    const std::vector<double> before = CallerState();
 
     auto pixmap = Pattern(13, 7, PIXFMT_BGR24);
     const std::pair<const char*, std::function<void()>> operations[] = {
@@ -280,31 +270,17 @@ TEST_F(GLUtilsTest, EveryOperationLeavesTheCallersStateAsItWas) {
         {"DrawGLText (first, makes the font)", [] { DrawGLText("Hello", 3, 4); }},
         {"DrawGLText", [] { DrawGLText("again", 3, 4); }},
         {"DrawGLPixmap", [&] { DrawGLPixmap(pixmap, -2, 5); }},
+        {"DrawGLPixmap(null)", [] { EXPECT_THROW(DrawGLPixmap(nullptr, 0, 0), TNullObjectError); }},
         {"DrawGLRect", [] { DrawGLRect(1, 2, 30, 40); }},
         {"BeginGL2D + EndGL2D", [] { BeginGL2D(); EndGL2D(); }},
     };
     for (const auto& [name, run] : operations) {
         run();
-        EXPECT_TRUE(GLStateSnapshot::Take() == before) << name;
+        EXPECT_EQ(CallerState(), before) << name;
     }
-    EXPECT_THROW(DrawGLPixmap(nullptr, 0, 0), TNullObjectError);
-    EXPECT_TRUE(GLStateSnapshot::Take() == before) << "DrawGLPixmap(null)";
 }
 
-TEST_F(GLUtilsTest, FontAtlasHasElevenLevelsAndIsMadeOnce) {
-    DrawGLText("", 0, 0);  // draws nothing, but makes the font texture
-    const GLuint font = static_cast<GLuint>(GLUtilsFontTexture());
-    ASSERT_NE(font, 0u);
-    const std::vector<std::pair<GLint, GLint>> want = {{1024, 16}, {512, 8}, {256, 4}, {128, 2},
-                                                       {64, 1},    {32, 1},  {16, 1},  {8, 1},
-                                                       {4, 1},     {2, 1},   {1, 1}};
-    EXPECT_EQ(LevelSizes(font), want);
-    EXPECT_EQ(LevelBytes(font, 0, 1024, 16), Bytes(*BuildFontAtlas(GLDrawTextFontData)));
-    DrawGLText("abc", 0, 0);
-    EXPECT_EQ(static_cast<GLuint>(GLUtilsFontTexture()), font);
-}
-
-TEST_F(GLUtilsTest, TextReadsBackGlyphByGlyph) {
+TEST_F(GLUtilsTest, TextPixmapsAndRectanglesLandOnTheirPixels) {
     Clear(kBlue);
     glColor3f(1.0f, 1.0f, 1.0f);
     std::string all;
@@ -313,30 +289,23 @@ TEST_F(GLUtilsTest, TextReadsBackGlyphByGlyph) {
     // Tab, 'é' (two UTF-8 bytes, one cell) and a stray byte each leave one empty cell.
     glColor3f(1.0f, 1.0f, 0.0f);  // the glyphs take the current colour
     DrawGLText("A\tB\xC3\xA9" "C\xFF" "D", 0, 40);
-    // Half outside the window on the left and at the top.
     glColor3f(1.0f, 1.0f, 1.0f);
-    DrawGLText("WX", -4, -8);
+    DrawGLText("WX", -4, -8);  // half outside the window on the left and at the top
 
-    const std::vector<uint32_t> frame = Read(0, 0, kWidth, kHeight);
-    for (int32_t g = 0; g < 96; ++g) ExpectCell(frame, kWidth, 8 + 8 * g, 10, g, kWhite, kBlue);
-    ExpectCell(frame, kWidth, 0, 10, -1, kWhite, kBlue);            // nothing before the text
-    ExpectCell(frame, kWidth, 8 + 8 * 96, 10, -1, kWhite, kBlue);   // nor after it
-
+    ReadFrame();
+    for (int32_t g = -1; g <= 96; ++g)  // nothing before the text, nor after it
+        ExpectCell(8 + 8 * g, 10, g < 96 ? g : -1, kWhite, kBlue);
     const int32_t cells[] = {'A' - 32, -1, 'B' - 32, -1, 'C' - 32, -1, 'D' - 32, -1};
-    for (int32_t i = 0; i < 8; ++i) ExpectCell(frame, kWidth, 8 * i, 40, cells[i], 0xFFFF00, kBlue);
-
+    for (int32_t i = 0; i < 8; ++i) ExpectCell(8 * i, 40, cells[i], 0xFFFF00, kBlue);
     // The visible part of "WX": columns 4..7 and rows 8..15 of 'W', then all of 'X' from row 8.
-    int wrong = 0;
-    for (int32_t row = 0; row < 8; ++row)
-        for (int32_t x = 0; x < 12; ++x) {
-            const int32_t g = x < 4 ? 'W' - 32 : 'X' - 32, k = x < 4 ? x + 4 : x - 4;
-            const uint32_t want = FontInk(GLDrawTextFontData, g, k, row + 8) ? kWhite : kBlack;
-            wrong += frame[static_cast<size_t>(row) * kWidth + x] != want;
-        }
-    EXPECT_EQ(wrong, 0);
-}
+    EXPECT_EQ(Wrong(0, 0, 12, 8,
+                    [](int32_t x, int32_t y) {
+                        return FontInk(GLDrawTextFontData, x < 4 ? 'W' - 32 : 'X' - 32, x < 4 ? x + 4 : x - 4, y + 8)
+                                   ? kWhite
+                                   : kBlack;
+                    }),
+              0);
 
-TEST_F(GLUtilsTest, PixmapsAndRectanglesLandOnTheirPixels) {
     Clear(kBlue);
     auto pixmap = Pattern(20, 10, PIXFMT_RGB24);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);  // the caller's, not the pixmap's
@@ -344,28 +313,17 @@ TEST_F(GLUtilsTest, PixmapsAndRectanglesLandOnTheirPixels) {
     DrawGLPixmap(pixmap, 100, 50);
     glColor3f(1.0f, 0.0f, 0.0f);
     DrawGLRect(300, 20, 30, 40);
-
-    const std::vector<uint32_t> frame = Read(0, 0, kWidth, kHeight);
-    auto at = [&](int32_t x, int32_t y) { return frame[static_cast<size_t>(y) * kWidth + x]; };
-    int wrongCorner = 0, wrongPlaced = 0;
-    for (int32_t y = 0; y < 10; ++y)
-        for (int32_t x = 0; x < 20; ++x) {
-            const uint32_t want = pixmap->ReadPixel(x, y) & 0xFFFFFF;
-            if (x >= 5 && y >= 3) wrongCorner += at(x - 5, y - 3) != want;
-            wrongPlaced += at(100 + x, 50 + y) != want;
-        }
-    EXPECT_EQ(wrongCorner, 0);
-    EXPECT_EQ(wrongPlaced, 0);
-    EXPECT_EQ(at(15, 0), kBlue);
-    EXPECT_EQ(at(0, 7), kBlue);
-    EXPECT_EQ(at(99, 50), kBlue);
-    EXPECT_EQ(at(100, 60), kBlue);
-
-    EXPECT_EQ(at(300, 20), 0xFF0000u);
-    EXPECT_EQ(at(329, 59), 0xFF0000u);
-    EXPECT_EQ(at(299, 20), kBlue);
-    EXPECT_EQ(at(330, 59), kBlue);
-    EXPECT_EQ(at(329, 60), kBlue);
+    ReadFrame();
+    // Each area with a rim of background around what was drawn.
+    auto drawn = [&](int32_t left, int32_t top, int32_t w, int32_t h, auto&& colour) {
+        return [=](int32_t x, int32_t y) {
+            return x >= left && x < left + w && y >= top && y < top + h ? colour(x - left, y - top) : kBlue;
+        };
+    };
+    auto shown = [&](int32_t x, int32_t y) { return pixmap->ReadPixel(x, y) & 0xFFFFFF; };
+    EXPECT_EQ(Wrong(0, 0, 21, 11, drawn(-5, -3, 20, 10, shown)), 0);
+    EXPECT_EQ(Wrong(99, 49, 22, 12, drawn(100, 50, 20, 10, shown)), 0);
+    EXPECT_EQ(Wrong(299, 19, 32, 42, drawn(300, 20, 30, 40, [](int32_t, int32_t) { return 0xFF0000u; })), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "graphics/gl/gl_graphics.h"
@@ -40,8 +41,7 @@ protected:
         EndOpenedGraphics();
     }
 
-    // The state the main program sets once and the frame loop before Render:
-    // pixel projection, alpha test, a cleared frame, a white status line.
+    // The state the main program sets once: pixel projection, alpha test.
     void SetUp() override {
         ASSERT_TRUE(graphics_) << "no OpenGL window on the private X server";
         glMatrixMode(GL_PROJECTION);
@@ -51,13 +51,6 @@ protected:
         glLoadIdentity();
         glEnable(GL_ALPHA_TEST);
         glAlphaFunc(GL_GREATER, 0.0f);
-    }
-
-    static void StartFrame() {
-        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-        glRectf(0.0f, 0.0f, 480.0f, 16.0f);  // stands in for the status line
     }
 
     static Frame ReadFrame() {
@@ -75,17 +68,15 @@ protected:
         return frame;
     }
 
-    static Frame Rendered(TRenderedSPH& world) {
+    // A frame of world drawn by the renderer, or in immediate mode by the literal drawing,
+    // after what the frame loop draws first: a cleared frame, the status line.
+    static Frame Rendered(TRenderedSPH& world, bool literal = false) {
         world.ParticleTex = static_cast<std::int32_t>(texture_);
-        StartFrame();
-        world.Render();
-        return ReadFrame();
-    }
-
-    static Frame Literal(TSPH& world) {
-        world.ParticleTex = static_cast<std::int32_t>(texture_);
-        StartFrame();
-        LiteralRender(world);
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+        glRectf(0.0f, 0.0f, 480.0f, 16.0f);  // stands in for the status line
+        literal ? LiteralRender(world) : world.Render();
         return ReadFrame();
     }
 
@@ -93,7 +84,7 @@ protected:
     static void ExpectLiteralFrames(TRenderedSPH& world) {
         for (int mode : {0, 1}) {
             world.NiceRender = mode;
-            const Frame ours = Rendered(world), literal = Literal(world);
+            const Frame ours = Rendered(world), literal = Rendered(world, true);
             std::size_t differ = 0, first = 0;
             for (std::size_t k = 0; k < ours.size(); ++k) {
                 if (ours[k] != literal[k] && differ++ == 0) first = k;
@@ -118,13 +109,40 @@ std::size_t CountOf(const Frame& f, std::uint32_t colour) {
     return n;
 }
 
-TEST_F(FluidRendererTest, FramesMatchImmediateModeDrawing) {
+TEST_F(FluidRendererTest, InitialSceneInBothModesAndAfterClicks) {
     auto world = InitialScene();
     for (int k = 0; k < 100; ++k) world->Update();
     ExpectLiteralFrames(*world);
-    // The pictures hold liquid: sprite blobs, and smooth mode's blue field.
-    world->NiceRender = 0;
-    EXPECT_GT(static_cast<std::size_t>(kWidth) * kHeight - CountOf(Rendered(*world), 0), 60000u);
+    // A square of the floor, inside the liquid: ScreenX 50, ScreenY 500.
+    const int fx = static_cast<int>(world->BoundaryParticles[0]->ScreenX);
+    const int fy = static_cast<int>(world->BoundaryParticles[0]->ScreenY);
+    Frame shown[2];
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        world->NiceRender = mode;
+        shown[mode] = Rendered(*world);
+        // The boundary squares cover the liquid.
+        for (int dy = -3; dy < 3; ++dy)
+            for (int dx = -3; dx < 3; ++dx) ASSERT_EQ(At(shown[mode], fx + dx, fy + dy), kLightRed);
+        // Blend and texturing off, no client array on, light red current, no GL error.
+        EXPECT_FALSE(glIsEnabled(GL_BLEND));
+        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+        EXPECT_TRUE(glIsEnabled(GL_ALPHA_TEST));
+        for (GLenum array : {GL_VERTEX_ARRAY, GL_COLOR_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            EXPECT_FALSE(glIsEnabled(array)) << "array " << array;
+        GLfloat colour[4];
+        glGetFloatv(GL_CURRENT_COLOR, colour);
+        EXPECT_EQ(std::vector<GLfloat>(colour, colour + 4), (std::vector<GLfloat>{1.0f, 0.5f, 0.5f, 1.0f}));
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+    // The pictures hold liquid (sprite blobs, smooth mode's blue field) and differ;
+    // any non-zero mode is smooth.
+    EXPECT_GT(static_cast<std::size_t>(kWidth) * kHeight - CountOf(shown[0], 0), 60000u);
+    EXPECT_NE(shown[0], shown[1]);
+    for (int mode : {7, -1, 1 << 30}) {
+        world->NiceRender = mode;
+        EXPECT_EQ(Rendered(*world), shown[1]) << "mode " << mode;
+    }
 
     // After clicks (a pour over a wall, a new wall), with empty elements in
     // both arrays, which are drawn as nothing.
@@ -167,66 +185,18 @@ TEST_F(FluidRendererTest, WithoutFluidOnlyTheBoundarySquaresShow) {
     world->AddBoundaryParticle(400.0f, 300.0f);
     world->AddBoundaryParticle(799.0f, 599.0f);  // cut by the window's edges
     world->Update();
+    ExpectLiteralFrames(*world);
     for (int mode : {0, 1, 7, -1}) {
         world->NiceRender = mode;
         const Frame f = Rendered(*world);
-        // Each square covers 6 x 6 pixels, opaque; the window cuts the last to 4 x 4.
+        // Each square covers 6 x 6 pixels, opaque, on black; the window cuts the last to 4 x 4.
         EXPECT_EQ(CountOf(f, kLightRed), 36u + 36u + 16u) << "mode " << mode;
-        for (int y = 97; y < 103; ++y)
-            for (int x = 97; x < 103; ++x) ASSERT_EQ(At(f, x, y), kLightRed) << x << ", " << y;
-        EXPECT_EQ(At(f, 96, 100), 0u);
-        EXPECT_EQ(At(f, 103, 100), 0u);
-        EXPECT_EQ(At(f, 100, 96), 0u);
-        EXPECT_EQ(At(f, 100, 103), 0u);
+        for (int y = 96; y < 104; ++y)
+            for (int x = 96; x < 104; ++x)
+                ASSERT_EQ(At(f, x, y), x > 96 && x < 103 && y > 96 && y < 103 ? kLightRed : 0u) << x << ", " << y;
         // Everything else is as it was: the white status line, black elsewhere.
         EXPECT_EQ(CountOf(f, 0xFFFFFF), 480u * 16u);
         EXPECT_EQ(CountOf(f, 0), static_cast<std::size_t>(kWidth) * kHeight - 88u - 480u * 16u);
-    }
-}
-
-TEST_F(FluidRendererTest, BoundarySquaresCoverTheLiquidInBothModes) {
-    auto world = InitialScene();
-    for (int k = 0; k < 20; ++k) world->Update();
-    // A square of the floor, inside the liquid: ScreenX 50, ScreenY 500.
-    const TParticle& floor = *world->BoundaryParticles[0];
-    const int x = static_cast<int>(floor.ScreenX), y = static_cast<int>(floor.ScreenY);
-    for (int mode : {0, 1}) {
-        world->NiceRender = mode;
-        const Frame f = Rendered(*world);
-        for (int dy = -3; dy < 3; ++dy)
-            for (int dx = -3; dx < 3; ++dx) ASSERT_EQ(At(f, x + dx, y + dy), kLightRed) << "mode " << mode;
-    }
-}
-
-TEST_F(FluidRendererTest, AnyNonZeroModeIsSmooth) {
-    auto world = InitialScene();
-    for (int k = 0; k < 30; ++k) world->Update();
-    world->NiceRender = 1;
-    const Frame smooth = Rendered(*world);
-    world->NiceRender = 0;
-    const Frame sprites = Rendered(*world);
-    EXPECT_NE(smooth, sprites);
-    for (int mode : {7, -1, 1 << 30}) {
-        world->NiceRender = mode;
-        EXPECT_EQ(Rendered(*world), smooth) << "mode " << mode;
-    }
-}
-
-TEST_F(FluidRendererTest, LeavesBlendAndTextureOffAndLightRedCurrent) {
-    auto world = InitialScene();
-    world->Update();
-    for (int mode : {0, 1}) {
-        world->NiceRender = mode;
-        Rendered(*world);
-        EXPECT_FALSE(glIsEnabled(GL_BLEND)) << "mode " << mode;
-        EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-        EXPECT_TRUE(glIsEnabled(GL_ALPHA_TEST));
-        for (GLenum array : {GL_VERTEX_ARRAY, GL_COLOR_ARRAY, GL_TEXTURE_COORD_ARRAY})
-            EXPECT_FALSE(glIsEnabled(array)) << "mode " << mode << ", array " << array;
-        GLfloat colour[4];
-        glGetFloatv(GL_CURRENT_COLOR, colour);
-        EXPECT_EQ(std::vector<GLfloat>(colour, colour + 4), (std::vector<GLfloat>{1.0f, 0.5f, 0.5f, 1.0f}));
-        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
 }
 
@@ -254,16 +224,14 @@ std::uint32_t ShownForDensity(float value) {
 
 TEST_F(FluidRendererTest, FieldValuesGiveTheirColours) {
     // 0.1: white 0.8 at opacity 0.2 * 0.8 / 0.9, over black 0.8a, 0.8a, a.
-    const double a = 0.2 * 0.8 / 0.9;
-    const std::uint32_t thin = ShownForDensity(0.1f);
-    EXPECT_NEAR(thin >> 16, 0.8 * a * 255, 1.0);
-    EXPECT_NEAR((thin >> 8) & 0xFF, 0.8 * a * 255, 1.0);
-    EXPECT_NEAR(thin & 0xFF, a * 255, 1.0);
     // 0.5: white 0.5, opaque.
-    const std::uint32_t dense = ShownForDensity(0.5f);
-    EXPECT_NEAR(dense >> 16, 127.5, 1.0);
-    EXPECT_NEAR((dense >> 8) & 0xFF, 127.5, 1.0);
-    EXPECT_EQ(dense & 0xFF, 255u);
+    const double a = 0.2 * 0.8 / 0.9;
+    for (auto [value, red, blue] : {std::tuple{0.1f, 0.8 * a * 255, a * 255}, {0.5f, 127.5, 255.0}}) {
+        const std::uint32_t shown = ShownForDensity(value);
+        EXPECT_NEAR(shown >> 16, red, 1.0) << value;
+        EXPECT_EQ(shown >> 16, (shown >> 8) & 0xFF) << value;  // red equals green
+        EXPECT_NEAR(shown & 0xFF, blue, value < 0.5f ? 1.0 : 0.0) << value;
+    }
 }
 
 }  // namespace

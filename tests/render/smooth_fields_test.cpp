@@ -110,33 +110,18 @@ TEST(SmoothFields, EmptyWorldIsWhiteAndTransparentEverywhere) {
     }
 }
 
-// Squared distance of world point (x, y) to the sample at the origin, as the
-// sampling takes it.
-double DistanceSqToOrigin(float x, float y) {
-    const double dx = static_cast<double>(x) - 0.0f, dy = static_cast<double>(y) - 0.0f;
-    return dx * dx + dy * dy;
-}
-
 TEST(SmoothFields, ParticleAtExactlyTheKernelRadiusAddsNothing) {
-    // Find a point whose distance from sample (0, 0) squares to exactly
-    // SMOOTHING_LENGTH_SQ: x just inside the radius on the axis, and y made
-    // up for the rest, trying x one float step closer at a time.
+    // Find a point whose distance from sample (0, 0), squared in double as the
+    // sampling takes it, is exactly SMOOTHING_LENGTH_SQ: x just inside the
+    // radius on the axis, y made up for the rest, x one float step closer at a time.
     const double radiusSq = TSPH::SMOOTHING_LENGTH_SQ;
-    float x = std::nextafter(static_cast<float>(std::sqrt(radiusSq)), 0.0f);
-    float y = 0.0f;
-    bool found = false;
-    for (int tries = 0; tries < 200000 && !found; ++tries, x = std::nextafter(x, 0.0f)) {
+    float x = std::nextafter(static_cast<float>(std::sqrt(radiusSq)), 0.0f), y = 0.0f;
+    for (int tries = 0; tries < 200000; ++tries, x = std::nextafter(x, 0.0f)) {
         const float guess = static_cast<float>(std::sqrt(radiusSq - static_cast<double>(x) * x));
-        for (float c : {std::nextafter(guess, 0.0f), guess, std::nextafter(guess, 1.0f)}) {
-            if (DistanceSqToOrigin(x, c) == radiusSq) {
-                y = c;
-                found = true;
-                break;
-            }
-        }
-        if (found) break;
+        for (float c : {std::nextafter(guess, 0.0f), guess, std::nextafter(guess, 1.0f)})
+            if (y == 0.0f && static_cast<double>(x) * x + static_cast<double>(c) * c == radiusSq) y = c;
+        if (y != 0.0f) break;
     }
-    ASSERT_TRUE(found);
     ASSERT_GT(y, 0.0f);
 
     TSmoothFieldMaker maker;
@@ -190,22 +175,23 @@ TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
 }
 
 TEST(SmoothFields, ShadingFollowsTheWhiteLimit) {
-    float white = 0.0f, alpha = 0.0f;
-    ShadeSmoothSample(0.1f, white, alpha);
-    EXPECT_EQ(white, TSPH::MAX_WHITE);
-    EXPECT_NEAR(alpha, 0.2 * 0.8 / 0.9, 1e-7);
-    ShadeSmoothSample(0.5f, white, alpha);
-    EXPECT_EQ(white, 0.5f);
-    EXPECT_EQ(alpha, 1.0f);
-    ShadeSmoothSample(0.2f, white, alpha);  // 1 - 0.2 rounds to exactly MAX_WHITE: no scaling
-    EXPECT_EQ(white, TSPH::MAX_WHITE);
-    EXPECT_EQ(alpha, 0.4f);
-    ShadeSmoothSample(0.0f, white, alpha);
-    EXPECT_EQ(white, TSPH::MAX_WHITE);
-    EXPECT_EQ(alpha, 0.0f);
-    ShadeSmoothSample(1.5f, white, alpha);  // beyond 1: passed on for the GL to clamp
-    EXPECT_EQ(white, -0.5f);
-    EXPECT_EQ(alpha, 3.0f);
+    const float kNone = -1.0f;  // alpha compared to a hair instead
+    const struct { float density, white, alpha; } table[] = {
+        {0.1f, TSPH::MAX_WHITE, kNone},
+        {0.5f, 0.5f, 1.0f},
+        {0.2f, TSPH::MAX_WHITE, 0.4f},  // 1 - 0.2 rounds to exactly MAX_WHITE: no scaling
+        {0.0f, TSPH::MAX_WHITE, 0.0f},
+        {1.5f, -0.5f, 3.0f},  // beyond 1: passed on for the GL to clamp
+    };
+    for (const auto& t : table) {
+        float white = 0.0f, alpha = 0.0f;
+        ShadeSmoothSample(t.density, white, alpha);
+        EXPECT_EQ(white, t.white) << t.density;
+        if (t.alpha == kNone)
+            EXPECT_NEAR(alpha, 0.2 * 0.8 / 0.9, 1e-7);
+        else
+            EXPECT_EQ(alpha, t.alpha) << t.density;
+    }
 }
 
 }  // namespace
