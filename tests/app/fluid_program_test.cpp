@@ -129,16 +129,6 @@ Drawing ShownDrawing(Display* d, Window w) {
     return white >= most ? Drawing::Sprites : blue >= most ? Drawing::Smooth : Drawing::Unclear;
 }
 
-std::vector<char> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const std::string& path, const std::vector<char>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 class FluidProgram : public ::testing::Test {
 protected:
     // Waits until fluid's window is viewable and focused and its first status line is shown.
@@ -241,7 +231,7 @@ TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
     TempDir dir;
     const std::string program = dir.File("fluid");
     std::filesystem::copy_file(FLUID_PATH, program);
-    const std::vector<char> image = ReadAll(std::string(FLUID_DIR) + "/Metaball.png");
+    const std::string image = ReadFileBytes(std::string(FLUID_DIR) + "/Metaball.png");
     ASSERT_GT(image.size(), 200u);
     const std::string path = dir.File("Metaball.png");
     struct Case {
@@ -250,14 +240,14 @@ TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
         const char* display;
         std::string want;  // a part of the one line on stderr
     };
-    std::vector<char> damaged = image;
+    std::string damaged = image;
     damaged[damaged.size() / 2] ^= 0x55;  // inside the image data: its CRC no longer holds
     const Case cases[] = {
         {"no display", [] {}, nullptr, "fluid: cannot open the 800 by 600 OpenGL window: X11: "},
         {"no image", [] {}, "", path + ": No such file or directory"},
-        {"truncated", [&] { WriteAll(path, std::vector<char>(image.begin(), image.begin() + 100)); },
+        {"truncated", [&] { WriteFileBytes(path, image.substr(0, 100)); },
          "", path + ": not a PNG image, or a damaged or truncated one"},
-        {"damaged", [&] { WriteAll(path, damaged); }, "",
+        {"damaged", [&] { WriteFileBytes(path, damaged); }, "",
          path + ": not a PNG image, or a damaged or truncated one"},
         {"a directory", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); },
          "", path + ": it is a directory"},
