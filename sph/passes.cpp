@@ -202,23 +202,9 @@ void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
         [&s](std::size_t k, const TParticle& p) { GatherDensityRow(s, k, p); });
 }
 
-// Phase 2, first half: each particle's density advanced by its rate and
-// guarded, and the powers of the equation of state for all at once.
-void AdvanceDensities(TSPHStepData& s, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        float density = static_cast<float>(static_cast<double>(s.newDensity[i]) +
-                                           static_cast<double>(s.dd[i]) * C::D_KERNEL_FACTOR_GRADIENT);
-        if (!(density >= F::DENSITY_GUARD_LOW && density <= F::DENSITY_GUARD_HIGH)) density = F::DENSITY_RESET;
-        s.newDensity[i] = density;
-    }
-    s.seventhPower.resize(n);
-    SeventhPowers(s.newDensity.data(), s.seventhPower.data(), n, s.powerScratch, s.avx2);
-}
-
-// Phase 2, second half: the density and what the force pass derives from
+// The density of particles [i0, i1) and what the force pass derives from
 // it, stored into the particles.
-void StoreDensityState(TSPHStepData& s, std::size_t n) {
-    ShareSweep(s, n, [&s](int, std::size_t i0, std::size_t i1) {
+void StoreDensityState(TSPHStepData& s, std::size_t i0, std::size_t i1) {
     for (std::size_t i = i0; i < i1; ++i) {
         TParticle& p = *s.slotObject[i];
         const float density = s.newDensity[i];
@@ -232,7 +218,29 @@ void StoreDensityState(TSPHStepData& s, std::size_t n) {
         p.SoundSpeed = static_cast<float>(
             std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
     }
-    });
+}
+
+// Phase 2: each particle's density advanced by its rate and guarded, the
+// powers of the equation of state (four at a time, so the pieces of a
+// shared sweep start at multiples of four), and the density and what the
+// force pass derives from it stored into the particle.
+void AdvanceDensities(TSPHStepData& s, std::size_t n) {
+    s.seventhPower.resize(n);
+    s.powerScratch.resize(TStepWorker::MAX_UNITS);
+    constexpr std::size_t kPowerLanes = 4;
+    ShareSweep(
+        s, n,
+        [&s](int u, std::size_t i0, std::size_t i1) {
+            for (std::size_t i = i0; i < i1; ++i) {
+                float density = static_cast<float>(static_cast<double>(s.newDensity[i]) +
+                                                   static_cast<double>(s.dd[i]) * C::D_KERNEL_FACTOR_GRADIENT);
+                if (!(density >= F::DENSITY_GUARD_LOW && density <= F::DENSITY_GUARD_HIGH)) density = F::DENSITY_RESET;
+                s.newDensity[i] = density;
+            }
+            SeventhPowers(s.newDensity.data() + i0, s.seventhPower.data() + i0, i1 - i0, s.powerScratch[u], s.avx2);
+            StoreDensityState(s, i0, i1);
+        },
+        kPowerLanes);
 }
 
 // The force pass's operands of one slot, widened once, and its sums'
@@ -300,7 +308,6 @@ void TSPH::UpdateDensity() {
 
     // Phase 2: new density, guarded, and what the force pass derives from it.
     AdvanceDensities(s, n);
-    StoreDensityState(s, n);
 }
 
 void TSPH::CalcForces() {

@@ -157,7 +157,8 @@ struct TSPHStepData {
     // The density pass's new densities and their powers (Density / REST_DENSITY)^7.
     std::vector<float> newDensity;
     std::vector<double> seventhPower;
-    std::vector<std::int32_t> powerScratch;
+    // Lanes left to std::pow, per unit of the sweep that takes the powers.
+    std::vector<std::vector<std::int32_t>> powerScratch;
 
     // Slot arrays.
     std::vector<float> x, y, dd;  // positions the pairs were built from; density rate
@@ -215,15 +216,17 @@ constexpr std::size_t kParticlesPerSweepUnit = 256;
 
 // Runs sweep(u, i0, i1) over pieces [i0, i1) of [0, n) (u numbers the
 // piece), shared with the worker when the step has two threads; the pieces
-// must touch disjoint data. Returns the number of pieces.
+// must touch disjoint data, and all but the last start and end at
+// multiples of 'grain'. Returns the number of pieces.
 template <typename Sweep>
-int ShareSweep(TSPHStepData& s, std::size_t n, Sweep sweep) {
+int ShareSweep(TSPHStepData& s, std::size_t n, Sweep sweep, std::size_t grain = 1) {
     if (!Threaded(s, n)) {
         sweep(0, std::size_t{0}, n);
         return 1;
     }
     const int units = static_cast<int>(std::min<std::size_t>(n / kParticlesPerSweepUnit + 1, TStepWorker::MAX_UNITS));
-    auto run = [&](int u) { sweep(u, n * u / units, n * (u + 1) / units); };
+    auto bound = [&](int u) { return u == units ? n : n * u / units / grain * grain; };
+    auto run = [&](int u) { sweep(u, bound(u), bound(u + 1)); };
     s.worker->Share(units, run, [](int) {});
     return units;
 }
