@@ -44,7 +44,7 @@ int Generate(int argc, char** argv) {
     try {
         written = SavePNGPixmap(sprite, argv[1], 9) != 0;
     } catch (const TStreamWriteException&) {
-        errno = errno != 0 ? errno : EIO;
+        // written stays false; errno says why, or EIO below
     }
     if (!written) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[1],
