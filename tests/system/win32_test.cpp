@@ -582,7 +582,8 @@ TEST_F(Win32Choosers, OpenRefusesAMissingFileAndCancellingGivesTheEmptyString) {
     EXPECT_TRUE(stayed);
 }
 
-TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedNameAndCancellingGivesTheEmptyString) {
+// (Cancelling a file chooser is checked on the open chooser: both return through the same line.)
+TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedName) {
     auto save = [&] { return SystemDriver()->RequestFile("Save the text", kExtensions, 1, Forward(L"c.txt")); };
     bool asked = false, stayed = false;
     const std::string chosen = Answered(
@@ -599,8 +600,6 @@ TEST_F(Win32Choosers, SaveAsksBeforeReplacingAndReturnsTheTypedNameAndCancelling
     EXPECT_EQ(chosen, Utf8Of(Path(L"d\u00fc.txt")));
     EXPECT_NE(chosen.find("d\xc3\xbc.txt"), std::string::npos) << chosen;
     EXPECT_FALSE(Exists(Path(L"d\u00fc.txt"))) << "the chooser creates nothing";
-
-    EXPECT_EQ(Answered([](DWORD thread, HWND) { PressKey(FocusOf(thread), VK_ESCAPE); }, save), "");
 }
 
 TEST_F(Win32Choosers, TheFolderChooserStartsAtTheAbsolutePathAndCancellingGivesTheEmptyString) {
