@@ -1,6 +1,6 @@
 #pragma once
 // What the start-up values need of the operating system; one implementation
-// per platform (startup_posix.cpp; win32/startup_win32.cpp). Paths come back
+// per platform (posix/startup_posix.cpp; win32/startup_win32.cpp). Paths come back
 // with "/" separators, as UTF-8.
 
 #include <string>

@@ -2,7 +2,7 @@
 // The seam a platform fills for periodic timers: a timer that calls
 // RunOnMainThread(fire, argument, id) once per period from a thread of its
 // own. timer.cpp keeps the table of active ids and the TTimer objects; a
-// platform supplies only these two functions (timer_thread.cpp for POSIX
+// platform supplies only these two functions (posix/timer_posix.cpp for POSIX
 // threads; win32/timer_win32.cpp for multimedia timers).
 
 #include "system/system_driver.h"

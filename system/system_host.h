@@ -2,7 +2,7 @@
 // What the system module needs of the operating system below any window
 // system: the millisecond clock, sleep, and a wake-up signal that tells a
 // waiting main thread that calls were posted to it. One implementation per
-// platform (host_posix.cpp; win32/host_win32.cpp), picked by the build.
+// platform (posix/host_posix.cpp; win32/host_win32.cpp), picked by the build.
 // Internal to the system folders.
 
 #include <cstdint>
