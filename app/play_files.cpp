@@ -11,10 +11,14 @@
 
 namespace {
 
-// Whether path names a plain file (not a directory or nothing at all).
-bool IsPlainFile(const std::string& path) {
+// What path names as a place to write to.
+enum class TTargetKind { Missing, Plain, Directory, Special };
+
+TTargetKind KindOf(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0) return TTargetKind::Missing;
+    if (S_ISREG(info.st_mode)) return TTargetKind::Plain;
+    return S_ISDIR(info.st_mode) ? TTargetKind::Directory : TTargetKind::Special;
 }
 
 // The C library's reason for the last failure, or fallback when it left none.
@@ -29,8 +33,13 @@ TPartFile::~TPartFile() { Discard(); }
 bool TPartFile::Open(const std::string& target, std::string& why) {
     Discard();
     target_ = target;
+    const TTargetKind kind = KindOf(target);
+    if (kind == TTargetKind::Directory) return why = "it is a directory, not a file", false;
+    // A device or a pipe is written straight into: it cannot be replaced by
+    // a rename, nor should it be.
+    direct_ = kind == TTargetKind::Special;
     errno = 0;
-    stream_ = TCStream::OpenFile(PartPath(), 0, 1);
+    stream_ = TCStream::OpenFile(direct_ ? target : PartPath(), 0, 1);
     if (!stream_) why = SystemReason("it cannot be opened for writing");
     return stream_ != nullptr;
 }
@@ -52,15 +61,16 @@ bool TPartFile::Commit(std::string& why) {
     stream_.reset();
     if (!closed) {
         why = SystemReason("the file could not be written");
-        std::remove(PartPath().c_str());
+        if (!direct_) std::remove(PartPath().c_str());
         return false;
     }
+    if (direct_) return true;
     const std::string part = PartPath();
     errno = 0;
     // POSIX renames over the target at once; Windows refuses while the
     // target exists, so it is removed first there.
     bool renamed = std::rename(part.c_str(), target_.c_str()) == 0;
-    if (!renamed && (errno == EEXIST || errno == EACCES) && IsPlainFile(target_) &&
+    if (!renamed && (errno == EEXIST || errno == EACCES) && KindOf(target_) == TTargetKind::Plain &&
         std::remove(target_.c_str()) == 0)
         renamed = std::rename(part.c_str(), target_.c_str()) == 0;
     if (!renamed) {
@@ -74,7 +84,7 @@ void TPartFile::Discard() {
     if (!stream_) return;
     stream_->Close();
     stream_.reset();
-    std::remove(PartPath().c_str());
+    if (!direct_) std::remove(PartPath().c_str());
 }
 
 void AppendInt32LE(std::vector<unsigned char>& out, std::int32_t v) {

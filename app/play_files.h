@@ -13,8 +13,10 @@
 class TCStream;
 
 // A file being written as "<target>.part", renamed over target by Commit.
-// One left open (an error on the way, a run cut short) is removed on destruction;
-// a killed program leaves the part file with what was written so far.
+// One left open (an error on the way, a run cut short) is removed on
+// destruction; a killed program leaves the part file with what was written
+// so far. A target that is a device or a pipe (not a plain file) is written
+// into directly.
 class TPartFile {
 public:
     TPartFile();
@@ -22,7 +24,8 @@ public:
     TPartFile(const TPartFile&) = delete;
     TPartFile& operator=(const TPartFile&) = delete;
 
-    // Creates (or empties) "<target>.part"; false with the reason.
+    // Creates (or empties) "<target>.part"; false with the reason (a
+    // directory is refused).
     bool Open(const std::string& target, std::string& why);
     // Appends count bytes and hands them to the system at once, so that they
     // outlive the program; false with the reason.
@@ -40,6 +43,7 @@ public:
 private:
     std::shared_ptr<TCStream> stream_;
     std::string target_;
+    bool direct_ = false;  // writing into the target itself
 };
 
 // Appends v as four bytes, lowest first.
