@@ -384,19 +384,6 @@ void SayCannot(const char* what, const std::string& path, const std::string& why
     std::fprintf(stderr, "fluid: cannot %s %s: %s\n", what, path.c_str(), why.c_str());
 }
 
-// The recording asked to be replayed, read before anything else is opened
-// or written; false after saying what is wrong with it.
-bool LoadReplay(const TFluidOptions& options, TRecording& replay) {
-    if (options.replay.empty()) return true;
-    const std::string path = FromLaunchDirectory(options.replay);
-    std::string why;
-    if (!LoadRecording(path, replay, why)) return SayCannot("replay", path, why), false;
-    if (replay.partialLastFrame)
-        std::fprintf(stderr, "fluid: warning: the recording %s ends inside a frame; replaying its %zu whole frames\n",
-                     path.c_str(), replay.frames.size());
-    return true;
-}
-
 // The files a run writes as it goes or at its end.
 struct TRunOutputs {
     TRecorder recorder;
@@ -478,8 +465,9 @@ std::shared_ptr<TRenderedSPH> OpenWorld(const TFluidOptions& options) {
 // and scene made; the frames, then the outputs and the last status line.
 // Returns the exit status.
 int RunFluid(const TFluidOptions& options) {
+    // A recording that is none fails before anything is opened or written.
     TRecording replay;
-    if (!LoadReplay(options, replay)) return 1;
+    if (!options.replay.empty() && !LoadReplay("fluid", FromLaunchDirectory(options.replay), replay)) return 1;
     // Opened first, so that a path that cannot be written fails at once; a
     // start-up that fails later removes the part files again.
     TRunOutputs outputs;

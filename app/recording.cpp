@@ -1,6 +1,7 @@
 #include "app/recording.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -98,6 +99,18 @@ bool LoadRecording(const std::string& path, TRecording& recording, std::string& 
     if (size > 0 && file->Read(bytes.data(), static_cast<std::int32_t>(size)) != static_cast<std::int32_t>(size))
         return why = errno != 0 ? std::strerror(errno) : "it could not be read to its end", false;
     return ParseRecording(bytes.data(), size, recording, why);
+}
+
+bool LoadReplay(const char* name, const std::string& path, TRecording& recording) {
+    std::string why;
+    if (!LoadRecording(path, recording, why)) {
+        std::fprintf(stderr, "%s: cannot replay %s: %s\n", name, path.c_str(), why.c_str());
+        return false;
+    }
+    if (recording.partialLastFrame)
+        std::fprintf(stderr, "%s: warning: the recording %s ends inside a frame; replaying its %zu whole frames\n",
+                     name, path.c_str(), recording.frames.size());
+    return true;
 }
 
 bool TRecorder::Start(const std::string& path, std::string& why) {

@@ -46,6 +46,11 @@ bool ParseRecording(const unsigned char* bytes, std::size_t size, TRecording& re
 // Reads the recording file at path; false with what is wrong.
 bool LoadRecording(const std::string& path, TRecording& recording, std::string& why);
 
+// LoadRecording for a replay by the program called name: what is wrong goes
+// to stderr as "name: cannot replay path: why" (false), and a recording that
+// ends inside a frame is played to its last whole frame after a warning there.
+bool LoadReplay(const char* name, const std::string& path, TRecording& recording);
+
 // Writes a recording as the frames come: into "<path>.part", every frame
 // handed to the system as it is added, renamed over path by Finish. A run
 // killed on the way leaves the part file, a recording readable up to its

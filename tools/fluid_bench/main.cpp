@@ -132,19 +132,6 @@ std::shared_ptr<TSPH> FreshScene(const Options& o, bool full) {
     return world;
 }
 
-// The recording of --replay; false after saying what is wrong with it.
-bool LoadReplay(const std::string& path, TRecording& recording) {
-    std::string why;
-    if (!LoadRecording(path, recording, why)) {
-        std::fprintf(stderr, "fluid-bench: cannot replay %s: %s\n", path.c_str(), why.c_str());
-        return false;
-    }
-    if (recording.partialLastFrame)
-        std::fprintf(stderr, "fluid-bench: warning: the recording %s ends inside a frame; replaying its %zu whole frames\n",
-                     path.c_str(), recording.frames.size());
-    return true;
-}
-
 // The recording's frames played on the initial scene up to its Escape, if any.
 std::shared_ptr<TSPH> Replay(const Options& o, const TRecording& recording) {
     std::shared_ptr<TSPH> world = FreshScene(o, false);
@@ -203,7 +190,7 @@ static int Bench(int argc, char** argv) {
     const Options o = ParseArguments(argc, argv);
     // A recording that is none fails before anything is written.
     TRecording recording;
-    if (!o.replay.empty() && !LoadReplay(o.replay, recording)) return 1;
+    if (!o.replay.empty() && !LoadReplay("fluid-bench", o.replay, recording)) return 1;
     // Open the dump file first, so that a bad path fails before the run.
     TPartFile dump;
     std::string why;
