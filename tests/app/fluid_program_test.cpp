@@ -17,8 +17,10 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -539,4 +541,38 @@ TEST_F(FluidProgram, ARecordingOrDumpThatCannotBeWrittenEndsTheRunBeforeItsFirst
         EXPECT_EQ(fluid.err, c.want);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
+namespace {
+
+// Ends with SIGKILL the process whose command line holds marker; false when none does.
+bool KillProcessWith(const std::string& marker) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = ReadFileBytes(entry.path().string() + "/cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find(marker) != std::string::npos) return kill(std::stoi(name), SIGKILL) == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A run killed on the way leaves its part file, a recording that replays.
+TEST_F(FluidProgram, AKilledRunLeavesItsRecordingSoFarInThePartFile) {
+    TempDir dir;
+    const std::string rec = dir.File("killed.rec");
+    WriteFileBytes(rec, "an older recording");
+    ChildProcess fluid(Fluid({"--record", rec}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    Click(Button1, 400, 100);
+    ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
+    ASSERT_TRUE(KillProcessWith(rec));
+    EXPECT_EQ(fluid.WaitForExit(), -1);
+    EXPECT_EQ(ReadFileBytes(rec), "an older recording");
+    ChildProcess bench(FluidBench({"--replay", rec + ".part", "--dump", dir.File("state.bin")}));
+    ASSERT_EQ(bench.WaitForExit(60000), 0) << bench.err;
+    EXPECT_EQ(bench.err, "");
+    EXPECT_NE(bench.out.find("; 3255 fluid, 750 boundary particles"), std::string::npos) << bench.out;
 }
