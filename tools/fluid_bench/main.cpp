@@ -123,7 +123,8 @@ void TimeStep(World& world, StepTimes& times) {
     times.Add(std::chrono::steady_clock::now() - t0);
 }
 
-// A fresh initial scene, as the program starts from, with the threads asked for.
+// A fresh scene (the initial one, as the program starts from, or the full
+// one), with the random generator and the IDs restarted and the threads asked for.
 std::shared_ptr<TSPH> FreshScene(const Options& o, bool full) {
     RandomState = kInitialRandomState;
     ParticleCount = 0;
