@@ -3,8 +3,6 @@
 // GLEW's header declares the whole GL API; it must come before any other GL header.
 #include <GL/glew.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,7 +10,9 @@
 #include <exception>
 #include <limits>
 
+#include "app/play_files.h"
 #include "app/scene.h"
+#include "app/state_dump.h"
 #include "graphics/gl/gl_graphics.h"
 #include "graphics/gl/gl_utils.h"
 #include "graphics/gl_platform.h"
@@ -36,15 +36,15 @@ constexpr int32_t kWindowFlags = GFX_BACKBUFFER | GFX_DEPTHBUFFER;
 // Controls: Windows virtual-key codes and the runtime's button numbers.
 constexpr int32_t kKeyEscape = 27;
 constexpr int32_t kKeySpace = 32;
+constexpr int32_t kKeyPause = 'P';
+constexpr int32_t kKeyStep = 'N';
+constexpr int32_t kKeyReset = 'R';
 constexpr int32_t kButtonLeft = 1;
 constexpr int32_t kButtonRight = 2;
 
-// A pour clears a square of 82 pixels and fills one of 80; a wall block
-// clears 18 and fills 20, so it overlaps what it builds on.
-constexpr int32_t kPourClearHalf = 41;
-constexpr int32_t kPourFillHalf = 40;
-constexpr int32_t kWallClearHalf = 9;
-constexpr int32_t kWallFillHalf = 10;
+// A paused frame says so at the top right, in the status line's font.
+const char* const kPauseText = "Pause";
+constexpr int32_t kFontCellWidth = 8;
 
 // The frame rate is refreshed about twice a second: frames counted over more
 // than half a second, doubled.
@@ -65,30 +65,6 @@ std::string Fixed(int32_t value, std::size_t width) {
     std::string text = std::to_string(value);
     text.resize(width, ' ');
     return text;
-}
-
-// Clears the square of half-width clearHalf around (mx, my), then adds a
-// particle with add at every lattice point of the square of half-width
-// fillHalf, that square clamped to the window. The lattice runs in single
-// precision from the clamped integer bounds, both ends included.
-void ClearAndFill(TSPH& world, int32_t mx, int32_t my, int32_t clearHalf, int32_t fillHalf,
-                  float step, void (TSPH::*add)(float, float)) {
-    world.FreeRect(static_cast<float>(mx - clearHalf), static_cast<float>(my - clearHalf),
-                   static_cast<float>(mx + clearHalf), static_cast<float>(my + clearHalf));
-    const float left = static_cast<float>(std::max(mx - fillHalf, 0));
-    const float right = static_cast<float>(std::min(mx + fillHalf, kFluidWindowWidth));
-    const float top = static_cast<float>(std::max(my - fillHalf, 0));
-    const float bottom = static_cast<float>(std::min(my + fillHalf, kFluidWindowHeight));
-    for (float x = left; x <= right; x += step)
-        for (float y = top; y <= bottom; y += step) (world.*add)(x, y);
-}
-
-// Why path could not be opened for reading, given the C library's error:
-// a directory is refused by the stream layer without one.
-std::string OpenProblem(const std::string& path, int error) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return "it is a directory, not a file";
-    return std::strerror(error != 0 ? error : EIO);
 }
 
 // The back buffer as it is just before a flip, kept in one buffer reused
@@ -180,16 +156,94 @@ void RenderAndFlip(TSPH& world, TFrameTimes& times, TBackBufferGrab* grab) {
     times.renderMillis = MillisBetween(start, CurrentMillis());
 }
 
+// The world's Update, timed for the status line; a frame that holds still
+// (paused) shows 0 in the next one.
+void UpdateTimed(TSPH& world, TFrameTimes& times, bool step) {
+    if (!step) {
+        times.updateMillis = 0;
+        return;
+    }
+    const int32_t start = CurrentMillis();
+    world.Update();
+    times.updateMillis = MillisBetween(start, CurrentMillis());
+}
+
+// Draws the status line, in white, and on a paused frame the word at the top
+// right; returns the status line.
+std::string DrawStatus(const TFrameTimes& times, bool paused) {
+    glColor4f(1, 1, 1, 1);
+    const std::string hud = HudText(times.updateMillis, times.renderMillis, times.framesPerSecond,
+                                    ParticleCount);
+    DrawGLText(hud, 0, 0);
+    if (paused)
+        DrawGLText(kPauseText, kFluidWindowWidth - kFontCellWidth * static_cast<int32_t>(std::strlen(kPauseText)), 0);
+    return hud;
+}
+
+// The frames' input: the recording while it lasts, then the polled input.
+// The polled input is read during a replay all the same: it pumps the
+// window's messages, Escape and the close box end a replay too, and what a
+// person does meanwhile is dropped rather than acted on later.
+class TFrameSource {
+public:
+    explicit TFrameSource(const TFrameFeed& feed) : feed_(feed) {}
+
+    // The loop test, which starts the frame's input: true when Escape (live
+    // or replayed) or a close request ends the run.
+    bool LoopEnds(TFrameInput& input) {
+        input = TFrameInput{};
+        input.escapeHits = KeyHitCount(kKeyEscape);
+        if (input.escapeHits == 0 && Replaying()) input.escapeHits = (*feed_.replay)[next_].escapeHits;
+        if (input.escapeHits != 0) return true;
+        return TerminateRequested() != 0;
+    }
+    // The rest of the frame's input, after the loop test.
+    void ReadControls(TFrameInput& input) {
+        ReadFrameControls(input);
+        if (!Replaying()) return;
+        const int32_t escapeHits = input.escapeHits;
+        input = (*feed_.replay)[next_++];
+        input.escapeHits = escapeHits;
+    }
+
+private:
+    bool Replaying() const { return feed_.replay && next_ < feed_.replay->size(); }
+
+    const TFrameFeed& feed_;
+    std::size_t next_ = 0;
+};
+
+// Hands what the frame read to the recorder; false, with why in result, when
+// it could not be written.
+bool Record(const TFrameFeed& feed, const TFrameInput& input, TFrameLoopResult& result) {
+    if (!feed.recorder || !feed.recorder->Recording()) return true;
+    return feed.recorder->Add(input, result.recordFailure);
+}
+
+// The options that name a file, and where each goes; null for any other.
+std::string* FileOption(const std::string& arg, TFluidOptions& options) {
+    if (arg == "--screenshot") return &options.screenshot;
+    if (arg == "--record") return &options.record;
+    if (arg == "--replay") return &options.replay;
+    if (arg == "--dump") return &options.dump;
+    return nullptr;
+}
+
 }  // namespace
 
 const char* const kFluidUsage =
-    "usage: fluid [--frames N] [--screenshot FILE] [--smooth] [--help]\n"
+    "usage: fluid [--frames N] [--screenshot FILE] [--smooth] [--record FILE] [--replay FILE]\n"
+    "             [--dump FILE] [--help]\n"
     "  --frames N         end after N frames and print the last status line\n"
     "  --screenshot FILE  save the last frame drawn as an 800 by 600 PNG\n"
     "  --smooth           start with the smooth density field instead of blobs\n"
+    "  --record FILE      record every frame's input (written as FILE.part until the end)\n"
+    "  --replay FILE      play the input recorded in FILE, then go on with the live input\n"
+    "  --dump FILE        write the final simulation state, as fluid-bench --dump does\n"
     "  --help             print this text\n"
     "Controls: left click pours liquid, right click builds wall, Space switches\n"
-    "the drawing, Escape or the close box ends the program.\n";
+    "the drawing, P pauses and resumes, N steps once while paused, R starts the\n"
+    "scene over, Escape or the close box ends the program.\n";
 
 bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& options,
                        std::string& error) {
@@ -209,10 +263,9 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
                                "\"",
                        false;
             options.frames = n;
-        } else if (arg == "--screenshot") {
-            if (!hasValue || args[i + 1].empty())
-                return error = "--screenshot needs a file name", false;
-            options.screenshot = args[++i];
+        } else if (std::string* file = FileOption(arg, options)) {
+            if (!hasValue || args[i + 1].empty()) return error = arg + " needs a file name", false;
+            *file = args[++i];
         } else {
             return error = "unknown option \"" + arg + "\"", false;
         }
@@ -227,18 +280,24 @@ std::string HudText(int32_t updateMillis, int32_t renderMillis, int32_t framesPe
            " Partikel: " + std::to_string(particles);
 }
 
+void ReadFrameControls(TFrameInput& input) {
+    input.spaceHits = KeyHitCount(kKeySpace);
+    input.pointerX = PointerX();
+    input.pointerY = PointerY();
+    input.leftHits = MouseHitCount(kButtonLeft);
+    input.rightHits = MouseHitCount(kButtonRight);
+    input.pauseHits = KeyHitCount(kKeyPause);
+    input.stepHits = KeyHitCount(kKeyStep);
+    input.resetHits = KeyHitCount(kKeyReset);
+    input.leftDown = IsMouseButtonDown(kButtonLeft);
+    input.rightDown = IsMouseButtonDown(kButtonRight);
+}
+
 void HandleInput(TSPH& world) {
-    // An even number of presses since the last frame leaves the mode as it was.
-    const int32_t presses = KeyHitCount(kKeySpace);
-    if (presses % 2 != 0) world.NiceRender = world.NiceRender == 0 ? 1 : 0;
-    const int32_t mx = PointerX(), my = PointerY();
-    // Any number of clicks within one frame gives one block.
-    if (MouseHitCount(kButtonLeft) != 0)
-        ClearAndFill(world, mx, my, kPourClearHalf, kPourFillHalf, TSPH::PARTICLE_SPACING,
-                     &TSPH::AddParticle);
-    if (MouseHitCount(kButtonRight) != 0)
-        ClearAndFill(world, mx, my, kWallClearHalf, kWallFillHalf, TSPH::BOUNDARY_SPACING,
-                     &TSPH::AddBoundaryParticle);
+    TFrameInput input;
+    ReadFrameControls(input);
+    TPlayState running;
+    ApplyFrameInput(world, running, input);
 }
 
 bool InitDisplay(std::string& error) {
@@ -287,25 +346,28 @@ int32_t LoadParticleTexture(const std::string& path) {
     }
 }
 
-TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options) {
+TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options, const TFrameFeed& feed) {
     TFrameLoopResult result;
     TFrameTimes times;
     times.windowStart = CurrentMillis();
     TBackBufferGrab grab;
     const bool capture = !options.screenshot.empty();
+    TFrameSource source(feed);
+    TPlayState play;
     for (;;) {
-        if (KeyHitCount(kKeyEscape) != 0) break;
-        if (TerminateRequested() != 0) break;
+        TFrameInput input;
+        if (source.LoopEnds(input)) {
+            // The Escape that ends a run is recorded, so that its replay ends there too.
+            if (input.escapeHits != 0) Record(feed, input, result);
+            break;
+        }
         if (options.frames >= 0 && result.frames >= options.frames) break;
         glClear(GL_COLOR_BUFFER_BIT);
-        HandleInput(world);
-        glColor4f(1, 1, 1, 1);
-        const std::string hud = HudText(times.updateMillis, times.renderMillis,
-                                        times.framesPerSecond, ParticleCount);
-        DrawGLText(hud, 0, 0);
-        const int32_t start = CurrentMillis();
-        world.Update();
-        times.updateMillis = MillisBetween(start, CurrentMillis());
+        source.ReadControls(input);
+        if (!Record(feed, input, result)) break;
+        const bool step = ApplyFrameInput(world, play, input);
+        const std::string hud = DrawStatus(times, play.paused);
+        UpdateTimed(world, times, step);
         RenderAndFlip(world, times, capture ? &grab : nullptr);
         CountFrame(times);
         ++result.frames;
@@ -317,38 +379,105 @@ TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options) {
 
 namespace {
 
-// Options read, window open, texture made, scene built: the frames, then the
-// screenshot and the last status line. Returns the exit status.
-int RunFluid(const TFluidOptions& options) {
+// Says on stderr that what could not be done with the file at path, and why.
+void SayCannot(const char* what, const std::string& path, const std::string& why) {
+    std::fprintf(stderr, "fluid: cannot %s %s: %s\n", what, path.c_str(), why.c_str());
+}
+
+// The files a run writes as it goes or at its end.
+struct TRunOutputs {
+    TRecorder recorder;
+    TPartFile dump;
+};
+
+// Opens the recording and the dump before the first frame; false after saying why.
+bool OpenOutputs(const TFluidOptions& options, TRunOutputs& outputs) {
+    std::string why;
+    const std::string record = FromLaunchDirectory(options.record);
+    if (!record.empty() && !outputs.recorder.Start(record, why))
+        return SayCannot("write the recording", record, why), false;
+    const std::string dump = FromLaunchDirectory(options.dump);
+    if (!dump.empty() && !outputs.dump.Open(dump, why)) return SayCannot("write the state dump", dump, why), false;
+    return true;
+}
+
+// The frame loop fed with the replay and the recorder. An error that ends
+// the run still puts the recording so far in place, for it may show how it came.
+TFrameLoopResult RunFeedLoop(TSPH& world, const TFluidOptions& options, const TRecording& replay,
+                             TRecorder& recorder) {
+    TFrameFeed feed;
+    if (!options.replay.empty()) feed.replay = &replay.frames;
+    if (!options.record.empty()) feed.recorder = &recorder;
+    try {
+        return RunFrameLoop(world, options, feed);
+    } catch (...) {
+        std::string why;
+        if (recorder.Recording() && !recorder.Finish(why))
+            SayCannot("write the recording", FromLaunchDirectory(options.record), why);
+        throw;
+    }
+}
+
+// Writes the screenshot; false after saying why.
+bool SaveScreenshot(const TFluidOptions& options, const TFrameLoopResult& result) {
+    const std::string path = FromLaunchDirectory(options.screenshot);
+    const std::string problem = result.lastFrame ? WritePNG(result.lastFrame, path) : "no frame was drawn";
+    if (!problem.empty()) SayCannot("write the screenshot", path, problem);
+    return problem.empty();
+}
+
+// Puts the recording and the dump in place and writes the screenshot, each
+// that was asked for; the exit status.
+int FinishOutputs(const TFluidOptions& options, const TFrameLoopResult& result, const TSPH& world,
+                  TRunOutputs& outputs) {
+    int status = 0;
+    std::string why = result.recordFailure;
+    const std::string record = FromLaunchDirectory(options.record);
+    if (!record.empty() && (!why.empty() || !outputs.recorder.Finish(why)))
+        SayCannot("write the recording", record, why), status = 1;
+    if (!options.dump.empty() && !WriteStateDump(outputs.dump, world, why))
+        SayCannot("write the state dump", FromLaunchDirectory(options.dump), why), status = 1;
+    if (!options.screenshot.empty() && !SaveScreenshot(options, result)) status = 1;
+    return status;
+}
+
+// The window, the particle texture and the scene; null after saying why.
+std::shared_ptr<TRenderedSPH> OpenWorld(const TFluidOptions& options) {
     std::string why;
     if (!InitDisplay(why)) {
         std::fprintf(stderr, "fluid: cannot open the %d by %d OpenGL window: %s\n",
                      kFluidWindowWidth, kFluidWindowHeight, why.c_str());
-        return 1;
+        return nullptr;
     }
     auto world = std::make_shared<TRenderedSPH>();
     try {
         world->ParticleTex = LoadParticleTexture(ParticleImagePath());
     } catch (const TRuntimeError& e) {
         std::fprintf(stderr, "fluid: cannot load the particle image %s\n", e.what());
-        return 1;
+        return nullptr;
     }
     BuildScene(world);
     if (options.smooth) world->NiceRender = 1;
+    return world;
+}
 
-    const TFrameLoopResult result = RunFrameLoop(*world, options);
+// Options read: the replay checked, the outputs opened, the window, texture
+// and scene made; the frames, then the outputs and the last status line.
+// Returns the exit status.
+int RunFluid(const TFluidOptions& options) {
+    // A recording that is none fails before anything is opened or written.
+    TRecording replay;
+    if (!options.replay.empty() && !LoadReplay("fluid", FromLaunchDirectory(options.replay), replay)) return 1;
+    // Opened first, so that a path that cannot be written fails at once; a
+    // start-up that fails later removes the part files again.
+    TRunOutputs outputs;
+    if (!OpenOutputs(options, outputs)) return 1;
+    const std::shared_ptr<TRenderedSPH> world = OpenWorld(options);
+    if (!world) return 1;
 
-    int status = 0;
-    if (!options.screenshot.empty()) {
-        const std::string path = FromLaunchDirectory(options.screenshot);
-        const std::string problem =
-            result.lastFrame ? WritePNG(result.lastFrame, path) : "no frame was drawn";
-        if (!problem.empty()) {
-            std::fprintf(stderr, "fluid: cannot write the screenshot %s: %s\n", path.c_str(),
-                         problem.c_str());
-            status = 1;
-        }
-    }
+    const TFrameLoopResult result = RunFeedLoop(*world, options, replay, outputs.recorder);
+
+    const int status = FinishOutputs(options, result, *world, outputs);
     // Whether this reached stdout is checked as the program ends.
     if (options.frames >= 0 && result.frames > 0) {
         std::printf("%s\n", result.lastHud.c_str());

@@ -1,6 +1,6 @@
 #include "app/scene.h"
 
-std::int32_t RandomState = 4660;
+std::int32_t RandomState = kInitialRandomState;
 
 namespace {
 
@@ -33,6 +33,11 @@ double RandomRange(double min, double max) {
 
 std::shared_ptr<TSPH> BuildScene(std::shared_ptr<TSPH> world) {
     if (!world) world = std::make_shared<TSPH>();
+    BuildScene(*world);
+    return world;
+}
+
+void BuildScene(TSPH& world) {
     const float fluid = TSPH::PARTICLE_SPACING;
     const float wall = TSPH::BOUNDARY_SPACING;
     // 1. Liquid column.
@@ -40,17 +45,17 @@ std::shared_ptr<TSPH> BuildScene(std::shared_ptr<TSPH> world) {
         for (float x = 100.0f; x <= 260.0f; x += fluid) {
             const double jy = RandomRange(-0.5, 0.5);
             const double jx = RandomRange(-0.5, 0.5);
-            world->AddParticle(Jittered(x, jx), Jittered(y, jy));
+            world.AddParticle(Jittered(x, jx), Jittered(y, jy));
         }
     }
     // 2. Floor.
     for (float y = 500.0f; y <= 515.0f; y += wall)
-        for (float x = 50.0f; x <= 550.0f; x += wall) world->AddBoundaryParticle(x, y);
+        for (float x = 50.0f; x <= 550.0f; x += wall) world.AddBoundaryParticle(x, y);
     // 3. Side walls, left particle of each pair first.
     for (float y = 50.0f; y <= 450.0f; y += wall) {
         for (float d = 0.0f; d <= 15.0f; d += wall) {
-            world->AddBoundaryParticle(80.0f + d, y);
-            world->AddBoundaryParticle(270.0f + d, y);
+            world.AddBoundaryParticle(80.0f + d, y);
+            world.AddBoundaryParticle(270.0f + d, y);
         }
     }
     // 4. Pool along the bottom edge.
@@ -58,10 +63,9 @@ std::shared_ptr<TSPH> BuildScene(std::shared_ptr<TSPH> world) {
         for (float x = 1.0f; x <= 799.0f; x += fluid) {
             const double jy = RandomRange(-0.5, 0.5);
             const double jx = RandomRange(-0.5, 0.5);
-            world->AddParticle(Jittered(x, jx), Jittered(y, jy));
+            world.AddParticle(Jittered(x, jx), Jittered(y, jy));
         }
     }
-    return world;
 }
 
 std::shared_ptr<TSPH> BuildScene() { return BuildScene(std::make_shared<TSPH>()); }

@@ -61,6 +61,17 @@ if [ -x "$linux_bench" ]; then
     fi
     echo "fluid-bench --dump, scene $scene: Windows and Linux bytes equal"
   done
+  # A recording made on Linux (pours, walls, Space, P, N, R played through the
+  # real program) replays under Windows to the same state.
+  recording=tests/app/data/pour-wall-pause-step-reset.rec
+  "$linux_bench" --replay "$recording" --dump "$tmp/linux-replay.bin" >/dev/null
+  timeout 300 wine build-win/tools/fluid_bench/fluid-bench.exe --replay "$(winepath -w "$PWD/$recording")" \
+    --dump "$(winepath -w "$tmp/windows-replay.bin")" >/dev/null
+  if ! cmp -s "$tmp/linux-replay.bin" "$tmp/windows-replay.bin"; then
+    echo "fluid-bench.exe --replay differs from the Linux fluid-bench" >&2
+    exit 1
+  fi
+  echo "fluid-bench --replay of a Linux recording: Windows and Linux bytes equal"
   rm -rf "$tmp"
 else
   echo "(no Linux build/: the fluid-bench comparison is skipped)"

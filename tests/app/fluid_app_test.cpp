@@ -88,6 +88,19 @@ TEST(FluidOptions, AcceptTheDocumentedFormsAndRefuseTheRest) {
     }
 }
 
+TEST(FluidOptions, FilesToRecordReplayAndDumpNeedANameEach) {
+    TFluidOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseFluidOptions({"--record", "a.rec", "--replay", "b.rec", "--dump", "c.bin"}, options, error));
+    EXPECT_EQ(options.record + options.replay + options.dump, "a.recb.recc.bin");
+    for (const char* option : {"--record", "--replay", "--dump"}) {
+        TFluidOptions refused;
+        EXPECT_FALSE(ParseFluidOptions({option}, refused, error));
+        EXPECT_EQ(error, std::string(option) + " needs a file name");
+        EXPECT_FALSE(ParseFluidOptions({option, ""}, refused, error));
+    }
+}
+
 TEST_F(FluidControls, SpaceTogglesOncePerPressAndAnEvenCountChangesNothing) {
     struct Step {
         int presses;

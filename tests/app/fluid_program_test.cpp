@@ -17,8 +17,10 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -316,4 +318,261 @@ TEST_F(FluidProgram, SoakOfRandomClicksAndSpacePresses) {
     }
     EXPECT_EQ(fluid.WaitForExit(120000), 0) << fluid.err;
     EXPECT_EQ(fluid.err, "");
+}
+
+namespace {
+
+// The word a paused frame shows at the top right, or what stands there instead.
+std::string ShownPauseWord(Display* d, Window w) {
+    const int left = 800 - 5 * kCellWidth;
+    const PixelAt area = Grab(d, w, left, 0, 5 * kCellWidth, kCellHeight);
+    return area ? ReadText([&](int x, int y) { return area(x + left, y); }, 5) : "<unreadable>";
+}
+
+// The status line w shows, or "" while unreadable.
+std::string ShownStatusLine(Display* d, Window w) {
+    const PixelAt area = Grab(d, w, 0, 0, kStatusCells * kCellWidth, kCellHeight);
+    return area ? ReadText(area, kStatusCells) : "";
+}
+
+// The raw pixels w shows below the status line's band; "" when unreadable.
+std::string ShownBelowStatusLine(Display* d, Window w) {
+    XImage* image = XGetImage(d, w, 0, kCellHeight, 800, 600 - kCellHeight, AllPlanes, ZPixmap);
+    if (!image) return "";
+    std::string pixels(image->data, static_cast<size_t>(image->bytes_per_line) * image->height);
+    XDestroyImage(image);
+    return pixels;
+}
+
+// Whether two screenshots show the same pixels below the status line's band
+// (its timings differ from run to run); the number of differing pixels.
+long DifferingPixelsBelowStatusLine(const std::string& a, const std::string& b) {
+    const std::shared_ptr<TPixmap> first = LoadPNGPixmap(a), second = LoadPNGPixmap(b);
+    if (!first || !second) return -1;
+    const PixelAt p = PixmapPixels(first), q = PixmapPixels(second);
+    long differing = 0;
+    for (int y = kCellHeight; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) differing += p(x, y) != q(x, y);
+    return differing;
+}
+
+// fluid-bench with args, run to its end.
+std::function<int()> FluidBench(std::vector<std::string> args) { return Fluid(std::move(args), "", FLUID_BENCH_PATH); }
+
+// A recording's bytes: the header with the given version and record size,
+// then the records' bytes.
+std::string RecordingBytes(int32_t version, int32_t recordBytes, const std::string& records) {
+    std::string bytes = "FKRECORD";
+    for (int32_t v : {version, recordBytes})
+        for (int b = 0; b < 4; ++b) bytes += static_cast<char>((static_cast<uint32_t>(v) >> (8 * b)) & 0xFF);
+    return bytes + records;
+}
+
+}  // namespace
+
+// A run played with real input (pours, walls, Space, P, N, R) and recorded;
+// its replay ends in the same state and draws the same last frame, and
+// fluid-bench steps the recording to the same state without a window.
+TEST_F(FluidProgram, ARecordedRunReplaysToTheSameStateAndLastFrame) {
+    TempDir dir;
+    const std::string rec = dir.File("run.rec");
+    ChildProcess fluid(Fluid({"--record", rec, "--dump", dir.File("run.dump"), "--screenshot", dir.File("run.png")}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    Click(Button1, 400, 100);
+    ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
+    Click(Button3, 650, 150);
+    ASSERT_TRUE(WaitForCount(3749 + 256 + 16, fluid));
+    TapKey(d, XK_space);
+    ASSERT_TRUE(WaitForDrawing(Drawing::Smooth, fluid));
+    // Paused: the word at the top right, no update time, but pours still act.
+    TapKey(d, XK_p);
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownPauseWord(d, window) == "Pause"; }));
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownStatusLine(d, window).rfind("Updatezeit: 0  ms", 0) == 0; }));
+    const int paused = ShownParticleCount(d, window);
+    Click(Button1, 600, 200);
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownParticleCount(d, window) != paused; }));
+    // Each N moves the paused liquid once; P waits for the second step to show.
+    for (int i = 0; i < 2; ++i) {
+        const std::string before = ShownBelowStatusLine(d, window);
+        TapKeyBurst(d, XK_n, 1 + i);
+        ASSERT_TRUE(WaitFor(fluid, [&] { return ShownBelowStatusLine(d, window) != before; }));
+    }
+    TapKey(d, XK_p);
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownPauseWord(d, window) == ""; }));
+    const int running = ShownParticleCount(d, window);
+    Click(Button3, 700, 60);
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownParticleCount(d, window) != running; }));
+    TapKey(d, XK_r);
+    ASSERT_TRUE(WaitForCount(3749, fluid));
+    EXPECT_EQ(ShownDrawing(d, window), Drawing::Smooth);  // the reset keeps the drawing
+    Click(Button1, 500, 120);
+    ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
+    TapKey(d, XK_Escape);
+    ASSERT_EQ(fluid.WaitForExit(), 0) << fluid.err;
+    EXPECT_EQ(fluid.out + fluid.err, "");
+    EXPECT_FALSE(std::filesystem::exists(rec + ".part"));
+
+    // The replay ends at the recorded Escape; recorded again, it gives the same file.
+    ChildProcess replay(Fluid({"--replay", rec, "--dump", dir.File("replay.dump"), "--screenshot",
+                               dir.File("replay.png"), "--record", dir.File("again.rec")}));
+    ASSERT_EQ(replay.WaitForExit(120000), 0) << replay.err;
+    EXPECT_EQ(replay.out + replay.err, "");
+    const std::string state = ReadFileBytes(dir.File("run.dump"));
+    ASSERT_EQ(state.size(), 8u + 32u * (2999 + 256) + 8u * 750);
+    EXPECT_TRUE(ReadFileBytes(dir.File("replay.dump")) == state);
+    EXPECT_EQ(DifferingPixelsBelowStatusLine(dir.File("run.png"), dir.File("replay.png")), 0);
+    EXPECT_TRUE(ReadFileBytes(dir.File("again.rec")) == ReadFileBytes(rec));
+
+    ChildProcess bench(FluidBench({"--replay", rec, "--dump", dir.File("bench.dump")}));
+    ASSERT_EQ(bench.WaitForExit(120000), 0) << bench.err;
+    EXPECT_TRUE(ReadFileBytes(dir.File("bench.dump")) == state);
+    // The paused frames held the world: fewer steps than frames.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(bench.out, m, std::regex("replayed ([0-9]+) frames of .*: ([0-9]+) steps"))) << bench.out;
+    EXPECT_LT(std::stol(m[2]), std::stol(m[1]));
+}
+
+// A replay that runs out hands over to the live input, and Escape still
+// ends a replay at any time.
+TEST_F(FluidProgram, AReplayHandsOverToTheLiveInputAndEscapeEndsItAnyTime) {
+    TempDir dir;
+    const std::string rec = dir.File("short.rec");
+    // One frame, which presses P: every key after it is seen is live.
+    std::string pause(44, '\0');
+    pause[8] = 1;
+    WriteFileBytes(rec, RecordingBytes(1, 44, pause));
+    ChildProcess fluid(Fluid({"--replay", rec}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownPauseWord(d, window) == "Pause"; }));
+    TapKey(d, XK_p);  // the person takes over
+    ASSERT_TRUE(WaitFor(fluid, [&] { return ShownPauseWord(d, window) == ""; }));
+    TapKey(d, XK_Escape);
+    EXPECT_EQ(fluid.WaitForExit(), 0) << fluid.err;
+
+    std::string many;
+    for (int i = 0; i < 200000; ++i) many += std::string(44, '\0');
+    WriteFileBytes(rec, RecordingBytes(1, 44, many));
+    ChildProcess cut(Fluid({"--replay", rec, "--frames", "100000000"}));
+    ASSERT_NO_FATAL_FAILURE(Start(cut));
+    SendCloseRequest(d, window);
+    ExpectCleanExit(cut, 3749);
+}
+
+// Recordings that are none, each with its one line, status 1 and nothing
+// written; a partial last frame plays to the last whole frame with a warning.
+TEST_F(FluidProgram, BadRecordingsSayWhatIsWrongAndWriteNothing) {
+    TempDir dir;
+    const std::string rec = dir.File("bad.rec");
+    std::string garbage(300, '\0');
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 37 + 11);
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"missing", [] {}, "No such file or directory"},
+        {"empty", [&] { WriteFileBytes(rec, ""); }, "it is empty (no FKRECORD header)"},
+        {"another format", [&] { WriteFileBytes(rec, garbage); },
+         "it is not a Ferrumkit fluid recording (no FKRECORD header)"},
+        {"truncated header", [&] { WriteFileBytes(rec, RecordingBytes(1, 44, "").substr(0, 10)); },
+         "its header is cut short (10 of 16 bytes)"},
+        {"another version", [&] { WriteFileBytes(rec, RecordingBytes(2, 44, std::string(88, '\0'))); },
+         "it is a recording of format version 2; this program reads version 1"},
+        {"damaged header", [&] { WriteFileBytes(rec, RecordingBytes(1, 40, std::string(80, '\0'))); },
+         "its header is damaged (frame records of 40 bytes, not 44)"},
+        {"garbage frames", [&] { WriteFileBytes(rec, RecordingBytes(1, 44, std::string(44, '\0') + garbage)); },
+         "frame 2 is damaged (values no frame loop reads)"},
+        {"a directory", [&] { std::filesystem::remove(rec); std::filesystem::create_directory(rec); },
+         "it is a directory, not a file"},
+        {"huge", [&] {
+             std::filesystem::remove(rec);
+             WriteFileBytes(rec, RecordingBytes(1, 44, ""));
+             std::filesystem::resize_file(rec, 200000016);
+         }, "it is 200000016 bytes, more than any recording (under 184549436)"},
+        {"beyond 2 GiB", [&] { std::filesystem::resize_file(rec, 3ull << 30); }, "it is larger than 2 GiB"},
+    };
+    const std::vector<std::string> outputs = {"--record", dir.File("out.rec"), "--dump", dir.File("out.dump"),
+                                              "--screenshot", dir.File("out.png")};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        for (const char* program : {"fluid", "fluid-bench"}) {
+            std::vector<std::string> args = {"--replay", rec, "--dump", dir.File("out.dump")};
+            if (program == std::string("fluid")) args = {"--replay", rec, "--frames", "3"}, args.insert(args.end(), outputs.begin(), outputs.end());
+            ChildProcess run(program == std::string("fluid") ? Fluid(args, nullptr) : FluidBench(args));
+            EXPECT_EQ(run.WaitForExit(60000), 1);
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err, std::string(program) + ": cannot replay " + rec + ": " + c.why + "\n");
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), c.why[0] == 'N' ? 0 : 1);
+        }
+    }
+    // A partial last frame: both whole frames played, with a warning.
+    std::filesystem::remove(rec);
+    WriteFileBytes(rec, RecordingBytes(1, 44, std::string(88, '\0') + "\1\0\0"));
+    ChildProcess bench(FluidBench({"--replay", rec, "--dump", dir.File("partial.dump")}));
+    EXPECT_EQ(bench.WaitForExit(60000), 0);
+    EXPECT_EQ(bench.err, "fluid-bench: warning: the recording " + rec +
+                             " ends inside a frame; replaying its 2 whole frames\n");
+    EXPECT_NE(bench.out.find("replayed 2 frames"), std::string::npos) << bench.out;
+    ChildProcess fluid(Fluid({"--replay", rec, "--frames", "2"}));
+    EXPECT_EQ(fluid.WaitForExit(60000), 0);
+    EXPECT_EQ(fluid.err, "fluid: warning: the recording " + rec + " ends inside a frame; replaying its 2 whole frames\n");
+}
+
+// Outputs that cannot be written fail before the first frame, leaving nothing.
+TEST_F(FluidProgram, ARecordingOrDumpThatCannotBeWrittenEndsTheRunBeforeItsFirstFrame) {
+    TempDir dir;
+    const struct {
+        const char* option;
+        std::string path, want;
+    } cases[] = {
+        {"--record", dir.File("missing/run.rec"), "fluid: cannot write the recording " + dir.File("missing/run.rec") +
+                                                      ": No such file or directory\n"},
+        {"--record", dir.path.string(), "fluid: cannot write the recording " + dir.path.string() +
+                                            ": it is a directory, not a file\n"},
+        {"--dump", dir.File("missing/run.dump"), "fluid: cannot write the state dump " +
+                                                     dir.File("missing/run.dump") + ": No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        ChildProcess fluid(Fluid({c.option, c.path, "--frames", "5"}));
+        EXPECT_EQ(fluid.WaitForExit(60000), 1);
+        EXPECT_EQ(fluid.out, "");
+        EXPECT_EQ(fluid.err, c.want);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+}
+
+namespace {
+
+// Ends with SIGKILL the process whose command line holds marker; false when none does.
+bool KillProcessWith(const std::string& marker) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = ReadFileBytes(entry.path().string() + "/cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find(marker) != std::string::npos) return kill(std::stoi(name), SIGKILL) == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+// A run killed on the way leaves its part file, a recording that replays.
+TEST_F(FluidProgram, AKilledRunLeavesItsRecordingSoFarInThePartFile) {
+    TempDir dir;
+    const std::string rec = dir.File("killed.rec");
+    WriteFileBytes(rec, "an older recording");
+    ChildProcess fluid(Fluid({"--record", rec}));
+    ASSERT_NO_FATAL_FAILURE(Start(fluid));
+    Click(Button1, 400, 100);
+    ASSERT_TRUE(WaitForCount(3749 + 256, fluid));
+    ASSERT_TRUE(KillProcessWith(rec));
+    EXPECT_EQ(fluid.WaitForExit(), -1);
+    EXPECT_EQ(ReadFileBytes(rec), "an older recording");
+    ChildProcess bench(FluidBench({"--replay", rec + ".part", "--dump", dir.File("state.bin")}));
+    ASSERT_EQ(bench.WaitForExit(60000), 0) << bench.err;
+    EXPECT_EQ(bench.err, "");
+    EXPECT_NE(bench.out.find("; 3255 fluid, 750 boundary particles"), std::string::npos) << bench.out;
 }

@@ -90,7 +90,8 @@ TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
 
 TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
     for (const char* args : {"--steps -1", "--steps x", "--repeat -1", "--repeat 0", "--scene moon", "--steps",
-                             "--bogus", "--threads 0", "--threads 3", "--threads", "--compare 2"}) {
+                             "--bogus", "--threads 0", "--threads 3", "--threads", "--compare 2", "--replay",
+                             "--replay x.rec --steps 3", "--replay x.rec --compare", "--scene full --replay x.rec"}) {
         SCOPED_TRACE(args);
         EXPECT_EQ(RunBench(args), 2);
     }

@@ -9,6 +9,9 @@
 // its data pushed out of the caches by the other at every step), and prints
 // the ratios.
 // --dump writes the state after the last repeat, little-endian.
+// --replay plays a recording of the program's frame loop on the initial
+// scene instead (pours, walls, pause, steps, resets, as the program plays
+// them), and --dump writes the state it reaches.
 
 #include <algorithm>
 #include <chrono>
@@ -21,7 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "app/play.h"
+#include "app/recording.h"
 #include "app/scene.h"
+#include "app/state_dump.h"
 #include "sph/reference/reference_sph.h"
 #include "sph/sph.h"
 #include "runtime/tool.h"
@@ -31,12 +37,14 @@ namespace {
 
 const char* const kUsage =
     "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--compare]\n"
+    "       fluid-bench --replay FILE [--dump FILE] [--threads T]\n"
     "  --steps N     Update steps per repeat (default 1000; 0: the scene as built)\n"
     "  --scene S     initial: the start scene; full: fluid over the whole window\n"
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
     "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
-    "  --compare     also time the literal reference world and print the ratio\n";
+    "  --compare     also time the literal reference world and print the ratio\n"
+    "  --replay FILE play the frames recorded by fluid --record on the initial scene\n";
 
 // Steps each world runs in turn under --compare.
 const long kCompareBlock = 50;
@@ -51,6 +59,8 @@ struct Options {
     bool compare = false;
     std::string scene = "initial";
     std::string dump;
+    std::string replay;
+    bool timing = false;  // one of --steps, --scene, --repeat, --compare given
 };
 
 Options ParseArguments(int argc, char** argv) {
@@ -58,11 +68,13 @@ Options ParseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         ExitWithUsageIfAsked(arg, kUsage);
+        o.timing = o.timing || arg == "--steps" || arg == "--scene" || arg == "--repeat" || arg == "--compare";
         if (arg == "--compare") {
             o.compare = true;
             continue;
         }
-        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
+        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads" &&
+            arg != "--replay")
             ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         const char* value = argv[++i];
@@ -75,11 +87,16 @@ Options ParseArguments(int argc, char** argv) {
         } else if (arg == "--scene") {
             o.scene = value;
             if (o.scene != "initial" && o.scene != "full") ExitWithUsage("unknown scene '" + o.scene + "'", kUsage);
+        } else if (arg == "--replay") {
+            o.replay = value;
+            if (o.replay.empty()) ExitWithUsage("empty recording file name", kUsage);
         } else {
             o.dump = value;
             if (o.dump.empty()) ExitWithUsage("empty dump file name", kUsage);
         }
     }
+    if (!o.replay.empty() && o.timing)
+        ExitWithUsage("--replay plays the recording's frames: it takes --dump and --threads only", kUsage);
     if (o.steps > kMaxSamples / o.repeat) ExitWithUsage("--steps times --repeat must not exceed 100000000", kUsage);
     return o;
 }
@@ -106,57 +123,41 @@ void TimeStep(World& world, StepTimes& times) {
     times.Add(std::chrono::steady_clock::now() - t0);
 }
 
-void PutInt(std::vector<unsigned char>& out, std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int b = 0; b < 4; ++b) out.push_back(static_cast<unsigned char>(u >> (8 * b)));
+// A fresh scene (the initial one, as the program starts from, or the full
+// one), with the random generator and the IDs restarted and the threads asked for.
+std::shared_ptr<TSPH> FreshScene(const Options& o, bool full) {
+    RandomState = kInitialRandomState;
+    ParticleCount = 0;
+    std::shared_ptr<TSPH> world = full ? BuildFullScene() : BuildScene();
+    if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
+    return world;
 }
 
-void PutFloat(std::vector<unsigned char>& out, float f) {
-    std::int32_t v;
-    std::memcpy(&v, &f, sizeof v);
-    PutInt(out, v);
-}
-
-bool WriteDump(std::FILE* f, const TSPH& world) {
-    std::vector<unsigned char> out;
-    PutInt(out, static_cast<std::int32_t>(world.Particles.size()));
-    PutInt(out, static_cast<std::int32_t>(world.BoundaryParticles.size()));
-    for (const auto& p : world.Particles) {
-        for (float f : {p->PositionX, p->PositionY, p->OldX, p->OldY, p->VelocityX, p->VelocityY, p->Density,
-                        p->Pressure})
-            PutFloat(out, f);
+// The recording's frames played on the initial scene up to its Escape, if any.
+std::shared_ptr<TSPH> Replay(const Options& o, const TRecording& recording) {
+    std::shared_ptr<TSPH> world = FreshScene(o, false);
+    TPlayState play;
+    long frames = 0, steps = 0;
+    for (const TFrameInput& frame : recording.frames) {
+        const TFramePlayed played = PlayFrame(*world, play, frame);
+        if (played == TFramePlayed::Ended) break;
+        ++frames;
+        steps += played == TFramePlayed::Stepped;
     }
-    for (const auto& p : world.BoundaryParticles) {
-        PutFloat(out, p->PositionX);
-        PutFloat(out, p->PositionY);
-    }
-    const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return CloseOutputFile(f) && written;
+    std::printf("replayed %ld frames of %s: %ld steps; %zu fluid, %zu boundary particles\n", frames,
+                o.replay.c_str(), steps, world->Particles.size(), world->BoundaryParticles.size());
+    return world;
 }
 
 }  // namespace
 
-static int Bench(int argc, char** argv) {
-    const Options o = ParseArguments(argc, argv);
-    // Open the dump file first, so that a bad path fails before the run.
-    std::FILE* dump = nullptr;
-    if (!o.dump.empty()) {
-        dump = std::fopen(o.dump.c_str(), "wb");
-        if (dump == nullptr) {
-            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
+static std::shared_ptr<TSPH> TimeSteps(const Options& o) {
     StepTimes stepTimes, literalTimes;
     std::shared_ptr<TSPH> world;
     for (long r = 0; r < o.repeat; ++r) {
         // Every repeat starts from the same fresh scene.
-        RandomState = 4660;
-        ParticleCount = 0;
         world.reset();
-        world = o.scene == "full" ? BuildFullScene() : BuildScene();
-        if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
+        world = FreshScene(o, o.scene == "full");
         if (r == 0)
             std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s)\n", o.scene.c_str(),
                         world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
@@ -183,10 +184,25 @@ static int Bench(int argc, char** argv) {
                         literalTimes.MinimumMs() / stepTimes.MinimumMs());
         }
     }
-    if (dump != nullptr) {
-        if (!WriteDump(dump, *world)) {
-            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
-                         std::strerror(errno));
+    return world;
+}
+
+static int Bench(int argc, char** argv) {
+    const Options o = ParseArguments(argc, argv);
+    // A recording that is none fails before anything is written.
+    TRecording recording;
+    if (!o.replay.empty() && !LoadReplay("fluid-bench", o.replay, recording)) return 1;
+    // Open the dump file first, so that a bad path fails before the run.
+    TPartFile dump;
+    std::string why;
+    if (!o.dump.empty() && !dump.Open(o.dump, why)) {
+        std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
+        return 1;
+    }
+    const std::shared_ptr<TSPH> world = o.replay.empty() ? TimeSteps(o) : Replay(o, recording);
+    if (!o.dump.empty()) {
+        if (!WriteStateDump(dump, *world, why)) {
+            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
             return 1;
         }
         std::printf("state written to %s\n", o.dump.c_str());
