@@ -183,11 +183,12 @@ void RenderAndFlip(TSPH& world, TFrameTimes& times, TBackBufferGrab* grab) {
 }  // namespace
 
 const char* const kFluidUsage =
-    "usage: fluid [--frames N] [--screenshot FILE] [--smooth] [--help]\n"
+    "usage: fluid [--frames N] [--screenshot FILE] [--smooth] [--help] [--version]\n"
     "  --frames N         end after N frames and print the last status line\n"
     "  --screenshot FILE  save the last frame drawn as an 800 by 600 PNG\n"
     "  --smooth           start with the smooth density field instead of blobs\n"
     "  --help             print this text\n"
+    "  --version          print the version\n"
     "Controls: left click pours liquid, right click builds wall, Space switches\n"
     "the drawing, Escape or the close box ends the program.\n";
 
@@ -198,6 +199,8 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
         const bool hasValue = i + 1 < args.size();
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--smooth") {
             options.smooth = true;
         } else if (arg == "--frames") {
@@ -371,6 +374,10 @@ int FluidMain(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kFluidUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("fluid %s\n", FerrumkitVersion());
         return 0;
     }
     StartGLGraphicsModule();

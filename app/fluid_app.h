@@ -21,6 +21,7 @@ struct TFluidOptions {
     std::string screenshot;  // PNG file for the last frame drawn ("" for none)
     bool smooth = false;     // start in smooth mode instead of sprite mode
     bool help = false;       // print the usage and end
+    bool version = false;    // print the version and end
 };
 
 // The usage text printed by --help and after a bad option.

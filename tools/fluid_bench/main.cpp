@@ -36,7 +36,8 @@ const char* const kUsage =
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
     "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
-    "  --compare     also time the literal reference world and print the ratio\n";
+    "  --compare     also time the literal reference world and print the ratio\n"
+    "  --version     print the version\n";
 
 // Steps each world runs in turn under --compare.
 const long kCompareBlock = 50;
