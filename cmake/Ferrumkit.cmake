@@ -1,11 +1,12 @@
 # Helpers shared by every folder of the tree.
 
-# fk_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
+# fk_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...] [PRIVATE_HEADERS ...])
 # A static library whose headers are included as "<folder>/<header>.h" from
 # the source root. Outside the folders of FK_UNINSTALLED_FOLDERS it is also
-# part of the installed library (fk_install_library).
+# part of the installed library (fk_install_library); PRIVATE_HEADERS are
+# headers of its own sources only, left out of the install like *_internal.h.
 function(fk_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS;PRIVATE_DEPS;PRIVATE_HEADERS" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
   target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
   target_link_libraries(${name} PUBLIC ${A_DEPS} PRIVATE ${A_PRIVATE_DEPS})
@@ -15,7 +16,7 @@ function(fk_library name)
       return()
     endif()
   endforeach()
-  fk_install_library(${name} ${folder})
+  fk_install_library(${name} ${folder} ${A_PRIVATE_HEADERS})
 endfunction()
 
 # In the build tree <ferrumkit/<folder>/<header>.h> names the source tree's
@@ -26,7 +27,7 @@ file(CREATE_LINK ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/include/ferrumkit S
 # Folders whose libraries serve only the tree's own programs, tests and tools.
 set(FK_UNINSTALLED_FOLDERS app sph/reference tests tools fuzz)
 
-# fk_install_library(<name> <folder>)
+# fk_install_library(<name> <folder> [private headers...])
 # Installs a library for other programs: lib/libfk_<x>.a, its folder's public
 # headers (all but *_internal.h and *_host.h) under include/ferrumkit/<folder>/,
 # and the exported target Ferrumkit::<x>, also defined as an alias in the
@@ -46,6 +47,9 @@ function(fk_install_library name folder)
     set_property(DIRECTORY PROPERTY FK_HEADERS_INSTALLED ON)
     file(GLOB headers ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     list(FILTER headers EXCLUDE REGEX "_(internal|host)\\.h$")
+    foreach(private IN LISTS ARGN)
+      list(REMOVE_ITEM headers ${CMAKE_CURRENT_SOURCE_DIR}/${private})
+    endforeach()
     install(FILES ${headers} DESTINATION include/ferrumkit/${folder} COMPONENT dev)
   endif()
 endfunction()
