@@ -141,6 +141,37 @@ examples_out_of_tree() {
 }
 check "examples built out of tree with -DCMAKE_PREFIX_PATH, each run for a few frames" examples_out_of_tree
 
+# A headless program needs only the modules it uses: no window, no GL.
+single_modules() {
+  mkdir -p "$tmp/headless"
+  cat >"$tmp/headless/CMakeLists.txt" <<'END'
+cmake_minimum_required(VERSION 3.25)
+project(headless LANGUAGES CXX)
+find_package(Ferrumkit 0.3 REQUIRED)
+add_executable(headless main.cpp)
+target_link_libraries(headless PRIVATE Ferrumkit::sph Ferrumkit::image)
+END
+  cat >"$tmp/headless/main.cpp" <<'END'
+#include <ferrumkit/image/png.h>
+#include <ferrumkit/sph/sph.h>
+#include <cstdio>
+int main(int, char** argv) {
+    TSPH world;
+    for (int i = 0; i < 10; ++i) world.AddParticle(400.0f + 5.25f * i, 300.0f);
+    for (int i = 0; i < 5; ++i) world.Update();
+    auto image = LoadPNGPixmap(argv[1]);
+    std::printf("%d %dx%d\n", ParticleCount, image ? image->width : 0, image ? image->height : 0);
+}
+END
+  cmake -S "$tmp/headless" -B "$tmp/headless/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$tmp/headless/build" >/dev/null
+  ! ldd "$tmp/headless/build/headless" | grep -E 'libGL|libX11' || die "the headless program links GL or X11"
+  local out
+  out=$("$tmp/headless/build/headless" "$prefix/share/icons/hicolor/48x48/apps/ferrumkit-fluid.png")
+  [ "$out" = "10 48x48" ] || die "headless program printed '$out'"
+}
+check "a headless program on Ferrumkit::sph and Ferrumkit::image alone" single_modules
+
 with_pkg_config() {
   # shellcheck disable=SC2046
   c++ -std=c++17 examples/hello_window.cpp -o "$tmp/hello_pc" $(pkg-config --cflags --libs ferrumkit)
