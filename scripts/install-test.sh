@@ -5,7 +5,8 @@
 # every installed header compiles on its own; builds the examples out of the
 # tree against the installed CMake package (and one through pkg-config) and
 # starts them; makes the Debian packages and checks their contents, an
-# unpacked program and lintian; and uninstalls. Windows start on a private Xvfb.
+# unpacked program and lintian; and uninstalls. The programs open their
+# windows on a private Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)

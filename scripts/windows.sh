@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
 
-PACKAGES=(mingw-w64 libz-mingw-w64-dev googletest dpkg-dev wine wine64 zip cmake ninja-build xvfb)
+PACKAGES=(mingw-w64 libz-mingw-w64-dev googletest dpkg-dev wine wine64 zip unzip cmake ninja-build xvfb)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
