@@ -233,7 +233,7 @@ std::string* FileOption(const std::string& arg, TFluidOptions& options) {
 
 const char* const kFluidUsage =
     "usage: fluid [--frames N] [--screenshot FILE] [--smooth] [--record FILE] [--replay FILE]\n"
-    "             [--dump FILE] [--help]\n"
+    "             [--dump FILE] [--help] [--version]\n"
     "  --frames N         end after N frames and print the last status line\n"
     "  --screenshot FILE  save the last frame drawn as an 800 by 600 PNG\n"
     "  --smooth           start with the smooth density field instead of blobs\n"
@@ -241,6 +241,7 @@ const char* const kFluidUsage =
     "  --replay FILE      play the input recorded in FILE, then go on with the live input\n"
     "  --dump FILE        write the final simulation state, as fluid-bench --dump does\n"
     "  --help             print this text\n"
+    "  --version          print the version\n"
     "Controls: left click pours liquid, right click builds wall, Space switches\n"
     "the drawing, P pauses and resumes, N steps once while paused, R starts the\n"
     "scene over, Escape or the close box ends the program.\n";
@@ -252,6 +253,8 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
         const bool hasValue = i + 1 < args.size();
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--smooth") {
             options.smooth = true;
         } else if (arg == "--frames") {
@@ -500,6 +503,10 @@ int FluidMain(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kFluidUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("fluid %s\n", FerrumkitVersion());
         return 0;
     }
     StartGLGraphicsModule();

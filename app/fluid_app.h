@@ -22,6 +22,7 @@ struct TFluidOptions {
     std::string replay;      // recording to play before the live input ("" for none)
     std::string dump;        // file for the final simulation state ("" for none)
     bool help = false;       // print the usage and end
+    bool version = false;    // print the version and end
 };
 
 // The usage text printed by --help and after a bad option.

@@ -77,9 +77,16 @@ bool WholeNumberIn(const std::string& text, long long least, long long most, lon
     return true;
 }
 
+const char* FerrumkitVersion() { return FK_VERSION; }
+
 void ExitWithUsageIfAsked(const std::string& arg, const char* usage) {
-    if (arg != "--help" && arg != "-h") return;
-    std::fputs(usage, stdout);
+    if (arg == "--version") {
+        std::printf("%s %s\n", tool.name, FerrumkitVersion());
+    } else if (arg == "--help" || arg == "-h") {
+        std::fputs(usage, stdout);
+    } else {
+        return;
+    }
     std::exit(0);
 }
 

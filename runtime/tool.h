@@ -32,8 +32,12 @@ bool CloseOutputFile(std::FILE* file);
 // [least, most]; false, value untouched, for anything else.
 bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value);
 
-// For --help or -h: prints the usage on stdout and ends the tool with status 0
-// (whether the text arrived is checked at exit, as for all output).
+// The project's version ("0.3.0"), as the build was configured.
+const char* FerrumkitVersion();
+
+// For --help or -h: prints the usage on stdout and ends the tool with status 0;
+// for --version likewise prints "name version" (the name RunTool was given).
+// Whether the text arrived is checked at exit, as for all output.
 void ExitWithUsageIfAsked(const std::string& arg, const char* usage);
 
 // Prints "name: why" and the usage on stderr and ends the tool with kToolBadUsage.

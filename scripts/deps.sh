@@ -12,6 +12,7 @@ PACKAGES=(
   libx11-dev libxtst-dev libxrandr-dev libxss-dev xvfb x11-utils
   clang libclang-rt-14-dev
   console-setup-linux  # Terminus 8x16: the source of the built-in font (fontgen_test)
+  dpkg-dev lintian desktop-file-utils man-db groff-base  # the Debian package and its checks
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole suite twice: a normal optimised build,
+# Builds everything and runs the whole suite twice: a normal optimised build
+# (followed by its install stage: install, packages, examples out of tree),
 # then an AddressSanitizer + UndefinedBehaviorSanitizer build; then the
 # simulation's suites and fluid-bench (the code that runs on two threads)
 # under ThreadSanitizer.
@@ -19,6 +20,9 @@ build_and_test() {
 
 echo "== normal build"
 build_and_test build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== install, Debian packages and the examples against the installed library"
+bash scripts/install-test.sh
+suites=$((suites + 1))
 echo "== sanitizer build (ASan + UBSan)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test build-asan -DCMAKE_BUILD_TYPE=Debug -DFK_SANITIZE=ON

@@ -8,6 +8,34 @@ start=$(date +%s)
 bash scripts/windows.sh
 source scripts/wine-env.sh
 
+# The zip a Windows user unpacks: the programs, the sprite, the DLLs, the
+# README and the licence of everything in it, each naming what it covers.
+echo "== the Windows zip's files"
+zip=build-win/fluid-windows.zip
+expected="fluid.exe fluid-bench.exe events-logger.exe Metaball.png glew32.dll libpng16.dll zlib1.dll
+  libwinpthread-1.dll README.txt LICENSES/Ferrumkit.txt LICENSES/GLEW.txt LICENSES/libpng.txt
+  LICENSES/zlib.txt LICENSES/winpthreads.txt LICENSES/Terminus-Font.txt"
+# shellcheck disable=SC2086
+if ! diff <(zipinfo -1 "$zip" | grep -v '/$' | LC_ALL=C sort) <(printf '%s\n' $expected | LC_ALL=C sort); then
+  echo "$zip does not hold the files it should (< the zip, > expected)" >&2
+  exit 1
+fi
+while read -r file text; do
+  if ! unzip -p "$zip" "$file" | grep -q "$text"; then
+    echo "$zip: $file does not contain \"$text\"" >&2
+    exit 1
+  fi
+done <<'END'
+LICENSES/Ferrumkit.txt This notice may not be removed or altered
+LICENSES/GLEW.txt The OpenGL Extension Wrangler Library
+LICENSES/libpng.txt PNG Reference Library License
+LICENSES/zlib.txt Jean-loup Gailly
+LICENSES/winpthreads.txt mingw-w64-libraries/winpthreads
+LICENSES/Terminus-Font.txt SIL OPEN FONT LICENSE Version 1.1
+README.txt Escape, close box  ends the program
+END
+echo "$zip: the programs, the DLLs, README.txt and the six licence texts"
+
 # A private X server on the first free display number from 90.
 display=90
 while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done

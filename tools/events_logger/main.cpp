@@ -11,6 +11,7 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <string>
 
 #include "runtime/tool.h"
 
@@ -64,6 +65,19 @@ int Run() {
     return 0;  // RunTool's exit check reports output that did not arrive
 }
 
+const char* const kUsage =
+    "usage: events-logger [--help] [--version]\n"
+    "Opens a 640 by 480 window and prints every event on its own line;\n"
+    "Escape or the close box ends it.\n";
+
 }  // namespace
 
-int main() { return RunTool("events-logger", Run); }
+int main(int argc, char** argv) {
+    return RunTool("events-logger", [&] {
+        for (int i = 1; i < argc; ++i) {
+            ExitWithUsageIfAsked(argv[i], kUsage);
+            ExitWithUsage(std::string("unknown argument '") + argv[i] + "'", kUsage);
+        }
+        return Run();
+    });
+}

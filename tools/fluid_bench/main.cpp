@@ -44,7 +44,8 @@ const char* const kUsage =
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
     "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
     "  --compare     also time the literal reference world and print the ratio\n"
-    "  --replay FILE play the frames recorded by fluid --record on the initial scene\n";
+    "  --replay FILE play the frames recorded by fluid --record on the initial scene\n"
+    "  --version     print the version\n";
 
 // Steps each world runs in turn under --compare.
 const long kCompareBlock = 50;
