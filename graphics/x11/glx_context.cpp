@@ -33,17 +33,23 @@ const int32_t kMaxWindowSize = 32767;
 // How long a create waits for its window to be shown.
 const int kMapWaitMs = 2000;
 
-GLContextRecord* gHead = nullptr;        // the list, newest first
-GLContextRecord* gCurrent = nullptr;     // the record last made current
-Window gFullscreenWindow = 0;            // the window whose display mode is in force
-int32_t gLastSwapInterval = -1;          // last interval set by SwapContextBuffers
-int gSwapIntervalCalls = 0;              // SetSwapInterval calls, for inspection
-int gLastRequestedInterval = -1;         // latest SetSwapInterval argument
-std::string gLastCreateError;            // why the last create or attach failed
+// The layer's state, one instance (main thread only); its initial values are
+// the ones written here.
+struct GLXState {
+    GLContextRecord* head = nullptr;     // the list, newest first
+    GLContextRecord* current = nullptr;  // the record last made current
+    Window fullscreenWindow = 0;         // the window whose display mode is in force
+    int32_t lastSwapInterval = -1;       // last interval set by SwapContextBuffers
+    int swapIntervalCalls = 0;           // SetSwapInterval calls, for inspection
+    int lastRequestedInterval = -1;      // latest SetSwapInterval argument
+    std::string lastCreateError;         // why the last create or attach failed
+};
+
+GLXState glx;
 
 // Records why a create or attach gives null; returns null for the caller to pass on.
 GLContextRecord* Fail(const std::string& why) {
-    gLastCreateError = why;
+    glx.lastCreateError = why;
     return nullptr;
 }
 
@@ -52,19 +58,19 @@ const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | Button
                         StructureNotifyMask | ExposureMask;
 
 bool IsListed(const GLContextRecord* record) {
-    for (GLContextRecord* r = gHead; r; r = r->next)
+    for (GLContextRecord* r = glx.head; r; r = r->next)
         if (r == record) return true;
     return false;
 }
 
 GLContextRecord* FindByWindow(Window window) {
-    for (GLContextRecord* r = gHead; r; r = r->next)
+    for (GLContextRecord* r = glx.head; r; r = r->next)
         if (r->window == window && r->kind != GLX_RECORD_ATTACHED) return r;
     return nullptr;
 }
 
 void Unlink(GLContextRecord* record) {
-    for (GLContextRecord** link = &gHead; *link; link = &(*link)->next) {
+    for (GLContextRecord** link = &glx.head; *link; link = &(*link)->next) {
         if (*link == record) {
             *link = record->next;
             record->next = nullptr;
@@ -163,7 +169,7 @@ void LeaveFullscreen(Display* display, GLContextRecord* record, bool iconify) {
         X11EndErrorTrap();
     }
     SetSwapInterval(0);
-    gFullscreenWindow = 0;
+    glx.fullscreenWindow = 0;
 }
 
 // Switches to the record's mode: its size at its rate, else its size at any
@@ -178,7 +184,7 @@ void ApplyDisplayMode(Display* display, GLContextRecord* record) {
     }
     if (!done) done = GLXSetScreenMode(display, record->width, record->height, 0);
     if (!done) throw TRuntimeError(kDisplayModeError);
-    gFullscreenWindow = record->window;
+    glx.fullscreenWindow = record->window;
     // Directly: the interval SwapContextBuffers remembers is left as it is.
     SetSwapInterval(vsync);
 }
@@ -209,7 +215,7 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, true);
             record->holdsScreenSaver = true;
         }
-        if (record->kind == GLX_RECORD_FULLSCREEN && record->window != gFullscreenWindow)
+        if (record->kind == GLX_RECORD_FULLSCREEN && record->window != glx.fullscreenWindow)
             ApplyDisplayMode(display, record);
         break;
     case FocusOut:
@@ -220,7 +226,7 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, false);
             record->holdsScreenSaver = false;
         }
-        if (record->window == gFullscreenWindow)
+        if (record->window == glx.fullscreenWindow)
             LeaveFullscreen(display, record, event.type == FocusOut);
         break;
     default:
@@ -353,7 +359,7 @@ std::string NoConfigError(int32_t flags) {
 
 GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                      int32_t flags) {
-    gLastCreateError.clear();
+    glx.lastCreateError.clear();
     if (width <= 0 || height <= 0 || width > kMaxWindowSize || height > kMaxWindowSize)
         return Fail("X11: Failed to create a window of " + std::to_string(width) + " by " +
                     std::to_string(height) + " pixels (sizes run from 1 to 32767)");
@@ -410,8 +416,8 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         return Fail("GLX: Failed to create the OpenGL context");
     }
 
-    record->next = gHead;
-    gHead = record;
+    record->next = glx.head;
+    glx.head = record;
     X11RegisterWindow(record->window, WindowProc, nullptr);
 
     if (record->kind == GLX_RECORD_FULLSCREEN) {
@@ -433,7 +439,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
 }
 
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
-    gLastCreateError.clear();
+    glx.lastCreateError.clear();
     Display* display = X11Display();
     if (!display) return Fail(NoDisplayError());
     XWindowAttributes attributes{};
@@ -460,8 +466,8 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
                              : "GLX: Failed to create the OpenGL context");
     }
     // The caller's window keeps its own event handling: no window procedure here.
-    record->next = gHead;
-    gHead = record;
+    record->next = glx.head;
+    glx.head = record;
     return record;
 }
 
@@ -469,15 +475,15 @@ void DestroyWindowContext(GLContextRecord* record) {
     if (!record || !IsListed(record)) return;
     Display* display = X11Display();
     if (display) {
-        if (record == gCurrent) {
+        if (record == glx.current) {
             X11BeginErrorTrap();
             glXMakeContextCurrent(display, None, None, nullptr);
             X11EndErrorTrap();
-            gCurrent = nullptr;
+            glx.current = nullptr;
         }
         // The destroy notification arrives after the record is gone, so a
         // fullscreen window gives the display back here.
-        if (record->kind != GLX_RECORD_ATTACHED && record->window == gFullscreenWindow)
+        if (record->kind != GLX_RECORD_ATTACHED && record->window == glx.fullscreenWindow)
             LeaveFullscreen(display, record, false);
         ReleaseRecordResources(display, record);
     }
@@ -486,7 +492,7 @@ void DestroyWindowContext(GLContextRecord* record) {
 }
 
 void MakeContextCurrent(GLContextRecord* record) {
-    if (record == gCurrent) return;
+    if (record == glx.current) return;
     if (record && !IsListed(record)) return;
     Display* display = X11Display();
     if (!display) return;
@@ -500,10 +506,10 @@ void MakeContextCurrent(GLContextRecord* record) {
         X11BeginErrorTrap();
         glXMakeContextCurrent(display, None, None, nullptr);
         X11EndErrorTrap();
-        gCurrent = nullptr;
+        glx.current = nullptr;
         return;
     }
-    gCurrent = record;
+    glx.current = record;
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
@@ -530,23 +536,23 @@ GLContextSettings ReadContextSettings(GLContextRecord* record) {
 }
 
 void SwapContextBuffers(int32_t sync) {
-    if (!gCurrent) return;
+    if (!glx.current) return;
     Display* display = X11Display();
     if (!display) return;
     int32_t interval = sync != 0 ? 1 : 0;
-    if (interval != gLastSwapInterval) {
-        gLastSwapInterval = interval;
+    if (interval != glx.lastSwapInterval) {
+        glx.lastSwapInterval = interval;
         SetSwapInterval(interval);
     }
     // No error trap here: it would cost two round trips a frame, and an error
     // outside a trap (the caller destroyed its window) is dropped, not fatal.
-    glXSwapBuffers(display, gCurrent->drawable);
+    glXSwapBuffers(display, glx.current->drawable);
 }
 
 void SetSwapInterval(int32_t interval) {
-    ++gSwapIntervalCalls;
-    gLastRequestedInterval = interval;
-    if (!gCurrent || interval < 0) return;
+    ++glx.swapIntervalCalls;
+    glx.lastRequestedInterval = interval;
+    if (!glx.current || interval < 0) return;
     Display* display = X11Display();
     if (!display) return;
     // An entry point counts only when the connection lists its extension.
@@ -566,7 +572,7 @@ void SetSwapInterval(int32_t interval) {
     if (has("GLX_EXT_swap_control")) {
         using Fn = void (*)(Display*, GLXDrawable, int);
         if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalEXT")))
-            fn(display, gCurrent->drawable, interval);
+            fn(display, glx.current->drawable, interval);
     } else if (has("GLX_MESA_swap_control")) {
         using Fn = int (*)(unsigned);
         if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalMESA")))
@@ -598,14 +604,14 @@ GLXRecordInfo GLXInspectRecord(GLContextRecord* record) {
 
 int GLXRecordCount() {
     int count = 0;
-    for (GLContextRecord* r = gHead; r; r = r->next) ++count;
+    for (GLContextRecord* r = glx.head; r; r = r->next) ++count;
     return count;
 }
 
-int GLXSwapIntervalCallCount() { return gSwapIntervalCalls; }
+int GLXSwapIntervalCallCount() { return glx.swapIntervalCalls; }
 
-int GLXLastRequestedSwapInterval() { return gLastRequestedInterval; }
+int GLXLastRequestedSwapInterval() { return glx.lastRequestedInterval; }
 
-Window GLXFullscreenWindow() { return gFullscreenWindow; }
+Window GLXFullscreenWindow() { return glx.fullscreenWindow; }
 
-const char* LastWindowContextError() { return gLastCreateError.c_str(); }
+const char* LastWindowContextError() { return glx.lastCreateError.c_str(); }
