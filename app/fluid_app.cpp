@@ -15,7 +15,6 @@
 #include "app/scene.h"
 #include "graphics/gl/gl_graphics.h"
 #include "graphics/gl/gl_utils.h"
-#include "graphics/gl_platform.h"
 #include "graphics/graphics.h"
 #include "image/png.h"
 #include "render/fluid_renderer.h"
@@ -244,8 +243,7 @@ void HandleInput(TSPH& world) {
 bool InitDisplay(std::string& error) {
     if (!OpenGLGraphics(kFluidWindowWidth, kFluidWindowHeight, kWindowDepth, kWindowHertz,
                         kWindowFlags)) {
-        error = LastWindowContextError();
-        if (error.empty()) error = "the graphics driver made no window";
+        error = OpenGLGraphicsError();
         return false;
     }
     // Only the extension entry points are wanted; the program runs on plain GL 1.1 anyway.
@@ -294,6 +292,7 @@ TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options) {
     TBackBufferGrab grab;
     const bool capture = !options.screenshot.empty();
     for (;;) {
+        // Window messages are pumped inside these queries: each polled-input call runs PumpMessages first.
         if (KeyHitCount(kKeyEscape) != 0) break;
         if (TerminateRequested() != 0) break;
         if (options.frames >= 0 && result.frames >= options.frames) break;

@@ -120,6 +120,7 @@ TWin32SystemDriver::TWin32SystemDriver() {
     state.started = true;
     state.cursorVisible = 1;
     state.mainThreadId = GetCurrentThreadId();
+    // The get-message hook runs the main-thread calls inside every pump, modal loops included.
     state.getMessageHook = SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, state.mainThreadId);
     Win32SetPumpThread(state.mainThreadId);
     timeBeginPeriod(kTimerResolutionMs);
