@@ -131,7 +131,7 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
     case WM_CLOSE:
         return 0;  // the program hears "AppTerminate"; the window stays
     case WM_SETFOCUS:
-        if (record->kind == WGL_RECORD_FULLSCREEN && window != state.fullscreenWindow) ApplyDisplayMode(record);
+        if (record->kind == GL_RECORD_FULLSCREEN && window != state.fullscreenWindow) ApplyDisplayMode(record);
         return 0;
     case WM_KILLFOCUS:
     case WM_DESTROY:
@@ -236,10 +236,10 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         return Fail("Win32: Failed to create a window of " + std::to_string(width) + " by " + std::to_string(height) +
                     " pixels");
     RegisterWindowClass();
-    const int32_t kind = depth != 0 ? WGL_RECORD_FULLSCREEN : WGL_RECORD_WINDOWED;
-    const DWORD style = kind == WGL_RECORD_FULLSCREEN ? kFullscreenStyle : kWindowedStyle;
+    const int32_t kind = depth != 0 ? GL_RECORD_FULLSCREEN : GL_RECORD_WINDOWED;
+    const DWORD style = kind == GL_RECORD_FULLSCREEN ? kFullscreenStyle : kWindowedStyle;
     RECT rect{0, 0, width, height};
-    if (kind == WGL_RECORD_WINDOWED) {
+    if (kind == GL_RECORD_WINDOWED) {
         RECT desktop{};
         GetWindowRect(GetDesktopWindow(), &desktop);
         rect.left = desktop.right / 2 - width / 2;
@@ -293,7 +293,7 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
     HDC dc = hwnd && IsWindow(hwnd) ? GetDC(hwnd) : nullptr;
     if (!dc) return Fail("Win32: Failed to get the device context of window " + std::to_string(window));
     auto record = new GLContextRecord;
-    record->kind = WGL_RECORD_ATTACHED;
+    record->kind = GL_RECORD_ATTACHED;
     record->flags = flags;
     record->window = hwnd;
     record->dc = dc;
@@ -321,7 +321,7 @@ void DestroyWindowContext(GLContextRecord* record) {
     }
     wglDeleteContext(record->glContext);
     // Still listed: the destroy message restores a fullscreen window's mode.
-    if (record->kind != WGL_RECORD_ATTACHED) {
+    if (record->kind != GL_RECORD_ATTACHED) {
         DestroyWindow(record->window);
         try {
             Win32RethrowPending();
@@ -348,21 +348,15 @@ void MakeContextCurrent(GLContextRecord* record) {
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    GLContextSettings settings;
-    if (!record || !IsListed(record)) return settings;
-    if (record->kind == WGL_RECORD_ATTACHED) {
+    if (!record || !IsListed(record)) return GLContextSettings{};
+    if (record->kind == GL_RECORD_ATTACHED) {
         RECT client{};
         if (GetClientRect(record->window, &client)) {
             record->width = client.right - client.left;
             record->height = client.bottom - client.top;
         }
     }
-    settings.width = record->width;
-    settings.height = record->height;
-    settings.depth = record->depth;
-    settings.hertz = record->hertz;
-    settings.flags = record->flags;
-    return settings;
+    return record->Settings();
 }
 
 void SwapContextBuffers(int32_t sync) {

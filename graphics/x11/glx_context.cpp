@@ -65,7 +65,7 @@ bool IsListed(const GLContextRecord* record) {
 
 GLContextRecord* FindByWindow(Window window) {
     for (GLContextRecord* r = glx.head; r; r = r->next)
-        if (r->window == window && r->kind != GLX_RECORD_ATTACHED) return r;
+        if (r->window == window && r->kind != GL_RECORD_ATTACHED) return r;
     return nullptr;
 }
 
@@ -145,7 +145,7 @@ void ReleaseRecordResources(Display* display, GLContextRecord* record) {
     X11BeginErrorTrap();
     if (record->glContext) glXDestroyContext(display, record->glContext);
     if (record->drawable) glXDestroyWindow(display, record->drawable);
-    if (record->kind != GLX_RECORD_ATTACHED) {
+    if (record->kind != GL_RECORD_ATTACHED) {
         if (record->window) {
             X11UnregisterWindow(record->window);
             XDestroyWindow(display, record->window);
@@ -215,7 +215,7 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, true);
             record->holdsScreenSaver = true;
         }
-        if (record->kind == GLX_RECORD_FULLSCREEN && record->window != glx.fullscreenWindow)
+        if (record->kind == GL_RECORD_FULLSCREEN && record->window != glx.fullscreenWindow)
             ApplyDisplayMode(display, record);
         break;
     case FocusOut:
@@ -290,7 +290,7 @@ void SetWindowProperties(Display* display, Window window, int32_t kind, int x, i
     sizeHints.y = y;
     sizeHints.width = width;
     sizeHints.height = height;
-    if (kind == GLX_RECORD_WINDOWED) {
+    if (kind == GL_RECORD_WINDOWED) {
         // A fixed-size window: minimum and maximum are the size itself.
         sizeHints.flags |= PMinSize | PMaxSize;
         sizeHints.min_width = sizeHints.max_width = width;
@@ -369,7 +369,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     Window root = RootWindow(display, screen);
 
     auto record = new GLContextRecord;
-    record->kind = depth != 0 ? GLX_RECORD_FULLSCREEN : GLX_RECORD_WINDOWED;
+    record->kind = depth != 0 ? GL_RECORD_FULLSCREEN : GL_RECORD_WINDOWED;
     record->width = width;
     record->height = height;
     record->depth = depth;
@@ -377,7 +377,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     record->flags = flags;
 
     int x = 0, y = 0;
-    if (record->kind == GLX_RECORD_WINDOWED) {
+    if (record->kind == GL_RECORD_WINDOWED) {
         // Centred on the primary monitor; the client area is the whole window.
         GLXMonitorArea area = GLXPrimaryMonitorArea(display);
         x = area.x + area.width / 2 - width / 2;
@@ -420,7 +420,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     glx.head = record;
     X11RegisterWindow(record->window, WindowProc, nullptr);
 
-    if (record->kind == GLX_RECORD_FULLSCREEN) {
+    if (record->kind == GL_RECORD_FULLSCREEN) {
         try {
             ApplyDisplayMode(display, record);
         } catch (...) {
@@ -429,7 +429,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         }
     }
     MapAndWait(display, record->window);
-    if (record->kind == GLX_RECORD_FULLSCREEN) {
+    if (record->kind == GL_RECORD_FULLSCREEN) {
         // Without a window manager nobody else gives the fullscreen window the keyboard.
         X11BeginErrorTrap();
         XSetInputFocus(display, record->window, RevertToParent, CurrentTime);
@@ -449,7 +449,7 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
         return Fail("X11: Failed to read the attributes of window " + std::to_string(window));
 
     auto record = new GLContextRecord;
-    record->kind = GLX_RECORD_ATTACHED;
+    record->kind = GL_RECORD_ATTACHED;
     record->flags = flags;
     record->window = static_cast<Window>(window);
     record->width = attributes.width;
@@ -483,7 +483,7 @@ void DestroyWindowContext(GLContextRecord* record) {
         }
         // The destroy notification arrives after the record is gone, so a
         // fullscreen window gives the display back here.
-        if (record->kind != GLX_RECORD_ATTACHED && record->window == glx.fullscreenWindow)
+        if (record->kind != GL_RECORD_ATTACHED && record->window == glx.fullscreenWindow)
             LeaveFullscreen(display, record, false);
         ReleaseRecordResources(display, record);
     }
@@ -513,9 +513,8 @@ void MakeContextCurrent(GLContextRecord* record) {
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    GLContextSettings settings;
-    if (!record || !IsListed(record)) return settings;
-    if (record->kind == GLX_RECORD_ATTACHED) {
+    if (!record || !IsListed(record)) return GLContextSettings{};
+    if (record->kind == GL_RECORD_ATTACHED) {
         // Attached windows report their current size.
         if (Display* display = X11Display()) {
             XWindowAttributes attributes{};
@@ -527,12 +526,7 @@ GLContextSettings ReadContextSettings(GLContextRecord* record) {
             }
         }
     }
-    settings.width = record->width;
-    settings.height = record->height;
-    settings.depth = record->depth;
-    settings.hertz = record->hertz;
-    settings.flags = record->flags;
-    return settings;
+    return record->Settings();
 }
 
 void SwapContextBuffers(int32_t sync) {
