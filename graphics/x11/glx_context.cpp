@@ -33,16 +33,11 @@ const int32_t kMaxWindowSize = 32767;
 // How long a create waits for its window to be shown.
 const int kMapWaitMs = 2000;
 
-// The layer's state, one instance (main thread only); its initial values are
-// the ones written here.
-struct GLXState {
-    GLContextRecord* head = nullptr;     // the list, newest first
-    GLContextRecord* current = nullptr;  // the record last made current
-    Window fullscreenWindow = 0;         // the window whose display mode is in force
-    int32_t lastSwapInterval = -1;       // last interval set by SwapContextBuffers
-    int swapIntervalCalls = 0;           // SetSwapInterval calls, for inspection
-    int lastRequestedInterval = -1;      // latest SetSwapInterval argument
-    std::string lastCreateError;         // why the last create or attach failed
+// The layer's state, one instance (main thread only): the record list and
+// swap-interval bookkeeping every layer keeps, and the fullscreen window.
+// Its initial values are the ones written here.
+struct GLXState : GLContextListState {
+    Window fullscreenWindow = 0;  // the window whose display mode is in force
 };
 
 GLXState glx;
@@ -57,26 +52,10 @@ const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | Button
                         PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
                         StructureNotifyMask | ExposureMask;
 
-bool IsListed(const GLContextRecord* record) {
-    for (GLContextRecord* r = glx.head; r; r = r->next)
-        if (r == record) return true;
-    return false;
-}
-
 GLContextRecord* FindByWindow(Window window) {
     for (GLContextRecord* r = glx.head; r; r = r->next)
         if (r->window == window && r->kind != GL_RECORD_ATTACHED) return r;
     return nullptr;
-}
-
-void Unlink(GLContextRecord* record) {
-    for (GLContextRecord** link = &glx.head; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
 }
 
 int ConfigAttrib(Display* display, GLXFBConfig config, int attribute) {
@@ -416,8 +395,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         return Fail("GLX: Failed to create the OpenGL context");
     }
 
-    record->next = glx.head;
-    glx.head = record;
+    glx.Push(record);
     X11RegisterWindow(record->window, WindowProc, nullptr);
 
     if (record->kind == GL_RECORD_FULLSCREEN) {
@@ -466,13 +444,12 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
                              : "GLX: Failed to create the OpenGL context");
     }
     // The caller's window keeps its own event handling: no window procedure here.
-    record->next = glx.head;
-    glx.head = record;
+    glx.Push(record);
     return record;
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return;
+    if (!record || !glx.Listed(record)) return;
     Display* display = X11Display();
     if (display) {
         if (record == glx.current) {
@@ -487,13 +464,13 @@ void DestroyWindowContext(GLContextRecord* record) {
             LeaveFullscreen(display, record, false);
         ReleaseRecordResources(display, record);
     }
-    Unlink(record);
+    glx.Unlink(record);
     delete record;
 }
 
 void MakeContextCurrent(GLContextRecord* record) {
     if (record == glx.current) return;
-    if (record && !IsListed(record)) return;
+    if (record && !glx.Listed(record)) return;
     Display* display = X11Display();
     if (!display) return;
     X11BeginErrorTrap();
@@ -513,7 +490,7 @@ void MakeContextCurrent(GLContextRecord* record) {
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return GLContextSettings{};
+    if (!record || !glx.Listed(record)) return GLContextSettings{};
     if (record->kind == GL_RECORD_ATTACHED) {
         // Attached windows report their current size.
         if (Display* display = X11Display()) {
@@ -582,7 +559,7 @@ void SetSwapInterval(int32_t interval) {
 GLXRecordInfo GLXInspectRecord(GLContextRecord* record) {
     GLXRecordInfo info;
     Display* display = X11Display();
-    if (!record || !IsListed(record) || !display) return info;
+    if (!record || !glx.Listed(record) || !display) return info;
     info.listed = true;
     info.kind = record->kind;
     info.window = record->window;
@@ -596,11 +573,7 @@ GLXRecordInfo GLXInspectRecord(GLContextRecord* record) {
     return info;
 }
 
-int GLXRecordCount() {
-    int count = 0;
-    for (GLContextRecord* r = glx.head; r; r = r->next) ++count;
-    return count;
-}
+int GLXRecordCount() { return glx.Count(); }
 
 int GLXSwapIntervalCallCount() { return glx.swapIntervalCalls; }
 
