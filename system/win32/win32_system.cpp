@@ -87,6 +87,8 @@ void Win32RethrowPending() {
     std::rethrow_exception(error);
 }
 
+void StartWin32System() { StartSystemDriver<TWin32SystemDriver>(); }
+
 HWND TrackedWindow() { return state.trackedWindow; }
 
 // Pointer tracking: window w (null: none) now holds the pointer at (x, y).
@@ -165,8 +167,4 @@ int32_t TWin32SystemDriver::SetMouseVisible(int32_t visible) {
     state.cursorVisible = visible;
     ApplyCursorRule();
     return 0;
-}
-
-void StartWin32System() {
-    if (!dynamic_cast<TWin32SystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TWin32SystemDriver>());
 }

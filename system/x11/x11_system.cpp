@@ -44,6 +44,8 @@ void EmitTracking(int32_t id, EventSource source, int x, int y) {
 
 }  // namespace
 
+void StartX11System() { StartSystemDriver<TX11SystemDriver>(); }
+
 Window TrackedWindow() { return x11.trackedWindow; }
 
 Window X11BlankedWindow() { return x11.blankedWindow; }
@@ -143,6 +145,3 @@ int32_t TX11SystemDriver::SetMouseVisible(int32_t visible) {
     return 0;
 }
 
-void StartX11System() {
-    if (!dynamic_cast<TX11SystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TX11SystemDriver>());
-}
