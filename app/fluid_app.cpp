@@ -15,7 +15,6 @@
 #include "app/state_dump.h"
 #include "graphics/gl/gl_graphics.h"
 #include "graphics/gl/gl_utils.h"
-#include "graphics/gl_platform.h"
 #include "graphics/graphics.h"
 #include "image/png.h"
 #include "render/fluid_renderer.h"
@@ -306,8 +305,7 @@ void HandleInput(TSPH& world) {
 bool InitDisplay(std::string& error) {
     if (!OpenGLGraphics(kFluidWindowWidth, kFluidWindowHeight, kWindowDepth, kWindowHertz,
                         kWindowFlags)) {
-        error = LastWindowContextError();
-        if (error.empty()) error = "the graphics driver made no window";
+        error = OpenGLGraphicsError();
         return false;
     }
     // Only the extension entry points are wanted; the program runs on plain GL 1.1 anyway.
@@ -359,6 +357,7 @@ TFrameLoopResult RunFrameLoop(TSPH& world, const TFluidOptions& options, const T
     TPlayState play;
     for (;;) {
         TFrameInput input;
+        // Window messages are pumped inside the polled-input queries of LoopEnds and ReadControls: each runs PumpMessages first.
         if (source.LoopEnds(input)) {
             // The Escape that ends a run is recorded, so that its replay ends there too.
             if (input.escapeHits != 0) Record(feed, input, result);

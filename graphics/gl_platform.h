@@ -5,17 +5,10 @@
 // implement the same functions. The graphics manager holds records only as
 // opaque handles, so it is tested against a fake of this table.
 
+#include "graphics/graphics_flags.h"
+
 #include <cstdint>
 #include <vector>
-
-// Graphics flags: 2 back buffer, 4 alpha, 8 depth, 16 stencil, 32 accumulation.
-enum : int32_t {
-    GFX_BACKBUFFER = 2,
-    GFX_ALPHABUFFER = 4,
-    GFX_DEPTHBUFFER = 8,
-    GFX_STENCILBUFFER = 16,
-    GFX_ACCUMBUFFER = 32,
-};
 
 // One window with its GL context, owned by the platform layer.
 struct GLContextRecord;

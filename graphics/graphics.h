@@ -6,6 +6,8 @@
 // The module starts on first use of any manager function (it reserves the
 // page-flip hook id then), so no static initialiser depends on another library.
 
+#include "graphics/graphics_flags.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,6 +81,9 @@ int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t he
 // Graphics from the current driver, or null (failures and runtime errors alike).
 std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth,
                                                  int32_t hertz, int32_t flags);
+// The text of the runtime error that made the last CreateGraphicsContext or
+// AttachGraphicsContext give null; empty when none was raised.
+std::string LastGraphicsContextError();
 // Graphics on a caller's window from the current driver, or null.
 std::shared_ptr<TGraphics> AttachGraphicsContext(uintptr_t widget, int32_t flags);
 // Forgets g as opened and current graphics, then closes it.
@@ -98,7 +103,8 @@ int32_t ActiveGraphicsHertz();
 // Flags captured when the current graphics was selected (0 for none).
 int32_t ActiveGraphicsFlags();
 // Closes the previously opened graphics, opens and selects a new one, sets up
-// pacing and polled input; null (and nothing else changed) on failure.
+// pacing and polled input (StartPolledInput installs the polled-input hook);
+// null (and nothing else changed) on failure.
 std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth,
                                         int32_t hertz, int32_t flags);
 // Stops polled input and closes the opened graphics, if any. Runs at process exit.

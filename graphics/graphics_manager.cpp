@@ -27,6 +27,7 @@ struct ManagerState {
     GraphicsPacingState pacing;
     int32_t pageFlipHookId = -1;
     bool exitCloseRegistered = false;
+    std::string lastContextError;  // the runtime error a create or attach turned into null
     GraphicsSystemHooks system{};
 };
 
@@ -163,21 +164,27 @@ int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t he
 std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth,
                                                  int32_t hertz, int32_t flags) {
     ManagerState& s = State();
+    s.lastContextError.clear();
     try {
         return RequireDriver(s).CreateGraphics(width, height, depth, hertz, flags | s.defaultFlags);
-    } catch (const TRuntimeError&) {
+    } catch (const TRuntimeError& e) {
+        s.lastContextError = e.what();
         return nullptr;
     }
 }
 
 std::shared_ptr<TGraphics> AttachGraphicsContext(uintptr_t widget, int32_t flags) {
     ManagerState& s = State();
+    s.lastContextError.clear();
     try {
         return RequireDriver(s).AttachGraphics(widget, flags | s.defaultFlags);
-    } catch (const TRuntimeError&) {
+    } catch (const TRuntimeError& e) {
+        s.lastContextError = e.what();
         return nullptr;
     }
 }
+
+std::string LastGraphicsContextError() { return State().lastContextError; }
 
 void CloseGraphicsContext(const std::shared_ptr<TGraphics>& g) {
     if (!g) throw TNullObjectError();
@@ -235,6 +242,8 @@ std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t d
 
     s.opened = g;
     if (depth != 0) s.system.placePointer(width / 2, height / 2);
+    // Installs PolledInputHook on the event-emit chain: from here on every
+    // event the pump emits updates the key and button tables.
     StartPolledInput(nullptr);
     if (!s.exitCloseRegistered) {
         s.exitCloseRegistered = true;

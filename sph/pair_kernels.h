@@ -24,6 +24,16 @@ std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, 
 
 namespace {
 
+// The wall of boundary particles (Monaghan's boundary force, a Lennard-Jones
+// form with powers 4 and 2). With r0 = REPULSIVE_DISTANCE (r0^2 =
+// REPULSIVE_DIST_SQ) and D = REPULSIVE_D, the push along (dx, dy) from b to p
+// has the magnitude
+//     |F| = D ((r0/r)^4 - (r0/r)^2) / r,
+// repulsive inside r0 and zero at r0. Written over r^2 only, no root:
+//     u = 1/r^2,  s = r0^2 u = (r0/r)^2,  G = u D (s^2 - s),  F = (dx, dy) G,
+// so that |F| = r G. It pushes the fluid particle only; boundary particles
+// never move. There is no lower distance bound: at r^2 = 0 the direction has
+// no value, and the partner is skipped.
 // Boundary push on a fluid particle at (px, py); false when out of range
 // (or exactly on the boundary particle, where the force has no value).
 inline bool BoundaryPush(float px, float py, float bx, float by, TBoundaryHit& h) {
@@ -183,6 +193,21 @@ std::size_t ScanCells(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::in
     return np;
 }
 
+// The density sum. The density follows the continuity equation
+//     d(rho_i)/dt = sum_j m_j (v_i - v_j) . grad_i W(x_i - x_j),
+// with the poly6 kernel W = D_KERNEL_FACTOR (h^2 - r^2)^3, h^2 =
+// SMOOTHING_LENGTH_SQ. Its derivative along r is -6 D_KERNEL_FACTOR r
+// (h^2 - r^2)^2, and D_KERNEL_FACTOR_GRADIENT is -6 D_KERNEL_FACTOR. The
+// system takes the gradient along the unit separation (dx, dy) / r, so with
+//     t = h^2 - r^2,  vr = (v_p - v_q) . (dx, dy),
+// a pair's term is w = t^2 vr / r, evaluated as t (vr t) / r. The constant
+// factor and the step itself are applied once per particle after the sum
+// (AdvanceDensities in passes.cpp: rho += D_KERNEL_FACTOR_GRADIENT sum, no
+// TIMESTEP factor). Swapping p and q flips both differences, so vr and w
+// are the same for both sides: p gains m_q w, q gains m_p w, each pair
+// found once (q.ID < p.ID). The factor is negative, so approaching
+// neighbours (vr < 0) raise the density.
+//
 // Density rate of pairs [from, to), whole rounds only: w = t (vr t) / r,
 // weighted by the other particle's mass for each side; the root r is kept
 // for the force pass. Returns where it stopped.
@@ -211,6 +236,34 @@ std::size_t DensityTerms(TSPHStepData& s, std::size_t from, std::size_t to) {
     return k;
 }
 
+// The pair force. The symmetric SPH pressure force with the spiky kernel
+// W = (15 / (pi h^6)) (h - r)^3, whose gradient is -45 / (pi h^6) (h - r)^2
+// (x_p - x_q) / r = P_KERNEL_FACTOR (h - r)^2 (dx, dy) / r:
+//     F_p = -sum_q m (P_p/rho_p^2 + P_q/rho_q^2 + Pi_pq) grad_p W
+//         = sum_q (dx, dy) A K,
+//     A = P_p/rho_p^2 + P_q/rho_q^2 (+ Pi_pq),  K = -m P_KERNEL_FACTOR (h - r)^2 / r.
+// P/rho^2 comes ready in the rows (pressure), and so does -m P_KERNEL_FACTOR
+// (kernelMass), with m the mass of q, the lower-ID particle: the pair's one
+// term goes to p with + and to q with -, so the two get equal and opposite
+// forces. K > 0: a positive pressure pushes p away from q. r and h - r are
+// rounded to float as stored.
+//
+// Monaghan's artificial viscosity, only while the two approach
+// (vr = (v_p - v_q) . (x_p - x_q) < 0; it is formed for every pair and kept
+// only there):
+//     mu = h vr / (r^2 + 20),
+//     Pi = (-alpha mu cbar + beta mu^2) / rhobar,
+// with alpha = V_ALPHA, beta = V_BETA, cbar = (c_p + c_q) / 2 (half), 1/rhobar
+// = 2 / (rho_p + rho_q) (b). The 20 (VISCOSITY_R2_OFFSET) keeps the
+// denominator away from zero; it stands where the textbook has 0.01 h^2.
+//
+// The XSPH correction, which moves each particle's velocity towards its
+// neighbours' mean and keeps the flow orderly:
+//     dV_p = eps sum_q (m / rhobar) (v_q - v_p) W_poly6,
+//     W_poly6 = D_KERNEL_FACTOR (h^2 - r^2)^3,
+// with eps = XSPH_EPSILON folded into the rows (xsphMass = eps m), evaluated
+// as ((eps m) w w) w D_KERNEL_FACTOR b, w = h^2 - r^2; q gets the opposite.
+//
 // Pressure, viscosity and XSPH terms of pairs [from, to), whole rounds
 // only; the viscosity is formed for every pair and kept where vr < 0 (the
 // particles approach). Returns where it stopped.
@@ -254,6 +307,15 @@ std::size_t ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool h
     return k;
 }
 
+// The container walls. For the distance d of p from a wall (clamped at 0,
+// rounded to float) and r0 = REPULSIVE_DISTANCE, the push into the container
+// is
+//     F = rho_p (1 - sqrt(d / r0)),   d < r0,
+// rho_p at the wall, falling to 0 at r0, steepest right at the wall, so a
+// particle is stopped before it reaches the container's edge (the
+// integration step's clamp is the last resort). Right, bottom, left, top, in
+// this order; 1 / r0 is INV_REPULSIVE_DISTANCE.
+//
 // Container walls for particle i, after its pairs: a push of Density at
 // the wall, none at REPULSIVE_DISTANCE.
 inline void ApplyWalls(TSPHStepData& s, std::size_t i) {

@@ -202,6 +202,17 @@ void GatherDensityOperands(const TSPH& world, TSPHStepData& s) {
         [&s](std::size_t k, const TParticle& p) { GatherDensityRow(s, k, p); });
 }
 
+// The equation of state and what follows from the density:
+//     1/rho, 1/rho^2 (from the stored float 1/rho), m = rho PARTICLE_AREA,
+//     P = (P_B rho) ((rho / REST_DENSITY)^7 - 1),
+//     c = sqrt(|HEAT_RATIO P / rho|).
+// P is a Tait equation (stiffness B = P_B, exponent 7, STATE_EXPONENT) with
+// an extra factor rho; it is zero at the rest density and negative below
+// it, which holds the liquid together. c is the adiabatic sound speed
+// c^2 = gamma P / rho with gamma = HEAT_RATIO, taken of |P| since P may be
+// negative; the viscosity uses it. The mass follows the density over the
+// particle's fixed area pi (0.3 h)^2 (PARTICLE_AREA), so it is not
+// conserved per particle.
 // The density of particles [i0, i1) and what the force pass derives from
 // it, stored into the particles.
 void StoreDensityState(TSPHStepData& s, std::size_t i0, std::size_t i1) {
@@ -220,6 +231,12 @@ void StoreDensityState(TSPHStepData& s, std::size_t i0, std::size_t i1) {
     }
 }
 
+// The density step: rho += D_KERNEL_FACTOR_GRADIENT sum_q m_q t^2 vr / r
+// (the pair sums of DensityTerms, pair_kernels.h), with no TIMESTEP factor.
+// The guard keeps every density within [DENSITY_GUARD_LOW, DENSITY_GUARD_HIGH]
+// = [0.3, 0.4] around the rest density 0.35: anything outside, or NaN, is
+// reset to DENSITY_RESET (0.385), not clamped, so 1/rho, P and c are always
+// finite.
 // Phase 2: each particle's density advanced by its rate and guarded, the
 // powers of the equation of state (four at a time, so the pieces of a
 // shared sweep start at multiples of four), and the density and what the
@@ -243,6 +260,11 @@ void AdvanceDensities(TSPHStepData& s, std::size_t n) {
         kPowerLanes);
 }
 
+// Gravity enters scaled by the density, F = rho g (GRAVITY_X, GRAVITY_Y),
+// not by the mass: the force sums are used as accelerations by the
+// integration step (times TIMESTEP_SQ, never divided by a mass). The rows
+// carry the pair force's per-particle factors ready: P/rho^2, -m
+// P_KERNEL_FACTOR and XSPH_EPSILON m (see ForceTerms, pair_kernels.h).
 // The force pass's operands of one slot, widened once, and its sums'
 // starting values: for the array's particles gravity scaled by density and
 // zero (phase 1), for linked particles that left it what they hold.

@@ -1,11 +1,9 @@
 #include "system/event.h"
 
 #include "runtime/errors.h"
+#include "system/hook_internal.h"
 
 #include <utility>
-
-// Takes an id of the process-wide hook table without starting this module (hook.cpp).
-int32_t ReserveProcessHookIdFirst();
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "runtime/errors.h"
 #include "system/event.h"
+#include "system/hook_internal.h"
 
 HookData UninitializedHookFunc(int32_t, HookData, const HookContext&) {
     throw TRuntimeError(kUninitializedFunctionText);
@@ -68,7 +69,6 @@ THookTable& ProcessHookTable() {
 }
 }  // namespace
 
-// Used by the event module to take its id before anybody else (event.cpp).
 int32_t ReserveProcessHookIdFirst() { return ProcessHookTable().ReserveHookId(); }
 
 int32_t ReserveHookId() {

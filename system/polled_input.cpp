@@ -9,18 +9,26 @@ constexpr int32_t kKeyCount = 256;
 constexpr int32_t kButtonCount = 4;
 constexpr int32_t kCharRing = 256;
 
-// Zero-initialised at load time: no start-up order to get wrong.
-int32_t keyStates[kKeyCount];
-int32_t keyHits[kKeyCount];
-int32_t charQueue[kCharRing];
-uint32_t charGet, charPut;  // unsigned: the counters may wrap
-int32_t mouseStates[kButtonCount];
-int32_t mouseHits[kButtonCount];
-int32_t mouseLocation[4];  // x, y, wheel, unused
-int32_t suspended;
-int32_t terminateFlag;
-EventSource sourceFilter;
-int32_t enabled;
+// The module's state, one instance. Its initial values are the ones written
+// here (all zero, so it is ready at load time: no start-up order to get
+// wrong). ResetKeys and ResetMouse clear the input part of it; the two
+// application flags and the hook's filter change only through their events
+// and StartPolledInput / StopPolledInput.
+struct PolledInputState {
+    int32_t keyStates[kKeyCount] = {};
+    int32_t keyHits[kKeyCount] = {};
+    int32_t charQueue[kCharRing] = {};
+    uint32_t charGet = 0, charPut = 0;  // unsigned: the counters may wrap
+    int32_t mouseStates[kButtonCount] = {};
+    int32_t mouseHits[kButtonCount] = {};
+    int32_t mouseLocation[4] = {};  // x, y, wheel, unused
+    int32_t suspended = 0;
+    int32_t terminateFlag = 0;
+    EventSource sourceFilter = nullptr;
+    int32_t enabled = 0;
+};
+
+PolledInputState polled;
 constexpr int32_t autoPoll = 1;
 
 void AutoPoll() {
@@ -39,52 +47,52 @@ bool InRange(int32_t value, int32_t length) {
 HookData PolledInputHook(int32_t, HookData data, const HookContext&) {
     auto* event = dynamic_cast<TEvent*>(data.get());
     if (!event) return data;
-    if (sourceFilter && event->source != sourceFilter) return data;
+    if (polled.sourceFilter && event->source != polled.sourceFilter) return data;
     const int32_t code = event->data;
     switch (event->id) {
     case EVENT_KEY_DOWN:
-        if (InRange(code, kKeyCount) && !keyStates[code]) {
-            keyStates[code] = 1;
-            ++keyHits[code];
+        if (InRange(code, kKeyCount) && !polled.keyStates[code]) {
+            polled.keyStates[code] = 1;
+            ++polled.keyHits[code];
         }
         break;
     case EVENT_KEY_UP:
-        if (InRange(code, kKeyCount)) keyStates[code] = 0;
+        if (InRange(code, kKeyCount)) polled.keyStates[code] = 0;
         break;
     case EVENT_KEY_CHAR:
-        if (charPut - charGet < static_cast<uint32_t>(kCharRing)) {
-            charQueue[charPut & (kCharRing - 1)] = code;
-            ++charPut;
+        if (polled.charPut - polled.charGet < static_cast<uint32_t>(kCharRing)) {
+            polled.charQueue[polled.charPut & (kCharRing - 1)] = code;
+            ++polled.charPut;
         }
         break;
     case EVENT_MOUSE_DOWN:
-        if (InRange(code, kButtonCount) && !mouseStates[code]) {
-            mouseStates[code] = 1;
-            ++mouseHits[code];
+        if (InRange(code, kButtonCount) && !polled.mouseStates[code]) {
+            polled.mouseStates[code] = 1;
+            ++polled.mouseHits[code];
         }
         break;
     case EVENT_MOUSE_UP:
-        if (InRange(code, kButtonCount)) mouseStates[code] = 0;
+        if (InRange(code, kButtonCount)) polled.mouseStates[code] = 0;
         break;
     case EVENT_MOUSE_MOVE:
-        mouseLocation[0] = event->x;
-        mouseLocation[1] = event->y;
+        polled.mouseLocation[0] = event->x;
+        polled.mouseLocation[1] = event->y;
         break;
     case EVENT_MOUSE_WHEEL:
-        mouseLocation[2] += code;
+        polled.mouseLocation[2] += code;
         break;
     case EVENT_APP_SUSPEND:
         ResetKeys();
         ResetMouse();
-        suspended = 1;
+        polled.suspended = 1;
         break;
     case EVENT_APP_RESUME:
         ResetKeys();
         ResetMouse();
-        suspended = 0;
+        polled.suspended = 0;
         break;
     case EVENT_APP_TERMINATE:
-        terminateFlag = 1;
+        polled.terminateFlag = 1;
         break;
     default:
         break;
@@ -95,73 +103,73 @@ HookData PolledInputHook(int32_t, HookData data, const HookContext&) {
 int32_t IsKeyDown(int32_t key) {
     CheckIndex(key, kKeyCount);
     AutoPoll();
-    return keyStates[key];
+    return polled.keyStates[key];
 }
 
 int32_t KeyHitCount(int32_t key) {
     CheckIndex(key, kKeyCount);
     AutoPoll();
-    const int32_t hits = keyHits[key];
-    keyHits[key] = 0;
+    const int32_t hits = polled.keyHits[key];
+    polled.keyHits[key] = 0;
     return hits;
 }
 
 int32_t NextChar() {
     AutoPoll();
-    if (charGet == charPut) return 0;
-    return charQueue[charGet++ & (kCharRing - 1)];
+    if (polled.charGet == polled.charPut) return 0;
+    return polled.charQueue[polled.charGet++ & (kCharRing - 1)];
 }
 
 void ResetKeys() {
     PumpMessages();
-    charGet = charPut = 0;
-    for (int32_t i = 0; i < kKeyCount; ++i) keyStates[i] = keyHits[i] = 0;
+    polled.charGet = polled.charPut = 0;
+    for (int32_t i = 0; i < kKeyCount; ++i) polled.keyStates[i] = polled.keyHits[i] = 0;
 }
 
 int32_t IsMouseButtonDown(int32_t button) {
     CheckIndex(button, kButtonCount);
     AutoPoll();
-    return mouseStates[button];
+    return polled.mouseStates[button];
 }
 
 int32_t MouseHitCount(int32_t button) {
     CheckIndex(button, kButtonCount);
     AutoPoll();
-    const int32_t hits = mouseHits[button];
-    mouseHits[button] = 0;
+    const int32_t hits = polled.mouseHits[button];
+    polled.mouseHits[button] = 0;
     return hits;
 }
 
 int32_t PointerX() {
     AutoPoll();
-    return mouseLocation[0];
+    return polled.mouseLocation[0];
 }
 
 int32_t PointerY() {
     AutoPoll();
-    return mouseLocation[1];
+    return polled.mouseLocation[1];
 }
 
 int32_t WheelPosition() {
     AutoPoll();
-    return mouseLocation[2];
+    return polled.mouseLocation[2];
 }
 
 void ResetMouse() {
     PumpMessages();
-    for (int32_t i = 0; i < kButtonCount; ++i) mouseStates[i] = mouseHits[i] = 0;
-    mouseLocation[2] = 0;
+    for (int32_t i = 0; i < kButtonCount; ++i) polled.mouseStates[i] = polled.mouseHits[i] = 0;
+    polled.mouseLocation[2] = 0;
 }
 
 int32_t IsSuspended() {
     AutoPoll();
-    return suspended;
+    return polled.suspended;
 }
 
 int32_t TerminateRequested() {
     AutoPoll();
-    const int32_t flag = terminateFlag;
-    terminateFlag = 0;
+    const int32_t flag = polled.terminateFlag;
+    polled.terminateFlag = 0;
     return flag;
 }
 
@@ -192,19 +200,19 @@ int32_t WaitForMouseButton() {
 }
 
 void StartPolledInput(EventSource source) {
-    if (enabled) return;
-    sourceFilter = source;
+    if (polled.enabled) return;
+    polled.sourceFilter = source;
     ResetKeys();
     ResetMouse();
     InsertHook(eventEmitHookId(), PolledInputHook, nullptr, 0);
-    enabled = 1;
+    polled.enabled = 1;
 }
 
 void StopPolledInput() {
-    if (!enabled) return;
+    if (!polled.enabled) return;
     RemoveHookEntry(eventEmitHookId(), PolledInputHook, nullptr);
     ResetKeys();
     ResetMouse();
-    sourceFilter = nullptr;
-    enabled = 0;
+    polled.sourceFilter = nullptr;
+    polled.enabled = 0;
 }

@@ -4,8 +4,9 @@
 // flags, kept current by a hook on the event-emit chain. Every query pumps
 // pending messages first, so it reflects all input up to the call.
 //
-// The state is plain zero-initialised module data (no start-up order); the
-// hook is installed by StartPolledInput. Main thread only.
+// The state is one zero-initialised struct (no start-up order); the hook is
+// installed by StartPolledInput, which OpenGraphics calls when the program's
+// window opens (graphics_manager.cpp). Main thread only.
 //
 // Key codes are Windows virtual-key codes 1..255 (27 Escape, 32 Space; left
 // and right shift, control, alt are 160..165); buttons are 1 left, 2 right,

@@ -42,6 +42,12 @@ public:
 std::shared_ptr<TSystemDriver> SystemDriver();
 // Installs driver as the current one (null: back to a headless default).
 void SetSystemDriver(std::shared_ptr<TSystemDriver> driver);
+// Makes a new Driver the current driver unless one already is (a platform's
+// StartX11System, StartWin32System).
+template <typename Driver>
+void StartSystemDriver() {
+    if (!dynamic_cast<Driver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<Driver>());
+}
 
 // Modifier bits stamped into every event translated from a window message:
 // 1 shift, 2 control, 4 alt, 8 either Windows (Super) key.

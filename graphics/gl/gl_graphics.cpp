@@ -1,6 +1,7 @@
 #include "graphics/gl/gl_graphics.h"
 
 #include "graphics/gl/gl_font.h"
+#include "graphics/gl_platform.h"
 
 std::shared_ptr<TGraphicsDriver> TGLGraphics::Driver() { return GLGraphicsDriverInstance(); }
 
@@ -79,4 +80,11 @@ std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t
     StartGLGraphicsModule();
     SelectGraphicsDriver(GLGraphicsDriverInstance(), GFX_BACKBUFFER);
     return OpenGraphics(width, height, depth, hertz, flags);
+}
+
+std::string OpenGLGraphicsError() {
+    std::string why = LastWindowContextError();
+    if (why.empty()) why = LastGraphicsContextError();
+    if (why.empty()) why = "the graphics driver made no window";
+    return why;
 }

@@ -8,11 +8,14 @@
 // of OpenGLGraphics or of itself; a program that queries modes before opening
 // anything calls it first. No static initialiser is involved, so link order never matters.
 
-#include "graphics/gl_platform.h"
 #include "graphics/graphics.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
+
+// One window with its GL context, owned by the platform layer (gl_platform.h).
+struct GLContextRecord;
 
 // Graphics backed by one window-and-context record of the platform layer.
 class TGLGraphics : public TGraphics {
@@ -60,3 +63,8 @@ void StartGLGraphicsModule();
 // Selects the OpenGL driver with default flags 2, then OpenGraphics with these arguments.
 std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth,
                                           int32_t hertz, int32_t flags);
+// Why the last OpenGLGraphics (or CreateGraphics of the OpenGL driver) gave
+// null, in one line: the platform layer's reason ("X11: Failed to open display
+// ..."), else the runtime error raised while the window was made, else "the
+// graphics driver made no window".
+std::string OpenGLGraphicsError();

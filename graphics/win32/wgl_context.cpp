@@ -26,15 +26,11 @@ const UINT kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
 const DWORD kMinModeBits = 16;
 const DWORD kModeFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
 
-struct WGLState {
-    GLContextRecord* head = nullptr;     // the list, newest first
-    GLContextRecord* current = nullptr;  // the record last made current
-    HWND fullscreenWindow = nullptr;     // the window whose display mode is in force
-    int32_t lastSwapInterval = -1;       // last interval set by SwapContextBuffers
+// The layer's state: the record list and swap-interval bookkeeping every
+// layer keeps, the fullscreen window and the window class.
+struct WGLState : GLContextListState {
+    HWND fullscreenWindow = nullptr;  // the window whose display mode is in force
     bool classRegistered = false;
-    int swapIntervalCalls = 0;           // SetSwapInterval calls, for inspection
-    int lastRequestedInterval = -1;      // latest SetSwapInterval argument
-    std::string lastCreateError;         // why the last create or attach failed
 };
 
 WGLState state;
@@ -46,26 +42,10 @@ GLContextRecord* Fail(const std::string& why) {
 
 std::string WithLastError(const std::string& what) { return what + " (error " + std::to_string(GetLastError()) + ")"; }
 
-bool IsListed(const GLContextRecord* record) {
-    for (GLContextRecord* r = state.head; r; r = r->next)
-        if (r == record) return true;
-    return false;
-}
-
 GLContextRecord* FindByWindow(HWND window) {
     for (GLContextRecord* r = state.head; r; r = r->next)
         if (r->window == window) return r;
     return nullptr;
-}
-
-void Unlink(GLContextRecord* record) {
-    for (GLContextRecord** link = &state.head; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
 }
 
 LRESULT DefaultProcessing(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -131,7 +111,7 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
     case WM_CLOSE:
         return 0;  // the program hears "AppTerminate"; the window stays
     case WM_SETFOCUS:
-        if (record->kind == WGL_RECORD_FULLSCREEN && window != state.fullscreenWindow) ApplyDisplayMode(record);
+        if (record->kind == GL_RECORD_FULLSCREEN && window != state.fullscreenWindow) ApplyDisplayMode(record);
         return 0;
     case WM_KILLFOCUS:
     case WM_DESTROY:
@@ -236,10 +216,10 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         return Fail("Win32: Failed to create a window of " + std::to_string(width) + " by " + std::to_string(height) +
                     " pixels");
     RegisterWindowClass();
-    const int32_t kind = depth != 0 ? WGL_RECORD_FULLSCREEN : WGL_RECORD_WINDOWED;
-    const DWORD style = kind == WGL_RECORD_FULLSCREEN ? kFullscreenStyle : kWindowedStyle;
+    const int32_t kind = depth != 0 ? GL_RECORD_FULLSCREEN : GL_RECORD_WINDOWED;
+    const DWORD style = kind == GL_RECORD_FULLSCREEN ? kFullscreenStyle : kWindowedStyle;
     RECT rect{0, 0, width, height};
-    if (kind == WGL_RECORD_WINDOWED) {
+    if (kind == GL_RECORD_WINDOWED) {
         RECT desktop{};
         GetWindowRect(GetDesktopWindow(), &desktop);
         rect.left = desktop.right / 2 - width / 2;
@@ -272,8 +252,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         delete record;
         return Fail(why);
     }
-    record->next = state.head;
-    state.head = record;
+    state.Push(record);
 
     // Showing activates the window; a fullscreen window applies its mode then.
     ShowWindow(record->window, SW_SHOW);
@@ -293,7 +272,7 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
     HDC dc = hwnd && IsWindow(hwnd) ? GetDC(hwnd) : nullptr;
     if (!dc) return Fail("Win32: Failed to get the device context of window " + std::to_string(window));
     auto record = new GLContextRecord;
-    record->kind = WGL_RECORD_ATTACHED;
+    record->kind = GL_RECORD_ATTACHED;
     record->flags = flags;
     record->window = hwnd;
     record->dc = dc;
@@ -308,20 +287,19 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
     record->width = client.right;
     record->height = client.bottom;
     // The caller's window keeps its own window procedure.
-    record->next = state.head;
-    state.head = record;
+    state.Push(record);
     return record;
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return;
+    if (!record || !state.Listed(record)) return;
     if (record == state.current) {
         wglMakeCurrent(nullptr, nullptr);
         state.current = nullptr;
     }
     wglDeleteContext(record->glContext);
     // Still listed: the destroy message restores a fullscreen window's mode.
-    if (record->kind != WGL_RECORD_ATTACHED) {
+    if (record->kind != GL_RECORD_ATTACHED) {
         DestroyWindow(record->window);
         try {
             Win32RethrowPending();
@@ -330,13 +308,13 @@ void DestroyWindowContext(GLContextRecord* record) {
     } else {
         ReleaseDC(record->window, record->dc);
     }
-    Unlink(record);
+    state.Unlink(record);
     delete record;
 }
 
 void MakeContextCurrent(GLContextRecord* record) {
     if (record == state.current) return;
-    if (record && !IsListed(record)) return;
+    if (record && !state.Listed(record)) return;
     if (record && !wglMakeCurrent(record->dc, record->glContext)) {
         // The window is gone (an attached window destroyed by its owner): nothing is current.
         wglMakeCurrent(nullptr, nullptr);
@@ -348,21 +326,15 @@ void MakeContextCurrent(GLContextRecord* record) {
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    GLContextSettings settings;
-    if (!record || !IsListed(record)) return settings;
-    if (record->kind == WGL_RECORD_ATTACHED) {
+    if (!record || !state.Listed(record)) return GLContextSettings{};
+    if (record->kind == GL_RECORD_ATTACHED) {
         RECT client{};
         if (GetClientRect(record->window, &client)) {
             record->width = client.right - client.left;
             record->height = client.bottom - client.top;
         }
     }
-    settings.width = record->width;
-    settings.height = record->height;
-    settings.depth = record->depth;
-    settings.hertz = record->hertz;
-    settings.flags = record->flags;
-    return settings;
+    return record->Settings();
 }
 
 void SwapContextBuffers(int32_t sync) {
@@ -401,13 +373,9 @@ std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity) {
 
 const char* LastWindowContextError() { return state.lastCreateError.c_str(); }
 
-HWND WGLRecordWindow(GLContextRecord* record) { return record && IsListed(record) ? record->window : nullptr; }
+HWND WGLRecordWindow(GLContextRecord* record) { return record && state.Listed(record) ? record->window : nullptr; }
 
-int WGLRecordCount() {
-    int count = 0;
-    for (GLContextRecord* r = state.head; r; r = r->next) ++count;
-    return count;
-}
+int WGLRecordCount() { return state.Count(); }
 
 int WGLSwapIntervalCallCount() { return state.swapIntervalCalls; }
 int WGLLastRequestedSwapInterval() { return state.lastRequestedInterval; }

@@ -33,17 +33,18 @@ const int32_t kMaxWindowSize = 32767;
 // How long a create waits for its window to be shown.
 const int kMapWaitMs = 2000;
 
-GLContextRecord* gHead = nullptr;        // the list, newest first
-GLContextRecord* gCurrent = nullptr;     // the record last made current
-Window gFullscreenWindow = 0;            // the window whose display mode is in force
-int32_t gLastSwapInterval = -1;          // last interval set by SwapContextBuffers
-int gSwapIntervalCalls = 0;              // SetSwapInterval calls, for inspection
-int gLastRequestedInterval = -1;         // latest SetSwapInterval argument
-std::string gLastCreateError;            // why the last create or attach failed
+// The layer's state, one instance (main thread only): the record list and
+// swap-interval bookkeeping every layer keeps, and the fullscreen window.
+// Its initial values are the ones written here.
+struct GLXState : GLContextListState {
+    Window fullscreenWindow = 0;  // the window whose display mode is in force
+};
+
+GLXState glx;
 
 // Records why a create or attach gives null; returns null for the caller to pass on.
 GLContextRecord* Fail(const std::string& why) {
-    gLastCreateError = why;
+    glx.lastCreateError = why;
     return nullptr;
 }
 
@@ -51,26 +52,10 @@ const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | Button
                         PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
                         StructureNotifyMask | ExposureMask;
 
-bool IsListed(const GLContextRecord* record) {
-    for (GLContextRecord* r = gHead; r; r = r->next)
-        if (r == record) return true;
-    return false;
-}
-
 GLContextRecord* FindByWindow(Window window) {
-    for (GLContextRecord* r = gHead; r; r = r->next)
-        if (r->window == window && r->kind != GLX_RECORD_ATTACHED) return r;
+    for (GLContextRecord* r = glx.head; r; r = r->next)
+        if (r->window == window && r->kind != GL_RECORD_ATTACHED) return r;
     return nullptr;
-}
-
-void Unlink(GLContextRecord* record) {
-    for (GLContextRecord** link = &gHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
 }
 
 int ConfigAttrib(Display* display, GLXFBConfig config, int attribute) {
@@ -139,7 +124,7 @@ void ReleaseRecordResources(Display* display, GLContextRecord* record) {
     X11BeginErrorTrap();
     if (record->glContext) glXDestroyContext(display, record->glContext);
     if (record->drawable) glXDestroyWindow(display, record->drawable);
-    if (record->kind != GLX_RECORD_ATTACHED) {
+    if (record->kind != GL_RECORD_ATTACHED) {
         if (record->window) {
             X11UnregisterWindow(record->window);
             XDestroyWindow(display, record->window);
@@ -163,7 +148,7 @@ void LeaveFullscreen(Display* display, GLContextRecord* record, bool iconify) {
         X11EndErrorTrap();
     }
     SetSwapInterval(0);
-    gFullscreenWindow = 0;
+    glx.fullscreenWindow = 0;
 }
 
 // Switches to the record's mode: its size at its rate, else its size at any
@@ -178,7 +163,7 @@ void ApplyDisplayMode(Display* display, GLContextRecord* record) {
     }
     if (!done) done = GLXSetScreenMode(display, record->width, record->height, 0);
     if (!done) throw TRuntimeError(kDisplayModeError);
-    gFullscreenWindow = record->window;
+    glx.fullscreenWindow = record->window;
     // Directly: the interval SwapContextBuffers remembers is left as it is.
     SetSwapInterval(vsync);
 }
@@ -209,7 +194,7 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, true);
             record->holdsScreenSaver = true;
         }
-        if (record->kind == GLX_RECORD_FULLSCREEN && record->window != gFullscreenWindow)
+        if (record->kind == GL_RECORD_FULLSCREEN && record->window != glx.fullscreenWindow)
             ApplyDisplayMode(display, record);
         break;
     case FocusOut:
@@ -220,7 +205,7 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, false);
             record->holdsScreenSaver = false;
         }
-        if (record->window == gFullscreenWindow)
+        if (record->window == glx.fullscreenWindow)
             LeaveFullscreen(display, record, event.type == FocusOut);
         break;
     default:
@@ -284,7 +269,7 @@ void SetWindowProperties(Display* display, Window window, int32_t kind, int x, i
     sizeHints.y = y;
     sizeHints.width = width;
     sizeHints.height = height;
-    if (kind == GLX_RECORD_WINDOWED) {
+    if (kind == GL_RECORD_WINDOWED) {
         // A fixed-size window: minimum and maximum are the size itself.
         sizeHints.flags |= PMinSize | PMaxSize;
         sizeHints.min_width = sizeHints.max_width = width;
@@ -353,7 +338,7 @@ std::string NoConfigError(int32_t flags) {
 
 GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
                                      int32_t flags) {
-    gLastCreateError.clear();
+    glx.lastCreateError.clear();
     if (width <= 0 || height <= 0 || width > kMaxWindowSize || height > kMaxWindowSize)
         return Fail("X11: Failed to create a window of " + std::to_string(width) + " by " +
                     std::to_string(height) + " pixels (sizes run from 1 to 32767)");
@@ -363,7 +348,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     Window root = RootWindow(display, screen);
 
     auto record = new GLContextRecord;
-    record->kind = depth != 0 ? GLX_RECORD_FULLSCREEN : GLX_RECORD_WINDOWED;
+    record->kind = depth != 0 ? GL_RECORD_FULLSCREEN : GL_RECORD_WINDOWED;
     record->width = width;
     record->height = height;
     record->depth = depth;
@@ -371,7 +356,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     record->flags = flags;
 
     int x = 0, y = 0;
-    if (record->kind == GLX_RECORD_WINDOWED) {
+    if (record->kind == GL_RECORD_WINDOWED) {
         // Centred on the primary monitor; the client area is the whole window.
         GLXMonitorArea area = GLXPrimaryMonitorArea(display);
         x = area.x + area.width / 2 - width / 2;
@@ -410,11 +395,10 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         return Fail("GLX: Failed to create the OpenGL context");
     }
 
-    record->next = gHead;
-    gHead = record;
+    glx.Push(record);
     X11RegisterWindow(record->window, WindowProc, nullptr);
 
-    if (record->kind == GLX_RECORD_FULLSCREEN) {
+    if (record->kind == GL_RECORD_FULLSCREEN) {
         try {
             ApplyDisplayMode(display, record);
         } catch (...) {
@@ -423,7 +407,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         }
     }
     MapAndWait(display, record->window);
-    if (record->kind == GLX_RECORD_FULLSCREEN) {
+    if (record->kind == GL_RECORD_FULLSCREEN) {
         // Without a window manager nobody else gives the fullscreen window the keyboard.
         X11BeginErrorTrap();
         XSetInputFocus(display, record->window, RevertToParent, CurrentTime);
@@ -433,7 +417,7 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
 }
 
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
-    gLastCreateError.clear();
+    glx.lastCreateError.clear();
     Display* display = X11Display();
     if (!display) return Fail(NoDisplayError());
     XWindowAttributes attributes{};
@@ -443,7 +427,7 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
         return Fail("X11: Failed to read the attributes of window " + std::to_string(window));
 
     auto record = new GLContextRecord;
-    record->kind = GLX_RECORD_ATTACHED;
+    record->kind = GL_RECORD_ATTACHED;
     record->flags = flags;
     record->window = static_cast<Window>(window);
     record->width = attributes.width;
@@ -460,34 +444,33 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
                              : "GLX: Failed to create the OpenGL context");
     }
     // The caller's window keeps its own event handling: no window procedure here.
-    record->next = gHead;
-    gHead = record;
+    glx.Push(record);
     return record;
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return;
+    if (!record || !glx.Listed(record)) return;
     Display* display = X11Display();
     if (display) {
-        if (record == gCurrent) {
+        if (record == glx.current) {
             X11BeginErrorTrap();
             glXMakeContextCurrent(display, None, None, nullptr);
             X11EndErrorTrap();
-            gCurrent = nullptr;
+            glx.current = nullptr;
         }
         // The destroy notification arrives after the record is gone, so a
         // fullscreen window gives the display back here.
-        if (record->kind != GLX_RECORD_ATTACHED && record->window == gFullscreenWindow)
+        if (record->kind != GL_RECORD_ATTACHED && record->window == glx.fullscreenWindow)
             LeaveFullscreen(display, record, false);
         ReleaseRecordResources(display, record);
     }
-    Unlink(record);
+    glx.Unlink(record);
     delete record;
 }
 
 void MakeContextCurrent(GLContextRecord* record) {
-    if (record == gCurrent) return;
-    if (record && !IsListed(record)) return;
+    if (record == glx.current) return;
+    if (record && !glx.Listed(record)) return;
     Display* display = X11Display();
     if (!display) return;
     X11BeginErrorTrap();
@@ -500,16 +483,15 @@ void MakeContextCurrent(GLContextRecord* record) {
         X11BeginErrorTrap();
         glXMakeContextCurrent(display, None, None, nullptr);
         X11EndErrorTrap();
-        gCurrent = nullptr;
+        glx.current = nullptr;
         return;
     }
-    gCurrent = record;
+    glx.current = record;
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    GLContextSettings settings;
-    if (!record || !IsListed(record)) return settings;
-    if (record->kind == GLX_RECORD_ATTACHED) {
+    if (!record || !glx.Listed(record)) return GLContextSettings{};
+    if (record->kind == GL_RECORD_ATTACHED) {
         // Attached windows report their current size.
         if (Display* display = X11Display()) {
             XWindowAttributes attributes{};
@@ -521,32 +503,27 @@ GLContextSettings ReadContextSettings(GLContextRecord* record) {
             }
         }
     }
-    settings.width = record->width;
-    settings.height = record->height;
-    settings.depth = record->depth;
-    settings.hertz = record->hertz;
-    settings.flags = record->flags;
-    return settings;
+    return record->Settings();
 }
 
 void SwapContextBuffers(int32_t sync) {
-    if (!gCurrent) return;
+    if (!glx.current) return;
     Display* display = X11Display();
     if (!display) return;
     int32_t interval = sync != 0 ? 1 : 0;
-    if (interval != gLastSwapInterval) {
-        gLastSwapInterval = interval;
+    if (interval != glx.lastSwapInterval) {
+        glx.lastSwapInterval = interval;
         SetSwapInterval(interval);
     }
     // No error trap here: it would cost two round trips a frame, and an error
     // outside a trap (the caller destroyed its window) is dropped, not fatal.
-    glXSwapBuffers(display, gCurrent->drawable);
+    glXSwapBuffers(display, glx.current->drawable);
 }
 
 void SetSwapInterval(int32_t interval) {
-    ++gSwapIntervalCalls;
-    gLastRequestedInterval = interval;
-    if (!gCurrent || interval < 0) return;
+    ++glx.swapIntervalCalls;
+    glx.lastRequestedInterval = interval;
+    if (!glx.current || interval < 0) return;
     Display* display = X11Display();
     if (!display) return;
     // An entry point counts only when the connection lists its extension.
@@ -566,7 +543,7 @@ void SetSwapInterval(int32_t interval) {
     if (has("GLX_EXT_swap_control")) {
         using Fn = void (*)(Display*, GLXDrawable, int);
         if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalEXT")))
-            fn(display, gCurrent->drawable, interval);
+            fn(display, glx.current->drawable, interval);
     } else if (has("GLX_MESA_swap_control")) {
         using Fn = int (*)(unsigned);
         if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalMESA")))
@@ -582,7 +559,7 @@ void SetSwapInterval(int32_t interval) {
 GLXRecordInfo GLXInspectRecord(GLContextRecord* record) {
     GLXRecordInfo info;
     Display* display = X11Display();
-    if (!record || !IsListed(record) || !display) return info;
+    if (!record || !glx.Listed(record) || !display) return info;
     info.listed = true;
     info.kind = record->kind;
     info.window = record->window;
@@ -596,16 +573,12 @@ GLXRecordInfo GLXInspectRecord(GLContextRecord* record) {
     return info;
 }
 
-int GLXRecordCount() {
-    int count = 0;
-    for (GLContextRecord* r = gHead; r; r = r->next) ++count;
-    return count;
-}
+int GLXRecordCount() { return glx.Count(); }
 
-int GLXSwapIntervalCallCount() { return gSwapIntervalCalls; }
+int GLXSwapIntervalCallCount() { return glx.swapIntervalCalls; }
 
-int GLXLastRequestedSwapInterval() { return gLastRequestedInterval; }
+int GLXLastRequestedSwapInterval() { return glx.lastRequestedInterval; }
 
-Window GLXFullscreenWindow() { return gFullscreenWindow; }
+Window GLXFullscreenWindow() { return glx.fullscreenWindow; }
 
-const char* LastWindowContextError() { return gLastCreateError.c_str(); }
+const char* LastWindowContextError() { return glx.lastCreateError.c_str(); }

@@ -27,14 +27,19 @@ struct SavedMode {
     Rotation rotation = RR_Rotate_0;
     short rate = 0;
 };
-SavedMode gDesktop;
 
-// Number of windows holding the screen saver suspended.
-int gSaverHolders = 0;
+// The module's state, one instance (main thread only); its initial values are
+// the ones written here.
+struct GLXDisplayState {
+    SavedMode desktop;     // restored when the last fullscreen window lets go
+    int saverHolders = 0;  // windows holding the screen saver suspended
 #ifndef FK_HAVE_XSS
-// Without the screen-saver extension: the server's settings while suspended.
-int gSaverTimeout = 0, gSaverInterval = 0, gSaverBlanking = 0, gSaverExposures = 0;
+    // Without the screen-saver extension: the server's settings while suspended.
+    int saverTimeout = 0, saverInterval = 0, saverBlanking = 0, saverExposures = 0;
 #endif
+};
+
+GLXDisplayState displayState;
 
 bool HasRandR(Display* display) {
     int eventBase = 0, errorBase = 0;
@@ -141,28 +146,28 @@ bool GLXSetScreenMode(Display* display, int width, int height, int hertz) {
     }
     Rotation rotation = RR_Rotate_0;
     int currentIndex = XRRConfigCurrentConfiguration(config.get(), &rotation);
-    if (!gDesktop.valid) {
-        gDesktop.sizeIndex = currentIndex;
-        gDesktop.rotation = rotation;
-        gDesktop.rate = XRRConfigCurrentRate(config.get());
+    if (!displayState.desktop.valid) {
+        displayState.desktop.sizeIndex = currentIndex;
+        displayState.desktop.rotation = rotation;
+        displayState.desktop.rate = XRRConfigCurrentRate(config.get());
     }
     if (!ApplyConfig(display, config.get(), index, rotation, static_cast<short>(hertz))) return false;
-    gDesktop.valid = true;
+    displayState.desktop.valid = true;
     return true;
 }
 
 void GLXRestoreDesktopMode(Display* display) {
-    if (!gDesktop.valid) return;
-    gDesktop.valid = false;
+    if (!displayState.desktop.valid) return;
+    displayState.desktop.valid = false;
     if (ConfigPtr config = ReadConfig(display))
-        ApplyConfig(display, config.get(), gDesktop.sizeIndex, gDesktop.rotation, gDesktop.rate);
+        ApplyConfig(display, config.get(), displayState.desktop.sizeIndex, displayState.desktop.rotation, displayState.desktop.rate);
 }
 
 void GLXHoldScreenSaver(Display* display, bool hold) {
     if (hold) {
-        if (gSaverHolders++ != 0) return;
+        if (displayState.saverHolders++ != 0) return;
     } else {
-        if (gSaverHolders == 0 || --gSaverHolders != 0) return;
+        if (displayState.saverHolders == 0 || --displayState.saverHolders != 0) return;
     }
     X11BeginErrorTrap();
 #ifdef FK_HAVE_XSS
@@ -173,17 +178,17 @@ void GLXHoldScreenSaver(Display* display, bool hold) {
         XScreenSaverSuspend(display, hold ? True : False);
 #else
     if (hold) {
-        XGetScreenSaver(display, &gSaverTimeout, &gSaverInterval, &gSaverBlanking,
-                        &gSaverExposures);
-        XSetScreenSaver(display, 0, gSaverInterval, gSaverBlanking, gSaverExposures);
+        XGetScreenSaver(display, &displayState.saverTimeout, &displayState.saverInterval, &displayState.saverBlanking,
+                        &displayState.saverExposures);
+        XSetScreenSaver(display, 0, displayState.saverInterval, displayState.saverBlanking, displayState.saverExposures);
     } else {
-        XSetScreenSaver(display, gSaverTimeout, gSaverInterval, gSaverBlanking, gSaverExposures);
+        XSetScreenSaver(display, displayState.saverTimeout, displayState.saverInterval, displayState.saverBlanking, displayState.saverExposures);
     }
 #endif
     X11EndErrorTrap();
 }
 
-bool GLXScreenSaverSuspended() { return gSaverHolders > 0; }
+bool GLXScreenSaverSuspended() { return displayState.saverHolders > 0; }
 
 std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity) {
     std::vector<GLDisplayMode> modes;

@@ -3,29 +3,15 @@
 // GLContextRecord handle, and a small inspection interface for the tests of
 // this layer. Only x11/ folders and their tests include this header.
 
-#include "graphics/gl_platform.h"
+#include "graphics/gl_context_record.h"
 
 #include <X11/Xlib.h>
 #include <GL/glx.h>
 
 #include <cstdint>
 
-// Record kinds.
-enum : int32_t {
-    GLX_RECORD_ATTACHED = 1,    // a context on a window the caller made
-    GLX_RECORD_WINDOWED = 2,    // our own window on the desktop
-    GLX_RECORD_FULLSCREEN = 3,  // our own window, display mode changed
-};
-
-// One window with its GL context. Records form a list, newest first.
-struct GLContextRecord {
-    GLContextRecord* next = nullptr;  // list link
-    int32_t kind = 0;                 // GLX_RECORD_*
-    int32_t width = 0;                // client width in pixels
-    int32_t height = 0;               // client height in pixels
-    int32_t depth = 0;                // requested colour depth; 0 unless fullscreen
-    int32_t hertz = 0;                // requested refresh rate (0 = any)
-    int32_t flags = 0;                // graphics flags
+// One window with its GL context: the shared fields, then the X and GLX handles.
+struct GLContextRecord : GLContextRecordBase {
     Window window = 0;                // the X window
     GLXWindow drawable = 0;           // GLX drawable on the window
     GLXContext glContext = nullptr;   // the rendering context

@@ -87,6 +87,8 @@ void Win32RethrowPending() {
     std::rethrow_exception(error);
 }
 
+void StartWin32System() { StartSystemDriver<TWin32SystemDriver>(); }
+
 HWND TrackedWindow() { return state.trackedWindow; }
 
 // Pointer tracking: window w (null: none) now holds the pointer at (x, y).
@@ -120,6 +122,7 @@ TWin32SystemDriver::TWin32SystemDriver() {
     state.started = true;
     state.cursorVisible = 1;
     state.mainThreadId = GetCurrentThreadId();
+    // The get-message hook runs the main-thread calls inside every pump, modal loops included.
     state.getMessageHook = SetWindowsHookExA(WH_GETMESSAGE, GetMessageHook, nullptr, state.mainThreadId);
     Win32SetPumpThread(state.mainThreadId);
     timeBeginPeriod(kTimerResolutionMs);
@@ -164,8 +167,4 @@ int32_t TWin32SystemDriver::SetMouseVisible(int32_t visible) {
     state.cursorVisible = visible;
     ApplyCursorRule();
     return 0;
-}
-
-void StartWin32System() {
-    if (!dynamic_cast<TWin32SystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TWin32SystemDriver>());
 }

@@ -2,8 +2,54 @@
 // Glue between the files of the X11 system driver; not for other folders.
 
 #include "system/event.h"
+#include "system/x11/x11_platform.h"
 
 #include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <unordered_map>
+
+// A registered window's procedure and its argument.
+struct X11Handler {
+    X11WindowProc proc = nullptr;
+    void* user = nullptr;
+};
+
+// The X11 system driver's state, one instance shared by its files (the
+// connection and window registry, the error trap, pointer tracking, the
+// translation's held keys, the running helper program), the way GLFW keeps
+// _glfw.x11. Main thread only, except runningHelper. Its initial values are
+// the ones written here.
+struct X11State {
+    // The connection, opened on first use.
+    Display* display = nullptr;
+    bool triedDisplay = false;
+    // The server reports held keys as presses only, no release between repeats.
+    bool detectableAutoRepeat = false;
+    // Window procedures by window.
+    std::unordered_map<Window, X11Handler> handlers;
+    // Error trap: nesting depth and the first error code seen inside it.
+    int trapDepth = 0;
+    int trapFirstError = 0;
+    // Pointer tracking and hiding, as last seen by the pump.
+    Window trackedWindow = None;
+    EventSource trackedSource = nullptr;
+    int32_t cursorVisible = 1;
+    Window blankedWindow = None;  // the window that carries the invisible cursor now
+    Cursor blankCursor = None;
+    // The code each X key code was given when it went down (0: not held).
+    int32_t heldCode[256] = {};
+    // WM_PROTOCOLS and WM_DELETE_WINDOW, interned on the connection they belong to.
+    Display* atomsDisplay = nullptr;
+    Atom wmProtocols = None;
+    Atom wmDeleteWindow = None;
+    // The dialog or URL helper program running now (0: none); read by other threads.
+    std::atomic<pid_t> runningHelper{0};
+};
+
+// The one X11State (x11_platform.cpp).
+extern X11State x11;
 
 // Hands event to the handler registered for its window; false when none.
 bool X11DispatchEvent(XEvent& event);

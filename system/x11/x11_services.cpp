@@ -49,8 +49,6 @@ constexpr int kFirstButtonStatus = 10;
 // keeps running past it (a browser started in the foreground) counts as started.
 constexpr int kOpenUrlGraceMs = 1000;
 
-std::atomic<pid_t> runningHelper{0};
-
 // How one run of a helper program went.
 struct HelperRun {
     bool started = false;
@@ -193,7 +191,7 @@ struct HelperProcess {
     int outputs[2] = {-1, -1};
 
     ~HelperProcess() {
-        runningHelper = 0;
+        x11.runningHelper = 0;
         for (int fd : {pidfd, outputs[0], outputs[1]})
             if (fd >= 0) close(fd);
     }
@@ -238,7 +236,7 @@ HelperRun RunHelper(const std::vector<std::string>& argv, const HelperOptions& o
     run.spawnError = Spawn(argv, options, helper.pid, helper.outputs);
     if (run.spawnError != 0) return run;
     run.started = true;
-    runningHelper = helper.pid;
+    x11.runningHelper = helper.pid;
     helper.pidfd = static_cast<int>(syscall(SYS_pidfd_open, helper.pid, 0));
     try {
         WaitForHelper(helper, options.timeoutMs, run);
@@ -437,7 +435,7 @@ std::vector<std::string> ZenityFileFilters(const std::string& extensions, const 
     return filters;
 }
 
-pid_t X11RunningHelper() { return runningHelper; }
+pid_t X11RunningHelper() { return x11.runningHelper; }
 
 int32_t TX11SystemDriver::Notify(const std::string& text, int32_t serious) {
     ShowMessageBox(BoxKind::Notify, text, serious != 0);

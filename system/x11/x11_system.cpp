@@ -8,24 +8,16 @@
 
 namespace {
 
-// Pointer tracking and hiding, as last seen by the pump.
-Window trackedWindow = None;
-EventSource trackedSource = nullptr;
-int32_t cursorVisible = 1;
-// The window that carries the invisible cursor now (None: none does).
-Window blankedWindow = None;
-Cursor blankCursor = None;
-
 Cursor BlankCursor(Display* d) {
-    if (blankCursor == None) {
+    if (x11.blankCursor == None) {
         static const char kNoBits[8] = {0};
         const Window root = DefaultRootWindow(d);
         const Pixmap bits = XCreateBitmapFromData(d, root, kNoBits, 8, 8);
         XColor black{};
-        blankCursor = XCreatePixmapCursor(d, bits, bits, &black, &black, 0, 0);
+        x11.blankCursor = XCreatePixmapCursor(d, bits, bits, &black, &black, 0, 0);
         XFreePixmap(d, bits);
     }
-    return blankCursor;
+    return x11.blankCursor;
 }
 
 // The pointer is invisible only while it is over a client area and hiding
@@ -34,15 +26,15 @@ Cursor BlankCursor(Display* d) {
 void ApplyCursorRule() {
     Display* d = X11Display();
     if (!d) return;
-    const bool show = cursorVisible == 1 || trackedWindow == None;
-    const Window want = show ? None : trackedWindow;
-    if (want == blankedWindow) return;
+    const bool show = x11.cursorVisible == 1 || x11.trackedWindow == None;
+    const Window want = show ? None : x11.trackedWindow;
+    if (want == x11.blankedWindow) return;
     X11BeginErrorTrap();  // the window may be gone already
-    if (blankedWindow != None) XUndefineCursor(d, blankedWindow);
+    if (x11.blankedWindow != None) XUndefineCursor(d, x11.blankedWindow);
     if (want != None) XDefineCursor(d, want, BlankCursor(d));
     XFlush(d);
     X11EndErrorTrap();
-    blankedWindow = want;
+    x11.blankedWindow = want;
 }
 
 void EmitTracking(int32_t id, EventSource source, int x, int y) {
@@ -52,13 +44,15 @@ void EmitTracking(int32_t id, EventSource source, int x, int y) {
 
 }  // namespace
 
-Window TrackedWindow() { return trackedWindow; }
+void StartX11System() { StartSystemDriver<TX11SystemDriver>(); }
 
-Window X11BlankedWindow() { return blankedWindow; }
+Window TrackedWindow() { return x11.trackedWindow; }
+
+Window X11BlankedWindow() { return x11.blankedWindow; }
 
 void X11TrackPointer(Window window, int x, int y, EventSource source, const int* leaveX, const int* leaveY) {
-    if (window == trackedWindow) return;
-    if (trackedWindow != None) {
+    if (window == x11.trackedWindow) return;
+    if (x11.trackedWindow != None) {
         int lx = 0, ly = 0;
         if (leaveX && leaveY) {
             lx = *leaveX;
@@ -68,28 +62,28 @@ void X11TrackPointer(Window window, int x, int y, EventSource source, const int*
             int rx, ry;
             unsigned int mask;
             X11BeginErrorTrap();
-            if (XQueryPointer(d, trackedWindow, &root, &child, &rx, &ry, &lx, &ly, &mask) == False) lx = ly = 0;
+            if (XQueryPointer(d, x11.trackedWindow, &root, &child, &rx, &ry, &lx, &ly, &mask) == False) lx = ly = 0;
             X11EndErrorTrap();
         }
-        const EventSource leftSource = trackedSource;
-        trackedSource = nullptr;
-        trackedWindow = None;  // before emitting: a hook may pump again
+        const EventSource leftSource = x11.trackedSource;
+        x11.trackedSource = nullptr;
+        x11.trackedWindow = None;  // before emitting: a hook may pump again
         EmitTracking(EVENT_MOUSE_LEAVE, leftSource, lx, ly);
     }
-    trackedWindow = window;
+    x11.trackedWindow = window;
     ApplyCursorRule();
     if (window != None) {
-        trackedSource = source;
+        x11.trackedSource = source;
         EmitTracking(EVENT_MOUSE_ENTER, source, x, y);
     }
 }
 
 void X11ForgetWindow(Window window) {
-    if (window == trackedWindow) {
-        trackedWindow = None;
-        trackedSource = nullptr;
+    if (window == x11.trackedWindow) {
+        x11.trackedWindow = None;
+        x11.trackedSource = nullptr;
     }
-    if (window == blankedWindow) blankedWindow = None;  // its cursor goes with it
+    if (window == x11.blankedWindow) x11.blankedWindow = None;  // its cursor goes with it
 }
 
 int32_t TX11SystemDriver::Poll() {
@@ -146,11 +140,8 @@ int32_t TX11SystemDriver::MoveMouse(int32_t x, int32_t y) {
 }
 
 int32_t TX11SystemDriver::SetMouseVisible(int32_t visible) {
-    cursorVisible = visible;
+    x11.cursorVisible = visible;
     ApplyCursorRule();
     return 0;
 }
 
-void StartX11System() {
-    if (!dynamic_cast<TX11SystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TX11SystemDriver>());
-}

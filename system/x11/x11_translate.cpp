@@ -82,15 +82,14 @@ int32_t VirtualKeyOfKeysym(KeySym ks) {
 
 bool IsModifierVk(int32_t vk) { return (vk >= VK_LSHIFT && vk <= VK_RMENU) || vk == VK_LWIN || vk == VK_RWIN; }
 
-// The code each X key code was given when it went down (0: not held). The
+// x11.heldCode: the code each X key code was given when it went down. The
 // release reports the same code even if Num Lock changed meanwhile, and a
 // press of a key still held is an auto-repeat.
-int32_t heldCode[256];
 
 // Modifier bits from the held modifier keys, the way a key-state query sees them.
 void RebuildModifierState() {
     int32_t mods = 0;
-    for (int32_t vk : heldCode) {
+    for (int32_t vk : x11.heldCode) {
         if (vk == VK_LSHIFT || vk == VK_RSHIFT) mods |= MODIFIER_SHIFT;
         if (vk == VK_LCONTROL || vk == VK_RCONTROL) mods |= MODIFIER_CONTROL;
         if (vk == VK_LMENU || vk == VK_RMENU) mods |= MODIFIER_ALT;
@@ -143,22 +142,15 @@ bool ReleaseStartsRepeat(const XKeyEvent& release) {
            next.xkey.keycode == release.keycode && next.xkey.time == release.time;
 }
 
-struct ProtocolAtoms {
-    Display* display = nullptr;
-    Atom protocols = None;
-    Atom deleteWindow = None;
-};
-
 bool IsDeleteWindowMessage(const XClientMessageEvent& message) {
-    static ProtocolAtoms atoms;
     if (!message.display) return false;
-    if (atoms.display != message.display) {
-        atoms.display = message.display;
-        atoms.protocols = XInternAtom(message.display, "WM_PROTOCOLS", False);
-        atoms.deleteWindow = XInternAtom(message.display, "WM_DELETE_WINDOW", False);
+    if (x11.atomsDisplay != message.display) {
+        x11.atomsDisplay = message.display;
+        x11.wmProtocols = XInternAtom(message.display, "WM_PROTOCOLS", False);
+        x11.wmDeleteWindow = XInternAtom(message.display, "WM_DELETE_WINDOW", False);
     }
-    return message.message_type == atoms.protocols && message.format == 32 &&
-           static_cast<Atom>(message.data.l[0]) == atoms.deleteWindow;
+    return message.message_type == x11.wmProtocols && message.format == 32 &&
+           static_cast<Atom>(message.data.l[0]) == x11.wmDeleteWindow;
 }
 
 bool ClientSize(const XEvent& event, unsigned int& width, unsigned int& height) {
@@ -184,10 +176,10 @@ bool IsApplicationFocusChange(const XFocusChangeEvent& focus) {
 
 void TranslateKeyPress(const XKeyEvent& key, EventSource source) {
     const unsigned int slot = key.keycode & 255u;
-    const bool repeat = heldCode[slot] != 0;
-    const int32_t vk = repeat ? heldCode[slot] : VirtualKeyOfEvent(key);
+    const bool repeat = x11.heldCode[slot] != 0;
+    const int32_t vk = repeat ? x11.heldCode[slot] : VirtualKeyOfEvent(key);
     if (vk != 0) {
-        heldCode[slot] = vk;
+        x11.heldCode[slot] = vk;
         if (IsModifierVk(vk)) RebuildModifierState();
         Emit(repeat ? EVENT_KEY_REPEAT : EVENT_KEY_DOWN, source, vk);
     }
@@ -201,8 +193,8 @@ void TranslateKeyPress(const XKeyEvent& key, EventSource source) {
 void TranslateKeyRelease(const XKeyEvent& key, EventSource source) {
     if (ReleaseStartsRepeat(key)) return;  // the key stays held
     const unsigned int slot = key.keycode & 255u;
-    const int32_t vk = heldCode[slot] ? heldCode[slot] : VirtualKeyOfEvent(key);
-    heldCode[slot] = 0;
+    const int32_t vk = x11.heldCode[slot] ? x11.heldCode[slot] : VirtualKeyOfEvent(key);
+    x11.heldCode[slot] = 0;
     if (vk == 0) return;
     if (IsModifierVk(vk)) RebuildModifierState();
     Emit(EVENT_KEY_UP, source, vk);
@@ -250,7 +242,7 @@ int32_t VirtualKeyOfEvent(const XKeyEvent& event) {
 }
 
 void X11ForgetHeldKeys() {
-    for (int32_t& vk : heldCode) vk = 0;
+    for (int32_t& vk : x11.heldCode) vk = 0;
     RebuildModifierState();
 }
 

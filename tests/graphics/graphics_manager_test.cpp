@@ -222,9 +222,15 @@ TEST_F(GraphicsManagerTest, FailingCreatesAndAttachesGiveNull) {
     SelectGraphicsDriver(GLGraphicsDriverInstance(), 2);
     Fake().createResult = FakeGLPlatform::CreateResult::kNull;
     EXPECT_FALSE(CreateGraphicsContext(800, 600, 0, 0, 8));
+    // The program's one line: the platform gave no reason, nothing was raised.
+    EXPECT_EQ(LastGraphicsContextError(), "");
+    EXPECT_EQ(OpenGLGraphicsError(), "the graphics driver made no window");
     Fake().createResult = FakeGLPlatform::CreateResult::kThrowDisplayMode;
     EXPECT_FALSE(CreateGraphicsContext(1234, 567, 32, 0, 0));
     EXPECT_EQ(Fake().log.back(), "create 1234x567x32@0 f2 -> error");
+    // The error turned into null is the reason the program hears.
+    EXPECT_EQ(LastGraphicsContextError(), "GLGraphicsDriver failed to set display mode");
+    EXPECT_EQ(OpenGLGraphicsError(), "GLGraphicsDriver failed to set display mode");
     // The driver itself lets the display-mode error through.
     EXPECT_EQ(ErrorText([] { GLGraphicsDriverInstance()->CreateGraphics(1, 1, 8, 0, 0); }),
               "GLGraphicsDriver failed to set display mode");
@@ -237,6 +243,7 @@ TEST_F(GraphicsManagerTest, FailingCreatesAndAttachesGiveNull) {
     Fake().attachFails = false;
     auto g = AttachGraphicsContext(77, 16);
     ASSERT_TRUE(g);
+    EXPECT_EQ(LastGraphicsContextError(), "");
     EXPECT_EQ(Fake().log.back(), "attach 77 f18 -> #1");
     // Attached surfaces report their current client size.
     Fake().attachedWidth = 500;

@@ -138,7 +138,7 @@ TEST_F(GlxWindow, WindowedCreateIsCentredFixedTitledAndDestroyable) {
     EXPECT_EQ(GLXRecordCount(), before + 1);
     const GLXRecordInfo info = GLXInspectRecord(record);
     ASSERT_TRUE(info.listed);
-    EXPECT_EQ(info.kind, GLX_RECORD_WINDOWED);
+    EXPECT_EQ(info.kind, GL_RECORD_WINDOWED);
     EXPECT_EQ(SettingsOf(record), (Settings{800, 600, 0, 60, 10}));
     const Window w = info.window;
 
@@ -289,7 +289,7 @@ TEST_F(GlxAttach, ContextOnTheCallersWindowFollowsItsSize) {
     GLContextRecord* record = AttachWindowContext(w, GFX_BACKBUFFER | GFX_DEPTHBUFFER);
     ASSERT_NE(record, nullptr);
     const GLXRecordInfo info = GLXInspectRecord(record);
-    EXPECT_EQ(info.kind, GLX_RECORD_ATTACHED);
+    EXPECT_EQ(info.kind, GL_RECORD_ATTACHED);
     EXPECT_EQ(info.window, w);
     // The config matches the window's visual: whatever else it has, what was asked is there.
     EXPECT_EQ(info.doubleBuffer, 1);
@@ -373,7 +373,7 @@ TEST_F(GlxDisplayMode, RefusedRateFallsBackToAnyRateWithoutSync) {
     GLContextRecord* record = CreateWindowContext(1280, 1024, 16, 60, GFX_BACKBUFFER);
     ASSERT_NE(record, nullptr);
     const Window w = WindowOf(record);
-    EXPECT_EQ(GLXInspectRecord(record).kind, GLX_RECORD_FULLSCREEN);
+    EXPECT_EQ(GLXInspectRecord(record).kind, GL_RECORD_FULLSCREEN);
     EXPECT_EQ(GLXFullscreenWindow(), w);
     EXPECT_EQ(GLXLastRequestedSwapInterval(), 0);
     EXPECT_EQ(BoxOf(d, w), (WindowBox{0, 0, 1280, 1024, true, true}));
