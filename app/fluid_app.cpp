@@ -3,10 +3,7 @@
 // GLEW's header declares the whole GL API; it must come before any other GL header.
 #include <GL/glew.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -83,14 +80,6 @@ void ClearAndFill(TSPH& world, int32_t mx, int32_t my, int32_t clearHalf, int32_
         for (float y = top; y <= bottom; y += step) (world.*add)(x, y);
 }
 
-// Why path could not be opened for reading, given the C library's error:
-// a directory is refused by the stream layer without one.
-std::string OpenProblem(const std::string& path, int error) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return "it is a directory, not a file";
-    return std::strerror(error != 0 ? error : EIO);
-}
-
 // The back buffer as it is just before a flip, kept in one buffer reused
 // from frame to frame; made into a pixmap only once, at the end.
 class TBackBufferGrab {
@@ -121,24 +110,6 @@ private:
     static constexpr std::size_t kRowBytes = std::size_t{kFluidWindowWidth} * 3;
     std::vector<unsigned char> rows_;
 };
-
-// Writes frame as a PNG file at path; "" on success, else what went wrong.
-std::string WritePNG(const std::shared_ptr<TPixmap>& frame, const std::string& path) {
-    errno = 0;
-    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 0, 1);
-    if (!file) return errno ? std::strerror(errno) : "cannot be opened for writing";
-    std::string problem;
-    try {
-        if (!SavePNGPixmap(frame, TUrl(file), kScreenshotCompression))
-            problem = "the PNG writer refused the image";
-    } catch (const std::exception& e) {
-        problem = e.what();
-    }
-    errno = 0;
-    if (file->Close() != 0 && problem.empty())
-        problem = errno ? std::strerror(errno) : "the file could not be written";
-    return problem;
-}
 
 // A path the user gave, relative to where the program was started (the
 // start-up moves the working directory to the program's own).
@@ -270,9 +241,9 @@ std::string ParticleImagePath() {
 
 int32_t LoadParticleTexture(const std::string& path) {
     // The path is a plain file name, never a protocol URL.
-    errno = 0;
-    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0);
-    if (!file) throw TRuntimeError(path + ": " + OpenProblem(path, errno));
+    std::string why;
+    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0, &why);
+    if (!file) throw TRuntimeError(path + ": " + why);
     std::shared_ptr<TPixmap> image;
     try {
         image = LoadPNGPixmap(TUrl(file));
@@ -342,7 +313,7 @@ int RunFluid(const TFluidOptions& options) {
     if (!options.screenshot.empty()) {
         const std::string path = FromLaunchDirectory(options.screenshot);
         const std::string problem =
-            result.lastFrame ? WritePNG(result.lastFrame, path) : "no frame was drawn";
+            result.lastFrame ? SavePNGFile(result.lastFrame, path, kScreenshotCompression) : "no frame was drawn";
         if (!problem.empty()) {
             std::fprintf(stderr, "fluid: cannot write the screenshot %s: %s\n", path.c_str(),
                          problem.c_str());

@@ -1,10 +1,13 @@
 // Start-up values on Windows: the working directory (_wgetcwd), the program
 // file from the module file name (GetModuleFileNameW), with every "\" turned
-// into "/", and _wchdir. The 8-bit calls serve where UseWideApi() is 0.
+// into "/", _wchdir, and the arguments from the wide command line. The 8-bit
+// calls serve where UseWideApi() is 0.
 #include "runtime/startup_host.h"
 #include "runtime/win32/win32_text.h"
 
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cctype>
@@ -58,4 +61,23 @@ bool HostIsAbsolutePath(const std::string& path) {
 bool HostChangeDirectory(const std::string& directory) {
     if (UseWideApi()) return _wchdir(Win32Wide(directory).c_str()) == 0;
     return _chdir(Win32Narrow(directory).c_str()) == 0;
+}
+
+std::vector<std::string> HostArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** wide = UseWideApi() ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+    if (wide) {
+        for (int i = 0; i < count; ++i) args.push_back(Win32Utf8(wide[i]));
+        LocalFree(wide);
+        return args;
+    }
+    // Without the wide calls the 8-bit text is all there is: its bytes are
+    // characters 0-255, as the narrow calls take them back (Win32Narrow).
+    for (int i = 0; i < argc && argv && argv[i]; ++i) {
+        std::wstring latin;
+        for (const char* c = argv[i]; *c; ++c) latin.push_back(static_cast<unsigned char>(*c));
+        args.push_back(Win32Utf8(latin.c_str(), latin.size()));
+    }
+    return args;
 }

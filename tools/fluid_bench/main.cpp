@@ -24,7 +24,9 @@
 #include "app/scene.h"
 #include "sph/reference/reference_sph.h"
 #include "sph/sph.h"
+#include "runtime/startup.h"
 #include "runtime/tool.h"
+#include "stream/replacing_file.h"
 #include "tools/fluid_bench/step_times.h"
 
 namespace {
@@ -53,10 +55,12 @@ struct Options {
     std::string dump;
 };
 
-Options ParseArguments(int argc, char** argv) {
+// args: the command line after the program name.
+Options ParseArguments(const std::vector<std::string>& args) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    const size_t argc = args.size();
+    for (size_t i = 0; i < argc; ++i) {
+        const std::string& arg = args[i];
         ExitWithUsageIfAsked(arg, kUsage);
         if (arg == "--compare") {
             o.compare = true;
@@ -65,7 +69,7 @@ Options ParseArguments(int argc, char** argv) {
         if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
             ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
-        const char* value = argv[++i];
+        const std::string& value = args[++i];
         if (arg == "--steps") {
             o.steps = OptionNumber("--steps", value, 0, kMaxSamples, kUsage);
         } else if (arg == "--repeat") {
@@ -117,7 +121,8 @@ void PutFloat(std::vector<unsigned char>& out, float f) {
     PutInt(out, v);
 }
 
-bool WriteDump(std::FILE* f, const TSPH& world) {
+// Writes the state into dump and puts the file in place; false when it could not be.
+bool WriteDump(TReplacingFile& dump, const TSPH& world) {
     std::vector<unsigned char> out;
     PutInt(out, static_cast<std::int32_t>(world.Particles.size()));
     PutInt(out, static_cast<std::int32_t>(world.BoundaryParticles.size()));
@@ -130,21 +135,25 @@ bool WriteDump(std::FILE* f, const TSPH& world) {
         PutFloat(out, p->PositionX);
         PutFloat(out, p->PositionY);
     }
-    const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    return CloseOutputFile(f) && written;
+    const bool written = dump.Write(out.data(), static_cast<std::int32_t>(out.size())) ==
+                         static_cast<std::int32_t>(out.size());
+    if (!written) return dump.Discard(), false;
+    return dump.Close() == 0;
 }
 
 }  // namespace
 
 static int Bench(int argc, char** argv) {
-    const Options o = ParseArguments(argc, argv);
-    // Open the dump file first, so that a bad path fails before the run.
-    std::FILE* dump = nullptr;
+    const std::vector<std::string> args = CommandLineArguments(argc, argv);
+    const Options o = ParseArguments(std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()));
+    // Start the dump file first, so that a bad path fails before the run; it
+    // replaces an old one only once written whole.
+    std::shared_ptr<TReplacingFile> dump;
     if (!o.dump.empty()) {
-        dump = std::fopen(o.dump.c_str(), "wb");
-        if (dump == nullptr) {
-            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
-                         std::strerror(errno));
+        std::string why;
+        dump = TReplacingFile::Create(o.dump, &why);
+        if (!dump) {
+            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
             return 1;
         }
     }
@@ -183,10 +192,10 @@ static int Bench(int argc, char** argv) {
                         literalTimes.MinimumMs() / stepTimes.MinimumMs());
         }
     }
-    if (dump != nullptr) {
-        if (!WriteDump(dump, *world)) {
-            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(),
-                         std::strerror(errno));
+    if (dump) {
+        if (!WriteDump(*dump, *world)) {
+            const std::string why = dump->Problem().empty() ? std::strerror(dump->Error()) : dump->Problem();
+            std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
             return 1;
         }
         std::printf("state written to %s\n", o.dump.c_str());
