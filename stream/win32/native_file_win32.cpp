@@ -35,6 +35,19 @@ DWORD Attributes(const std::string& path) {
 }
 
 const char* const kDirectory = "it is a directory, not a regular file";
+const char* const kNotDisk = "it is a device or a pipe, not a regular file";
+
+// Whether an existing path is a file on a disk (not a device such as NUL or
+// CON, nor a pipe); opened without any access, so nothing waits or changes.
+bool IsDiskFile(const std::string& path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = UseWideApi() ? CreateFileW(Win32Wide(path).c_str(), 0, share, nullptr, OPEN_EXISTING, 0, nullptr)
+                                 : CreateFileA(Win32Narrow(path).c_str(), 0, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return true;  // the move will say what is wrong
+    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    CloseHandle(handle);
+    return disk;
+}
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
@@ -55,7 +68,7 @@ std::FILE* OpenNativeFile(const std::string& path, const char* mode, std::string
     // Devices (CON, NUL) and pipes are no disk files.
     if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
         std::fclose(file);
-        why = "it is a device or a pipe, not a regular file";
+        why = kNotDisk;
         return nullptr;
     }
     return file;
@@ -66,6 +79,7 @@ TNativeTemp CreateNativeTemp(const std::string& target, std::string& why) {
     made.target = target;
     const DWORD attributes = Attributes(target);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return why = kDirectory, made;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !IsDiskFile(target)) return why = kNotDisk, made;
 
     static unsigned serial = 0;  // names differ within a process; CREATE_NEW settles the rest
     const std::string folder = FolderOf(target);
@@ -96,8 +110,9 @@ TNativeTemp CreateNativeTemp(const std::string& target, std::string& why) {
 }
 
 std::string ReplaceWithNativeTemp(const TNativeTemp& temp) {
+    // Failed writes are the stream's to report; here only what is left to go out.
     errno = 0;
-    int error = std::fflush(temp.file) != 0 || std::ferror(temp.file) ? (errno ? errno : EIO) : 0;
+    int error = std::fflush(temp.file) != 0 ? (errno ? errno : EIO) : 0;
     if (error == 0 && _commit(_fileno(temp.file)) != 0) error = errno ? errno : EIO;
     if (std::fclose(temp.file) != 0 && error == 0) error = errno ? errno : EIO;
     std::string why = error != 0 ? ErrorText(error) : "";
