@@ -16,8 +16,9 @@
 void RuntimeStartup(int argc, char** argv);
 
 // The arguments of main as UTF-8 text, program name first: argv itself on
-// POSIX; on Windows the wide command line, since argv there is in the ANSI
-// code page and loses every character outside it.
+// POSIX; on Windows, for the C runtime's own argv, the wide command line,
+// since that argv is in the ANSI code page and loses every character outside
+// it (an argv made by the caller is taken as it is).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // The working directory at launch.

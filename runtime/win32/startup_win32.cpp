@@ -65,19 +65,15 @@ bool HostChangeDirectory(const std::string& directory) {
 
 std::vector<std::string> HostArguments(int argc, char** argv) {
     std::vector<std::string> args;
+    // The C runtime's own argv is in the ANSI code page, which loses every
+    // character outside it: its arguments come from the wide command line.
     int count = 0;
-    wchar_t** wide = UseWideApi() ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+    wchar_t** wide = UseWideApi() && argv == __argv ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
     if (wide) {
         for (int i = 0; i < count; ++i) args.push_back(Win32Utf8(wide[i]));
         LocalFree(wide);
         return args;
     }
-    // Without the wide calls the 8-bit text is all there is: its bytes are
-    // characters 0-255, as the narrow calls take them back (Win32Narrow).
-    for (int i = 0; i < argc && argv && argv[i]; ++i) {
-        std::wstring latin;
-        for (const char* c = argv[i]; *c; ++c) latin.push_back(static_cast<unsigned char>(*c));
-        args.push_back(Win32Utf8(latin.c_str(), latin.size()));
-    }
+    for (int i = 0; i < argc && argv && argv[i]; ++i) args.emplace_back(argv[i]);
     return args;
 }
