@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <direct.h>
 
 namespace {
@@ -63,12 +64,30 @@ bool HostChangeDirectory(const std::string& directory) {
     return _chdir(Win32Narrow(directory).c_str()) == 0;
 }
 
+namespace {
+
+// Whether argv holds the process's own arguments (the C runtime hands main a
+// copy of its __argv).
+bool IsProcessArgv(int argc, char** argv) {
+    if (!argv || !__argv || argc != __argc) return false;
+    for (int i = 0; i < argc; ++i)
+        if (!argv[i] || !__argv[i] || std::strcmp(argv[i], __argv[i]) != 0) return false;
+    return true;
+}
+
+}  // namespace
+
 std::vector<std::string> HostArguments(int argc, char** argv) {
     std::vector<std::string> args;
     // The C runtime's own argv is in the ANSI code page, which loses every
     // character outside it: its arguments come from the wide command line.
     int count = 0;
-    wchar_t** wide = UseWideApi() && argv == __argv ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+    wchar_t** wide =
+        UseWideApi() && IsProcessArgv(argc, argv) ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+    if (wide && count != argc) {  // split differently: keep to what main was given
+        LocalFree(wide);
+        wide = nullptr;
+    }
     if (wide) {
         for (int i = 0; i < count; ++i) args.push_back(Win32Utf8(wide[i]));
         LocalFree(wide);
