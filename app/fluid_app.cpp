@@ -4,7 +4,6 @@
 #include <GL/glew.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -18,6 +17,7 @@
 #include "graphics/graphics.h"
 #include "image/png.h"
 #include "render/fluid_renderer.h"
+#include "stream/replacing_file.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "runtime/tool.h"
@@ -96,24 +96,6 @@ private:
     static constexpr std::size_t kRowBytes = std::size_t{kFluidWindowWidth} * 3;
     std::vector<unsigned char> rows_;
 };
-
-// Writes frame as a PNG file at path; "" on success, else what went wrong.
-std::string WritePNG(const std::shared_ptr<TPixmap>& frame, const std::string& path) {
-    errno = 0;
-    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 0, 1);
-    if (!file) return errno ? std::strerror(errno) : "cannot be opened for writing";
-    std::string problem;
-    try {
-        if (!SavePNGPixmap(frame, TUrl(file), kScreenshotCompression))
-            problem = "the PNG writer refused the image";
-    } catch (const std::exception& e) {
-        problem = e.what();
-    }
-    errno = 0;
-    if (file->Close() != 0 && problem.empty())
-        problem = errno ? std::strerror(errno) : "the file could not be written";
-    return problem;
-}
 
 // A path the user gave, relative to where the program was started (the
 // start-up moves the working directory to the program's own).
@@ -330,9 +312,9 @@ std::string ParticleImagePath() {
 
 int32_t LoadParticleTexture(const std::string& path) {
     // The path is a plain file name, never a protocol URL.
-    errno = 0;
-    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0);
-    if (!file) throw TRuntimeError(path + ": " + OpenProblem(path, errno));
+    std::string why;
+    std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0, &why);
+    if (!file) throw TRuntimeError(path + ": " + why);
     std::shared_ptr<TPixmap> image;
     try {
         image = LoadPNGPixmap(TUrl(file));
@@ -389,7 +371,7 @@ void SayCannot(const char* what, const std::string& path, const std::string& why
 // The files a run writes as it goes or at its end.
 struct TRunOutputs {
     TRecorder recorder;
-    TPartFile dump;
+    std::shared_ptr<TReplacingFile> dump;
 };
 
 // Opens the recording and the dump before the first frame; false after saying why.
@@ -399,7 +381,8 @@ bool OpenOutputs(const TFluidOptions& options, TRunOutputs& outputs) {
     if (!record.empty() && !outputs.recorder.Start(record, why))
         return SayCannot("write the recording", record, why), false;
     const std::string dump = FromLaunchDirectory(options.dump);
-    if (!dump.empty() && !outputs.dump.Open(dump, why)) return SayCannot("write the state dump", dump, why), false;
+    if (!dump.empty() && !(outputs.dump = TReplacingFile::Create(dump, &why)))
+        return SayCannot("write the state dump", dump, why), false;
     return true;
 }
 
@@ -423,7 +406,7 @@ TFrameLoopResult RunFeedLoop(TSPH& world, const TFluidOptions& options, const TR
 // Writes the screenshot; false after saying why.
 bool SaveScreenshot(const TFluidOptions& options, const TFrameLoopResult& result) {
     const std::string path = FromLaunchDirectory(options.screenshot);
-    const std::string problem = result.lastFrame ? WritePNG(result.lastFrame, path) : "no frame was drawn";
+    const std::string problem = result.lastFrame ? SavePNGFile(result.lastFrame, path, kScreenshotCompression) : "no frame was drawn";
     if (!problem.empty()) SayCannot("write the screenshot", path, problem);
     return problem.empty();
 }
@@ -437,7 +420,7 @@ int FinishOutputs(const TFluidOptions& options, const TFrameLoopResult& result, 
     const std::string record = FromLaunchDirectory(options.record);
     if (!record.empty() && (!why.empty() || !outputs.recorder.Finish(why)))
         SayCannot("write the recording", record, why), status = 1;
-    if (!options.dump.empty() && !WriteStateDump(outputs.dump, world, why))
+    if (!options.dump.empty() && !WriteStateDump(*outputs.dump, world, why))
         SayCannot("write the state dump", FromLaunchDirectory(options.dump), why), status = 1;
     if (!options.screenshot.empty() && !SaveScreenshot(options, result)) status = 1;
     return status;

@@ -85,9 +85,8 @@ bool ParseRecording(const unsigned char* bytes, std::size_t size, TRecording& re
 }
 
 bool LoadRecording(const std::string& path, TRecording& recording, std::string& why) {
-    errno = 0;
-    const std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0);
-    if (!file) return why = OpenProblem(path, errno), false;
+    const std::shared_ptr<TCStream> file = TCStream::OpenFile(path, 1, 0, &why);
+    if (!file) return false;
     const auto size = static_cast<std::size_t>(file->Size());
     const std::size_t most = kRecordingHeaderBytes + (kMaxRecordingFrames + 1) * kFrameRecordBytes;
     if (size >= most)

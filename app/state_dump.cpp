@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/play_files.h"
+#include "stream/replacing_file.h"
+
 namespace {
 
 void AppendFloat(std::vector<unsigned char>& out, float f) {
@@ -29,7 +32,15 @@ std::vector<unsigned char> EncodeState(const TSPH& world) {
     return out;
 }
 
-bool WriteStateDump(TPartFile& file, const TSPH& world, std::string& why) {
+bool WriteStateDump(TReplacingFile& file, const TSPH& world, std::string& why) {
     const std::vector<unsigned char> bytes = EncodeState(world);
-    return file.Write(bytes.data(), bytes.size(), why) && file.Commit(why);
+    const auto n = static_cast<int32_t>(bytes.size());
+    if (file.Write(bytes.data(), n) != n) {
+        why = file.Error() != 0 ? std::strerror(file.Error()) : "the state could not be written";
+        file.Discard();
+        return false;
+    }
+    if (file.Close() == 0) return true;
+    why = file.Problem();
+    return false;
 }

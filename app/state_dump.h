@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/play_files.h"
 #include "sph/sph.h"
+
+class TReplacingFile;
 
 // The state of world in dump form.
 std::vector<unsigned char> EncodeState(const TSPH& world);
 
 // Writes the state of world into file (opened beforehand, so that a bad path
 // fails before the run) and puts it in place; false with the reason.
-bool WriteStateDump(TPartFile& file, const TSPH& world, std::string& why);
+bool WriteStateDump(TReplacingFile& file, const TSPH& world, std::string& why);

@@ -2,12 +2,12 @@
 // colour type and bit depth, palettes with and without transparency,
 // interlaced ones, and a sprite saved by the project's own writer.
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "image/pixmap.h"
 #include "image/png.h"
 #include "png_fixtures.h"
+#include "stream/replacing_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -16,15 +16,19 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     for (const auto& [name, bytes] : PngVariety()) {
-        std::ofstream out(dir + "/" + name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s/%s\n", dir.c_str(), name.c_str());
+        const std::string why = WriteWholeFile(dir + "/" + name, [&](const std::shared_ptr<TStream>& out) {
+            out->WriteBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
+        });
+        if (!why.empty()) {
+            std::fprintf(stderr, "cannot write %s/%s: %s\n", dir.c_str(), name.c_str(), why.c_str());
             return 1;
         }
     }
     auto sprite = TPixmap::Create(8, 8, PIXFMT_BGRA32, 4);
     for (int32_t y = 0; y < 8; ++y)
         for (int32_t x = 0; x < 8; ++x) sprite->WritePixel(x, y, 0x11223344u * static_cast<uint32_t>(x ^ y));
-    return SavePNGPixmap(sprite, dir + "/saved_bgra.png", 6) ? 0 : 1;
+    const std::string why = SavePNGFile(sprite, dir + "/saved_bgra.png", 6);
+    if (why.empty()) return 0;
+    std::fprintf(stderr, "cannot write %s/saved_bgra.png: %s\n", dir.c_str(), why.c_str());
+    return 1;
 }

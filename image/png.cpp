@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/errors.h"
+#include "stream/replacing_file.h"
 
 // libpng reports errors by longjmp. Every function below that contains a
 // setjmp, and every callback libpng calls, keeps only trivially destructible
@@ -151,6 +152,16 @@ struct TCloseOnExit {
     ~TCloseOnExit() { stream.Close(); }
 };
 
+// Drops what a save wrote unless it completed: a file that replaces its
+// target then leaves the target as it was.
+struct TDiscardUnlessDone {
+    TStream& stream;
+    bool done = false;
+    ~TDiscardUnlessDone() {
+        if (!done) stream.Discard();
+    }
+};
+
 // The pixmap for libpng's decoded rows; null for a layout it cannot hold.
 std::shared_ptr<TPixmap> PixmapFromRows(png_structp png, png_infop info) {
     png_uint_32 width = 0, height = 0;
@@ -235,7 +246,7 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
 
     std::shared_ptr<TStream> stream = OpenUrlStream(url, 0, 1);
     if (!stream) return 0;
-    TCloseOnExit closer{*stream};
+    TDiscardUnlessDone guard{*stream};
 
     TPngIo io;
     io.stream = stream.get();
@@ -251,9 +262,20 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
                               static_cast<png_uint_32>(image->height), colourType, level,
                               rows.empty() ? nullptr : rows.data(), transforms);
     if (io.error) std::rethrow_exception(io.error);
-    // Bytes a file stream only buffered may still fail to arrive.
-    if (written && stream->Flush() != 0) throw TStreamWriteException();
-    return written ? 1 : 0;
+    if (!written) return 0;
+    // Bytes a file stream only buffered may still fail to arrive, and a file
+    // is in place only once closed.
+    if (stream->Flush() != 0) throw TStreamWriteException();
+    guard.done = true;
+    if (stream->Close() != 0) throw TStreamWriteException();
+    return 1;
+}
+
+std::string SavePNGFile(const std::shared_ptr<TPixmap>& pixmap, const std::string& path, int32_t compression) {
+    return WriteWholeFile(path, [&](const std::shared_ptr<TStream>& file) {
+        if (!SavePNGPixmap(pixmap, TUrl(file), compression))
+            throw TRuntimeError("the PNG writer refused the image");
+    });
 }
 
 std::shared_ptr<TPixmap> TPixmapLoaderPNG::LoadPixmap(const std::shared_ptr<TStream>& stream) {

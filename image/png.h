@@ -22,8 +22,13 @@ std::shared_ptr<TPixmap> LoadPNGPixmap(const TUrl& url);
 // other format is written as RGBA. Returns 1 when written, 0 when the URL
 // cannot be opened for writing or libpng refuses the image (an empty one,
 // say). A stream that stops taking bytes, or cannot flush them at the
-// end, raises TStreamWriteException.
+// end, raises TStreamWriteException. A file path is replaced only by a
+// complete file: on any failure the old one stays as it was.
 int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, int32_t compression);
+
+// SavePNGPixmap to the file at path: "" when written, else why ("No space
+// left on device"; the old file untouched).
+std::string SavePNGFile(const std::shared_ptr<TPixmap>& pixmap, const std::string& path, int32_t compression);
 
 // The PNG member of the loader chain.
 class TPixmapLoaderPNG : public TPixmapLoader {

@@ -30,12 +30,13 @@ std::string DirectoryOfProgram(const std::string& programFile) {
 
 void RuntimeStartup(int argc, char** argv) {
     StartupValues& values = Values();
-    values.programArguments.clear();
-    for (int i = 0; i < argc && argv && argv[i]; ++i) values.programArguments.emplace_back(argv[i]);
+    values.programArguments = CommandLineArguments(argc, argv);
     // Relative names resolve beside the program from here on; when the
     // directory cannot be entered the launch directory stays in force.
     if (!values.programDirectory.empty()) HostChangeDirectory(values.programDirectory);
 }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return HostArguments(argc, argv); }
 
 bool IsAbsolutePath(const std::string& path) { return HostIsAbsolutePath(path); }
 

@@ -15,6 +15,12 @@
 // ProgramDirectory(). Call once, first thing in main.
 void RuntimeStartup(int argc, char** argv);
 
+// The arguments of main as UTF-8 text, program name first: argv itself on
+// POSIX; on Windows, for the C runtime's own argv, the wide command line,
+// since that argv is in the ANSI code page and loses every character outside
+// it (an argv made by the caller is taken as it is).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // The working directory at launch.
 const std::string& LaunchDirectory();
 // The full path of the program file ("/" separators).
@@ -26,7 +32,7 @@ const std::string& ProgramDirectory();
 const std::string& ApplicationTitle();
 // Replaces ApplicationTitle.
 void SetApplicationTitle(const std::string& title);
-// The command-line arguments as the program received them (argv[0] first).
+// The command-line arguments as CommandLineArguments gave them (argv[0] first).
 const std::vector<std::string>& ProgramArguments();
 
 // True when path is absolute on this platform ("/x"; on Windows also "C:/x",

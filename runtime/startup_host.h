@@ -4,6 +4,7 @@
 // with "/" separators, as UTF-8.
 
 #include <string>
+#include <vector>
 
 // The working directory (empty when it cannot be read).
 std::string HostCurrentDirectory();
@@ -13,3 +14,5 @@ std::string HostProgramFile();
 bool HostIsAbsolutePath(const std::string& path);
 // Makes directory the working directory; false when it cannot.
 bool HostChangeDirectory(const std::string& directory);
+// The program's arguments as UTF-8, from argc/argv or the platform's own copy.
+std::vector<std::string> HostArguments(int argc, char** argv);

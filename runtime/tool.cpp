@@ -50,21 +50,6 @@ bool FlushStandardOutput() {
     return std::ferror(stdout) == 0;
 }
 
-bool CloseOutputFile(std::FILE* file) {
-    const int earlier = errno;  // why a write before this failed, if one did
-    const bool failedBefore = std::ferror(file) != 0;
-    errno = 0;
-    const bool flushed = std::fflush(file) == 0;
-    int error = flushed ? 0 : errno;
-    const bool clean = std::ferror(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (error == 0 && !closed) error = errno;
-    if (flushed && clean && closed) return true;
-    if (error == 0 && failedBefore) error = earlier;
-    errno = error != 0 ? error : EIO;
-    return false;
-}
-
 bool WholeNumberIn(const std::string& text, long long least, long long most, long long& value) {
     const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
     if (text.size() == digits) return false;

@@ -1,7 +1,7 @@
 #pragma once
 // The edges every command-line tool shares: an error that escapes the tool,
-// output that did not reach standard output and a file that was not fully
-// written each fail the run with a message instead of passing unnoticed.
+// and output that did not reach standard output each fail the run with a
+// message instead of passing unnoticed (files: stream/replacing_file.h).
 
 #include <cstdio>
 #include <functional>
@@ -23,10 +23,6 @@ int RunTool(const char* name, const std::function<int()>& body, int errorStatus 
 // Flushes standard output now, for a tool that prints as it goes; false when
 // anything written so far did not arrive (the exit check then says why).
 bool FlushStandardOutput();
-
-// Closes a file the tool wrote; false, with errno telling why, when any of
-// what was written to it did not arrive.
-bool CloseOutputFile(std::FILE* file);
 
 // Reads text as a whole decimal number (an optional "-", then digits only) in
 // [least, most]; false, value untouched, for anything else.

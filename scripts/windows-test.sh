@@ -75,15 +75,24 @@ if [ -x build/tests/graphics/events_logger_test ]; then
     build/tests/graphics/events_logger_test --gtest_brief=1 --gtest_filter='*Windows*'
 fi
 
-# The Windows simulation gives the Linux one's bytes, in both scenes.
+# fluid.exe's files: a screenshot on a full disk leaves the old file, and
+# names beyond ASCII (Latin-1, beyond it, beyond the BMP) arrive as typed.
+if [ -x build/tests/app/app_fluid_program_test ]; then
+  echo "== fluid.exe under Wine: screenshots on a full disk and under non-ASCII names"
+  FK_WINDOWS_FLUID="$PWD/build-win/dist/fluid.exe" \
+    build/tests/app/app_fluid_program_test --gtest_brief=1 --gtest_filter='*FluidFiles*Windows*'
+fi
+
+# The Windows simulation gives the Linux one's bytes, in both scenes; the
+# dump's name beyond ASCII reaches the file system as typed.
 linux_bench=build/tools/fluid_bench/fluid-bench
 if [ -x "$linux_bench" ]; then
   tmp=$(mktemp -d)
   for scene in initial full; do
     "$linux_bench" --steps 200 --scene "$scene" --dump "$tmp/linux-$scene.bin" >/dev/null
-    timeout 300 wine build-win/tools/fluid_bench/fluid-bench.exe --steps 200 --scene "$scene" \
-      --dump "$(winepath -w "$tmp/windows-$scene.bin")" >/dev/null
-    if ! cmp -s "$tmp/linux-$scene.bin" "$tmp/windows-$scene.bin"; then
+    LC_ALL=C.UTF-8 timeout 300 wine build-win/tools/fluid_bench/fluid-bench.exe --steps 200 --scene "$scene" \
+      --dump "$(winepath -w "$tmp")\\windows-ü€😀-$scene.bin" >/dev/null
+    if ! cmp -s "$tmp/linux-$scene.bin" "$tmp/windows-ü€😀-$scene.bin"; then
       echo "fluid-bench.exe --dump differs from the Linux fluid-bench (scene $scene)" >&2
       exit 1
     fi

@@ -1,12 +1,11 @@
 #include "stream/cstream.h"
 
 #include "stream/native_file.h"
+#include "stream/replacing_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace {
 
@@ -24,45 +23,49 @@ size_t Fitting(int32_t pos, int32_t count) {
 TCStream::~TCStream() { Close(); }
 
 std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t readable,
-                                             int32_t writeable) {
-    const char* how = "rb";
-    int32_t mode = MODE_READ;
-    if (readable && writeable) {
-        how = "r+b";
-        mode = MODE_READ | MODE_WRITE;
-    } else if (writeable) {
-        how = "wb";
-        mode = MODE_WRITE;
-    }
+                                             int32_t writeable, std::string* why) {
+    std::string problem;
+    std::string& reason = why ? *why : problem;
+    // The C library would stop at a NUL and open another file than the one named.
+    if (path.find('\0') != std::string::npos) return reason = "the name holds a NUL character", nullptr;
     std::string native = path;
     std::replace(native.begin(), native.end(), '\\', '/');
-    std::FILE* f = OpenNativeFile(native, how);
+    if (writeable && !readable) return TReplacingFile::Create(native, &reason);
+    const bool update = readable && writeable;
+    std::FILE* f = OpenNativeFile(native, update ? "r+b" : "rb", reason);
     if (!f) return nullptr;
-    // The C library opens a directory for reading, but it yields no bytes:
-    // refuse it like a file that is not there. Devices and pipes stay welcome.
-    struct stat info;
-    if (fstat(fileno(f), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(f);
-        return nullptr;
-    }
-    auto stream = CreateWithCStream(f, mode);
-    if (!stream) std::fclose(f);
-    return stream;
+    auto stream = std::make_shared<TCStream>();
+    if (stream->Adopt(f, update ? MODE_READ | MODE_WRITE : MODE_READ)) return stream;
+    std::fclose(f);
+    reason = "it is larger than 2 GiB";
+    return nullptr;
 }
 
 std::shared_ptr<TCStream> TCStream::CreateWithCStream(std::FILE* handle, int32_t mode) {
+    auto s = std::make_shared<TCStream>();
+    return s->Adopt(handle, mode) ? s : nullptr;
+}
+
+bool TCStream::Adopt(std::FILE* handle, int32_t mode) {
     const off_t pos = ftello(handle);
     fseeko(handle, 0, SEEK_END);
     const off_t size = ftello(handle);
     fseeko(handle, pos, SEEK_SET);
     // A file too large to count in int32 is refused, not given a wrapped size.
-    if (pos > kLastPosition || size > kLastPosition) return nullptr;
-    auto s = std::make_shared<TCStream>();
-    s->_cstream = handle;
-    s->_pos = static_cast<int32_t>(pos);
-    s->_size = static_cast<int32_t>(size);
-    s->_mode = mode;
-    return s;
+    if (pos > kLastPosition || size > kLastPosition) return false;
+    _cstream = handle;
+    _pos = static_cast<int32_t>(pos);
+    _size = static_cast<int32_t>(size);
+    _mode = mode;
+    return true;
+}
+
+std::FILE* TCStream::Release() {
+    std::FILE* handle = _cstream;
+    _cstream = nullptr;
+    _pos = 0;
+    _size = 0;
+    return handle;
 }
 
 int32_t TCStream::Pos() { return _pos; }
@@ -95,7 +98,10 @@ int32_t TCStream::Write(const void* buffer, int32_t count) {
     if (!_cstream || count <= 0) return 0;
     SwitchTo(LastOp::Write);
     // Bytes past the last position are not taken: WriteBytes then reports the failure.
-    auto n = static_cast<int32_t>(std::fwrite(buffer, 1, Fitting(_pos, count), _cstream));
+    errno = 0;
+    const size_t fitting = Fitting(_pos, count);
+    auto n = static_cast<int32_t>(std::fwrite(buffer, 1, fitting, _cstream));
+    if (static_cast<size_t>(n) < fitting && _error == 0) _error = errno ? errno : EIO;
     _pos += n;
     if (_pos > _size) _size = _pos;
     return n;
@@ -104,15 +110,15 @@ int32_t TCStream::Write(const void* buffer, int32_t count) {
 int32_t TCStream::Flush() {
     if (!_cstream) return 0;
     // A write the C library only buffered fails here (a full disk, say): say so.
-    return std::fflush(_cstream) == 0 && !std::ferror(_cstream) ? 0 : -1;
+    errno = 0;
+    const bool flushed = std::fflush(_cstream) == 0;
+    if (!flushed && _error == 0) _error = errno ? errno : EIO;
+    return flushed && !std::ferror(_cstream) ? 0 : -1;
 }
 
 int32_t TCStream::Close() {
     if (!_cstream) return 0;
     const bool flushed = Flush() == 0;
-    const bool closed = std::fclose(_cstream) == 0;
-    _pos = 0;
-    _size = 0;
-    _cstream = nullptr;
+    const bool closed = std::fclose(Release()) == 0;
     return flushed && closed ? 0 : -1;
 }

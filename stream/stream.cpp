@@ -8,6 +8,7 @@ int32_t TIO::Size() { return 0; }
 int32_t TIO::Seek(int32_t) { return -1; }
 int32_t TIO::Flush() { return 0; }
 int32_t TIO::Close() { return 0; }
+int32_t TIO::Discard() { return Close(); }
 int32_t TIO::Read(void*, int32_t) { throw TRuntimeError("Stream is not readable"); }
 int32_t TIO::Write(const void*, int32_t) { throw TRuntimeError("Stream is not writeable"); }
 
@@ -120,6 +121,7 @@ int32_t TStreamWrapper::Size() { return Target().Size(); }
 int32_t TStreamWrapper::Seek(int32_t pos) { return Target().Seek(pos); }
 int32_t TStreamWrapper::Flush() { return Target().Flush(); }
 int32_t TStreamWrapper::Close() { return Target().Close(); }
+int32_t TStreamWrapper::Discard() { return Target().Discard(); }
 int32_t TStreamWrapper::Read(void* buffer, int32_t count) { return Target().Read(buffer, count); }
 int32_t TStreamWrapper::Write(const void* buffer, int32_t count) { return Target().Write(buffer, count); }
 int32_t TStreamWrapper::ReadByte() { return Target().ReadByte(); }
@@ -151,3 +153,5 @@ int32_t TStreamStream::Close() {
     SetStream(nullptr);
     return 0;
 }
+
+int32_t TStreamStream::Discard() { return Close(); }

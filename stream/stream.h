@@ -48,6 +48,9 @@ public:
     virtual int32_t Flush();
     // Releases what the stream holds; returns 0.
     virtual int32_t Close();
+    // Ends the stream, dropping what was written where it can (a file that
+    // replaces its target then leaves the target as it was); elsewhere Close().
+    virtual int32_t Discard();
     // Reads up to count bytes; returns how many arrived (0 at the end).
     virtual int32_t Read(void* buffer, int32_t count);
     // Writes up to count bytes; returns how many were taken.
@@ -118,6 +121,7 @@ public:
     int32_t Seek(int32_t pos) override;
     int32_t Flush() override;
     int32_t Close() override;
+    int32_t Discard() override;
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;
     int32_t ReadByte() override;
@@ -154,4 +158,6 @@ public:
     static std::shared_ptr<TStreamStream> Create(std::shared_ptr<TStream> stream);
     // Detaches from the wrapped stream; returns 0.
     int32_t Close() override;
+    // Detaches too: what the wrapped stream keeps is its owner's decision.
+    int32_t Discard() override;
 };

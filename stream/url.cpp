@@ -39,6 +39,8 @@ std::shared_ptr<TStream> OpenUrlStream(const TUrl& url, int32_t readable, int32_
     if (url.Stream()) return TStreamStream::Create(url.Stream());
 
     const std::string& text = url.Text();
+    // No file or protocol name holds a NUL: a C-string API below would stop there.
+    if (text.find('\0') != std::string::npos) return nullptr;
     std::string protocol, path;
     if (!text.empty()) {
         size_t i = text.find("::");

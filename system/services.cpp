@@ -67,15 +67,29 @@ std::string AskForDirectory(const std::string& text, const std::string& path) {
     return SystemDriver()->RequestDir(text, path);
 }
 
-int32_t OpenUrlInShell(const std::string& url) { return SystemDriver()->OpenURL(NormaliseShellUrl(url)); }
+int32_t OpenUrlInShell(const std::string& url) {
+    if (url.empty()) return 0;  // nothing to open (the rule below would start the browser on "http:")
+    return SystemDriver()->OpenURL(NormaliseShellUrl(url));
+}
 
 std::string TodayText() { return LocalTimeText("%d %b %Y"); }
 
 std::string ClockText() { return LocalTimeText("%H:%M:%S"); }
 
+// A scheme is a letter, then letters, digits, "+", "-" or "."; one letter
+// before ":" is a drive ("C:\\notes.txt"), which stays a path.
+bool StartsWithUrlScheme(const std::string& url) {
+    const size_t colon = url.find(':');
+    if (colon == std::string::npos || colon < 2 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+    for (size_t i = 1; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(url[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
 std::string NormaliseShellUrl(const std::string& url) {
-    const std::string scheme = Lower(url.substr(0, 5));
-    if (scheme == "http:" || scheme == "file:") return url;
+    if (StartsWithUrlScheme(url)) return url;
     const size_t hash = url.find('#');
     const std::string rest = url.substr(0, hash);
     const std::string anchor = hash == std::string::npos ? "" : url.substr(hash);

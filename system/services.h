@@ -21,15 +21,18 @@ std::string AskForFile(const std::string& text, const std::string& extensions, i
                        const std::string& path);
 // The folder chooser titled text, starting at path; the chosen folder or "".
 std::string AskForDirectory(const std::string& text, const std::string& path);
-// Opens url with the desktop after NormaliseShellUrl; 1 when that started, else 0.
+// Opens url with the desktop after NormaliseShellUrl; 1 when that started,
+// else 0 (also for the empty text, which opens nothing).
 int32_t OpenUrlInShell(const std::string& url);
 // Today's local date, "%d %b %Y" in the process's locale ("08 Dec 2026").
 std::string TodayText();
 // The local time now, "%H:%M:%S".
 std::string ClockText();
 
-// A url as OpenUrlInShell hands it on: one starting with "http:" or "file:"
-// (any case) is left alone; otherwise the text before the first "#" is
+// A url as OpenUrlInShell hands it on: one starting with a URL scheme and
+// ":" ("https:", "mailto:"; a letter, then letters, digits, "+", "-", ".";
+// two characters at least, so that "C:" stays a drive) is left alone;
+// otherwise the text before the first "#" is
 // resolved to a real path and, when it names an existing file or directory,
 // becomes "file:" + that path, else "http:" + the text; the "#" anchor is
 // carried over either way.

@@ -6,15 +6,18 @@
 #include "runtime/errors.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
 
-// The ids of the running platform timers; removal moves the last id into
-// the freed slot. Main thread only.
+// The ids of the running platform timers and their timers; removal moves
+// the last entry into the freed slot. Main thread only.
 struct TimerTable {
     int32_t ids[kMaxTimers] = {};
+    TTimer* timers[kMaxTimers] = {};  // alive while running: each holds itself (_cycle)
     int count = 0;
+    bool exitStepRegistered = false;
 
     int Find(int32_t id) const {
         for (int i = 0; i < count; ++i)
@@ -24,6 +27,8 @@ struct TimerTable {
 };
 
 TimerTable table;
+
+void StopRunningTimers();
 
 // Runs on the main thread for every tick posted by the timer thread. A tick
 // posted before its timer stopped arrives after the id left the table: ignored.
@@ -39,6 +44,8 @@ int32_t StartTableTimer(float hertz, const std::shared_ptr<TTimer>& timer) {
     if (period == 0) return 0;
     const int32_t id = StartPlatformTimer(period, FireById, timer);
     if (id == 0) return 0;
+    if (!table.exitStepRegistered) table.exitStepRegistered = std::atexit(StopRunningTimers) == 0;
+    table.timers[table.count] = timer.get();
     table.ids[table.count++] = id;
     return id;
 }
@@ -46,8 +53,22 @@ int32_t StartTableTimer(float hertz, const std::shared_ptr<TTimer>& timer) {
 void StopTableTimer(int32_t id) {
     const int slot = table.Find(id);
     if (slot < 0) return;
-    table.ids[slot] = table.ids[--table.count];
+    --table.count;
+    table.ids[slot] = table.ids[table.count];
+    table.timers[slot] = table.timers[table.count];
     StopPlatformTimer(id);
+}
+
+// The module's exit step: a timer still running holds itself, so it would
+// outlive the program (a leak to the sanitizers) with its platform timer
+// still ticking. Registered once the platform timers exist, so it runs before
+// they are torn down.
+void StopRunningTimers() {
+    while (table.count > 0) {
+        const int before = table.count;
+        table.timers[before - 1]->Stop();
+        if (table.count == before) StopTableTimer(table.ids[before - 1]);  // never left behind
+    }
 }
 
 }  // namespace

@@ -22,3 +22,9 @@ std::string HostProgramFile() {
 bool HostIsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 bool HostChangeDirectory(const std::string& directory) { return chdir(directory.c_str()) == 0; }
+
+std::vector<std::string> HostArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc && argv && argv[i]; ++i) args.emplace_back(argv[i]);
+    return args;
+}

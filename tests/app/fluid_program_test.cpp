@@ -6,6 +6,7 @@
 // GoogleTest comes before Xlib, whose None macro it would trip over.
 #include <gtest/gtest.h>
 
+#include "tests/support/full_disk.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/x11_helpers.h"
 #include "tests/support/xvfb.h"
@@ -18,10 +19,12 @@
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -253,6 +256,9 @@ TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
          path + ": not a PNG image, or a damaged or truncated one"},
         {"a directory", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); },
          "", path + ": it is a directory"},
+        // Opened as it was, the pipe would wait for a writer with the window open.
+        {"a named pipe", [&] { std::filesystem::remove(path); mkfifo(path.c_str(), 0600); },
+         "", path + ": it is a named pipe (FIFO), not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -300,6 +306,73 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
               std::string::npos)
         << full.err;
 }
+
+// The Windows program to run under Wine, or null.
+const char* WindowsFluid() { return std::getenv("FK_WINDOWS_FLUID"); }
+
+// fluid.exe under Wine with args, which Wine reads as UTF-8.
+std::function<int()> FluidUnderWine(std::vector<std::string> args) {
+    return [=] {
+        setenv("LC_ALL", "C.UTF-8", 1);
+        std::vector<char*> argv{const_cast<char*>("wine"), const_cast<char*>(WindowsFluid())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp("wine", argv.data());
+        return 127;
+    };
+}
+
+// A Linux path as Wine's drive Z: shows it.
+std::string OnDriveZ(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
+// Parameter: false for fluid, true for fluid.exe under Wine (FK_WINDOWS_FLUID).
+class FluidFiles : public FluidProgram, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam() && !WindowsFluid()) GTEST_SKIP() << "FK_WINDOWS_FLUID is not set";
+    }
+    std::function<int()> Run(const std::vector<std::string>& args) {
+        return GetParam() ? FluidUnderWine(args) : Fluid(args);
+    }
+    std::string Native(const std::string& path) { return GetParam() ? OnDriveZ(path) : path; }
+};
+
+// A screenshot that cannot be written whole (a full disk) leaves the file it
+// was to replace exactly as it was, and nothing beside it, and says why.
+TEST_P(FluidFiles, AScreenshotOnAFullDiskLeavesTheOldFile) {
+    FullDisk disk;
+    if (!disk.Why().empty()) GTEST_SKIP() << disk.Why();
+    std::string old(8192, '\0');
+    std::mt19937 random(7);
+    for (char& c : old) c = static_cast<char>(random());
+    WriteFileBytes(disk.File("old.png"), old);
+    disk.Fill();
+    ChildProcess fluid(Run({"--frames", "5", "--screenshot", Native(disk.File("old.png"))}));
+    EXPECT_EQ(fluid.WaitForExit(120000), 1) << fluid.err;
+    EXPECT_NE(fluid.err.find(": No space left on device"), std::string::npos) << fluid.err;
+    EXPECT_TRUE(ReadFileBytes(disk.File("old.png")) == old) << "the old file changed";
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.png"}));
+}
+
+// Names reach the file system as typed: Latin-1, beyond it, beyond the BMP
+// (on Windows the program's argv would be in the ANSI code page).
+TEST_P(FluidFiles, ScreenshotNamesAreTheNamesTyped) {
+    TempDir dir;
+    for (const std::string name : {"\xc3\xbc.png", "\xc3\xaf\xe2\x82\xac.png", "\xf0\x9f\x98\x80.png"}) {
+        ChildProcess fluid(Run({"--frames", "2", "--screenshot", Native(dir.File(name))}));
+        EXPECT_EQ(fluid.WaitForExit(120000), 0) << fluid.err;
+        std::shared_ptr<TPixmap> shot = LoadPNGPixmap(dir.File(name));
+        EXPECT_TRUE(shot && shot->width == 800) << name;
+        std::filesystem::remove(dir.File(name));
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path)) << name << ": another file was written";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LinuxAndWindows, FluidFiles, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Windows" : "Linux"; });
 
 TEST_F(FluidProgram, SoakOfRandomClicksAndSpacePresses) {
     ChildProcess fluid(Fluid({"--frames", "300"}));
@@ -484,7 +557,7 @@ TEST_F(FluidProgram, BadRecordingsSayWhatIsWrongAndWriteNothing) {
         {"garbage frames", [&] { WriteFileBytes(rec, RecordingBytes(1, 44, std::string(44, '\0') + garbage)); },
          "frame 2 is damaged (values no frame loop reads)"},
         {"a directory", [&] { std::filesystem::remove(rec); std::filesystem::create_directory(rec); },
-         "it is a directory, not a file"},
+         "it is a directory, not a regular file"},
         {"huge", [&] {
              std::filesystem::remove(rec);
              WriteFileBytes(rec, RecordingBytes(1, 44, ""));
@@ -530,7 +603,7 @@ TEST_F(FluidProgram, ARecordingOrDumpThatCannotBeWrittenEndsTheRunBeforeItsFirst
         {"--record", dir.File("missing/run.rec"), "fluid: cannot write the recording " + dir.File("missing/run.rec") +
                                                       ": No such file or directory\n"},
         {"--record", dir.path.string(), "fluid: cannot write the recording " + dir.path.string() +
-                                            ": it is a directory, not a file\n"},
+                                            ": it is a directory, not a regular file\n"},
         {"--dump", dir.File("missing/run.dump"), "fluid: cannot write the state dump " +
                                                      dir.File("missing/run.dump") + ": No such file or directory\n"},
     };

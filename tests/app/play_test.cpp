@@ -182,6 +182,6 @@ TEST(Recording, WrittenAsItGoesAndPutInPlaceOnlyWhenFinished) {
     EXPECT_FALSE(nowhere.Start(dir.File("missing/run.rec"), why));
     EXPECT_EQ(why, "No such file or directory");
     EXPECT_FALSE(nowhere.Start(dir.path.string(), why));
-    EXPECT_EQ(why, "it is a directory, not a file");
+    EXPECT_EQ(why, "it is a directory, not a regular file");
     EXPECT_FALSE(std::filesystem::exists(dir.path.string() + ".part"));
 }

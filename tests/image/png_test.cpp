@@ -18,6 +18,9 @@
 #include "stream/embedded.h"
 #include "stream/ramstream.h"
 #include "tests/support/temp_dir.h"
+#ifndef _WIN32
+#include "tests/support/full_disk.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -178,9 +181,29 @@ TEST(PngSave, CompressionIsClampedAndFailuresReportZero) {
     std::vector<uint8_t> small(40);
     auto ram = TRamStream::Create(small.data(), 40, 0, 1);
     EXPECT_THROW(SavePNGPixmap(src, ram, 0), TStreamWriteException);
-    // A file whose bytes only reach the C library's buffer is no success either.
-    EXPECT_THROW(SavePNGPixmap(src, "/dev/full", 5), TStreamWriteException);
+#ifndef _WIN32
+    // A device is no file to replace: refused, and left alone.
+    EXPECT_EQ(SavePNGPixmap(src, "/dev/full", 5), 0);
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+#endif
 }
+
+#ifndef _WIN32
+// Saving over a file on a full disk raises and leaves the old file whole.
+TEST(PngSave, AFullDiskLeavesTheOldFile) {
+    FullDisk disk;
+    if (!disk.Why().empty()) GTEST_SKIP() << disk.Why();
+    WriteFileBytes(disk.File("old.png"), std::string(8192, 'o'));
+    disk.Fill();
+    auto noise = TPixmap::Create(256, 256, PIXFMT_RGB24, 4);
+    for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) noise->WritePixel(x, y, uint32_t(x * 2654435761u ^ y * 40503u));
+    EXPECT_THROW(SavePNGPixmap(noise, disk.File("old.png"), 0), TStreamWriteException);
+    EXPECT_EQ(SavePNGFile(noise, disk.File("old.png"), 0), "No space left on device");
+    EXPECT_EQ(ReadFileBytes(disk.File("old.png")), std::string(8192, 'o'));
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.png"}));
+}
+#endif
 
 TEST(PngLoad, TruncatedDataAtEveryLengthIsRefused) {
     TempDir dir;

@@ -15,7 +15,11 @@
 #include "stream/cstream.h"
 #include "stream/embedded.h"
 #include "stream/ramstream.h"
+#include "stream/replacing_file.h"
 #include "tests/support/temp_dir.h"
+#ifndef _WIN32
+#include "tests/support/full_disk.h"
+#endif
 #include "stream/stream_functions.h"
 #include "stream/url.h"
 
@@ -182,36 +186,127 @@ TEST(CStream, OpenModesAndBackslashPaths) {
     EXPECT_FALSE(TCStream::OpenFile(dir.File("missing"), 1, 0));
 }
 
-// A directory opens with fopen on Linux but cannot be read: it is refused like
-// a missing file, in every mode. Devices and pipes still open.
-TEST(CStream, ADirectoryIsRefusedLikeAMissingFile) {
+// A disk-file stream is a regular file: a directory, a device or a named pipe
+// is refused in every mode, before an open could wait on it (a FIFO opened
+// for reading waits for a writer), and a refused write target stays as it
+// was. A name with a NUL in it names no file (the C library would stop there).
+TEST(CStream, OnlyRegularFilesOpenAndNamesWithANulNone) {
     TempDir dir;
-    for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{0, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
-        SCOPED_TRACE(std::to_string(readable) + std::to_string(writeable));
-        EXPECT_FALSE(TCStream::OpenFile(dir.path.string(), readable, writeable));
-        EXPECT_FALSE(OpenUrlStream(dir.path.string(), readable, writeable));
-    }
-    EXPECT_TRUE(fs::is_directory(dir.path)) << "a refused write must not touch the directory";
-
+    std::vector<std::string> refused = {dir.path.string()};
 #ifndef _WIN32  // the devices and FIFOs below are POSIX ones
-    auto null = TCStream::OpenFile("/dev/null", 1, 0);
-    ASSERT_TRUE(null);
-    char c;
-    EXPECT_EQ(null->Read(&c, 1), 0);
-    auto full = TCStream::OpenFile("/dev/full", 0, 1);
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->Write("x", 1), 1) << "taken into the buffer";
-    EXPECT_EQ(full->Flush(), -1) << "the full device refuses it on the way out";
-    EXPECT_EQ(full->Close(), -1);
-    EXPECT_EQ(full->Close(), 0) << "closing twice is harmless";
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    auto fifo = TCStream::OpenFile(dir.File("fifo"), 1, 1);  // read-write: no waiting for a writer
-    ASSERT_TRUE(fifo);
-    EXPECT_EQ(fifo->Write("ab", 2), 2);
-    fifo->Flush();
-    EXPECT_EQ(std::string(1, static_cast<char>(fifo->ReadByte())), "a");
+    refused.insert(refused.end(), {"/dev/null", "/dev/full", dir.File("fifo")});
+    alarm(30);  // a blocking open fails the suite rather than hanging it
 #endif
+    for (const std::string& path : refused) {
+        for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{0, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+            SCOPED_TRACE(path + " " + std::to_string(readable) + std::to_string(writeable));
+            std::string why;
+            EXPECT_FALSE(TCStream::OpenFile(path, readable, writeable, &why));
+            EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
+            EXPECT_FALSE(OpenUrlStream(path, readable, writeable));
+        }
+    }
+    EXPECT_TRUE(fs::is_directory(dir.path));
+#ifndef _WIN32
+    alarm(0);
+    EXPECT_TRUE(fs::is_fifo(dir.File("fifo")) && fs::is_character_file("/dev/full")) << "a refused target is replaced";
+#endif
+
+    WriteFileBytes(dir.File("real.txt"), "real");
+    const std::string withNul = dir.File("real.txt") + std::string("\0.png", 5);
+    for (auto [readable, writeable] : {std::pair{1, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+        EXPECT_FALSE(TCStream::OpenFile(withNul, readable, writeable));
+        EXPECT_FALSE(OpenUrlStream(withNul, readable, writeable));
+    }
+    EXPECT_FALSE(OpenUrlStream(std::string("incbin::gldrawtextfont.bin\0x", 28), 1, 0));
+    EXPECT_EQ(ReadFileBytes(dir.File("real.txt")), "real");
 }
+
+// A written file takes its target's place only once complete: a writer that
+// gives up, or is dropped, leaves the old file; permissions are kept, and a
+// symbolic link keeps leading to the (new) file.
+TEST(ReplacingFile, TheTargetChangesOnlyWhenTheFileIsComplete) {
+    TempDir dir;
+    const std::string target = dir.File("t.bin");
+    WriteFileBytes(target, "old");
+    EXPECT_EQ(WriteWholeFile(target, [](const std::shared_ptr<TStream>& s) {
+                  s->WriteString("half");
+                  throw TRuntimeError("gave up");
+              }),
+              "gave up");
+    TReplacingFile::Create(target)->WriteString("dropped");
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1) << "a leftover";
+#ifndef _WIN32
+    chmod(target.c_str(), 0640);
+    fs::create_symlink(target, dir.File("link"));
+    EXPECT_EQ(WriteWholeFile(dir.File("link"), [](const std::shared_ptr<TStream>& s) { s->WriteString("new"); }), "");
+    EXPECT_TRUE(fs::is_symlink(dir.File("link")));
+    EXPECT_EQ((fs::status(target).permissions() & fs::perms::all), fs::perms(0640));
+#else
+    EXPECT_EQ(WriteWholeFile(target, [](const std::shared_ptr<TStream>& s) { s->WriteString("new"); }), "");
+#endif
+    EXPECT_EQ(ReadFileBytes(target), "new");
+}
+
+// Written beside its target under a visible name, as a recording is: a part
+// file left by a run that died is emptied and reused, what is written is
+// there as it goes, and only a plain file of that name is ever written into.
+TEST(ReplacingFile, AVisiblePartFileIsReusedAndOnlyWhenPlain) {
+    TempDir dir;
+    const std::string target = dir.File("r.rec");
+    WriteFileBytes(target, "old");
+    WriteFileBytes(target + ".part", "left by a killed run");
+    auto file = TReplacingFile::CreateBeside(target, ".part");
+    ASSERT_TRUE(file);
+    file->WriteString("frame");
+    file->Flush();
+    EXPECT_EQ(ReadFileBytes(target + ".part"), "frame");
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(file->Close(), 0);
+    EXPECT_EQ(ReadFileBytes(target), "frame");
+    EXPECT_FALSE(fs::exists(target + ".part"));
+    fs::create_directory(target + ".part");
+    std::string why;
+    EXPECT_FALSE(TReplacingFile::CreateBeside(target, ".part", &why));
+    EXPECT_NE(why.find("directory"), std::string::npos) << why;
+#ifndef _WIN32
+    fs::remove(target + ".part");
+    ASSERT_EQ(mkfifo((target + ".part").c_str(), 0600), 0);
+    EXPECT_FALSE(TReplacingFile::CreateBeside(target, ".part", &why));  // would wait for a reader without O_NONBLOCK
+    EXPECT_NE(why.find("named pipe"), std::string::npos) << why;
+    EXPECT_TRUE(fs::is_fifo(target + ".part"));
+#endif
+    EXPECT_EQ(ReadFileBytes(target), "frame");
+}
+
+#ifndef _WIN32
+// A full disk: the write fails with the file system's reason, the old file is
+// as it was, no temporary file is left; with room again the same write lands.
+TEST(ReplacingFile, AFullDiskLeavesTheOldFileAndSaysWhy) {
+    FullDisk disk;
+    if (!disk.Why().empty()) GTEST_SKIP() << disk.Why();
+    const std::string target = disk.File("old.bin");
+    std::string old(8192, '\0');
+    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7 + 3);
+    WriteFileBytes(target, old);
+    disk.Fill();
+    const std::string big(100000, 'n');
+    auto write = [&](const std::shared_ptr<TStream>& s) { s->WriteString(big); };
+    EXPECT_EQ(WriteWholeFile(target, write), "No space left on device");
+    auto file = TReplacingFile::Create(target);
+    ASSERT_TRUE(file);
+    file->Write(big.data(), 10);  // buffered: the failure comes with the close
+    EXPECT_EQ(file->Close(), -1);
+    EXPECT_EQ(file->Problem(), "No space left on device");
+    EXPECT_TRUE(ReadFileBytes(target) == old) << "the old file changed";
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "old.bin"}));
+    disk.Empty();
+    EXPECT_EQ(WriteWholeFile(target, write), "");
+    EXPECT_EQ(ReadFileBytes(target), big);
+}
+#endif
 
 // Makes file size bytes long (sparse where the file system can), on any platform.
 bool Resize(const std::string& file, std::uintmax_t size) {

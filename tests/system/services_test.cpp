@@ -100,14 +100,36 @@ TEST(ShellUrls, PathsBecomeFileUrlsAndTheRestHttp) {
         {dir.File("d/missing.txt"), "http:" + dir.File("d/missing.txt")},
         {"example.com/a#b#c", "http:example.com/a#b#c"},
         {"#top", "http:#top"},
-        {"", "http:"},
+        {"file:" + dir.File("nothing"), "file:" + dir.File("nothing")},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(NormaliseShellUrl(c.url), c.normalised) << c.url;
+}
+
+// A text that starts with a URL scheme (a letter, then letters, digits, "+",
+// "-", "."; two characters at least) and ":" passes as it is; one letter is
+// a drive, which stays a path.
+TEST(ShellUrls, EveryUrlSchemePassesAndDrivesStayPaths) {
+    const struct {
+        std::string url, normalised;
+    } kCases[] = {
         {"http://example.com", "http://example.com"},
         {"HTTP:x", "HTTP:x"},
         {"FILE:///etc/hostname", "FILE:///etc/hostname"},
-        {"file:" + dir.File("nothing"), "file:" + dir.File("nothing")},
-        {"https://example.com", "http:https://example.com"},  // only the two prefixes pass as they are
+        {"https://example.com/a?b=1", "https://example.com/a?b=1"},
+        {"mailto:someone@example.com", "mailto:someone@example.com"},
+        {"ftp:host", "ftp:host"},
+        {"svn+ssh://h/r", "svn+ssh://h/r"},
+        {"x-my.app2:go", "x-my.app2:go"},
+        {"q:no-such-drive-path", "http:q:no-such-drive-path"},
+        {"2go:x", "http:2go:x"},
+        {"a_b:x", "http:a_b:x"},
+        {"no/such:page", "http:no/such:page"},
     };
     for (const auto& c : kCases) EXPECT_EQ(NormaliseShellUrl(c.url), c.normalised) << c.url;
+#ifdef _WIN32
+    // An existing folder named with its drive opens as a file URL.
+    EXPECT_EQ(NormaliseShellUrl("C:\\windows").rfind("file:", 0), 0u) << NormaliseShellUrl("C:\\windows");
+#endif
 }
 
 TEST(DateAndTime, TextsHaveTheirFormats) {
@@ -149,6 +171,7 @@ TEST(ServiceFunctions, EachForwardsToTheDriverWithItsResult) {
     EXPECT_EQ(AskForFile("f", "png", 1, "/x.png"), "chosen");
     EXPECT_EQ(AskForDirectory("d", "/"), "folder");
     EXPECT_EQ(OpenUrlInShell("no/such/page"), 1);
+    EXPECT_EQ(OpenUrlInShell(""), 0) << "an empty text opens nothing";
     SetSystemDriver(nullptr);
     EXPECT_EQ(driver->calls, (std::vector<std::string>{"Notify n 1", "Confirm c 0", "Proceed p 1",
                                                          "RequestFile f png /x.png 1", "RequestDir d / 0",

@@ -406,6 +406,8 @@ TEST(OpenUrl, TheNormalisedUrlReachesXdgOpenAsOneArgument) {
     } kCases[] = {
         {dir.File("docs/../docs/page one.html") + "#part 2", "file:" + real + "/docs/page one.html#part 2"},
         {"http://example.com/a b#c", "http://example.com/a b#c"},
+        {"https://example.com/a?b=1", "https://example.com/a?b=1"},
+        {"mailto:someone@example.com", "mailto:someone@example.com"},
         {"-x", "http:-x"},
     };
     for (const auto& c : kCases) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/full_disk.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/x11_helpers.h"
 
@@ -99,15 +100,27 @@ TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
 }
 
 // Figures that never arrive are a failure: standard output on a full device
-// fails the run with a message, as does a dump file there.
+// fails the run with a message. A dump is no device's to take, and on a full
+// disk it fails saying why, leaving the file it was to replace as it was.
 TEST(FluidBench, OutputThatCannotBeWrittenFailsTheRun) {
     ChildProcess toFull(Bench({"--steps", "2"}, [] { dup2(open("/dev/full", O_WRONLY), 1); }));
     EXPECT_EQ(toFull.WaitForExit(), 1);
     EXPECT_EQ(toFull.err, "fluid-bench: cannot write standard output: No space left on device\n");
 
-    ChildProcess dumpToFull(Bench({"--steps", "2", "--dump", "/dev/full"}));
-    EXPECT_EQ(dumpToFull.WaitForExit(), 1);
-    EXPECT_EQ(dumpToFull.err, "fluid-bench: cannot write dump file '/dev/full': No space left on device\n");
+    ChildProcess dumpToDevice(Bench({"--steps", "2", "--dump", "/dev/full"}));
+    EXPECT_EQ(dumpToDevice.WaitForExit(), 1);
+    EXPECT_EQ(dumpToDevice.err, "fluid-bench: cannot write dump file '/dev/full': it is a device, not a regular file\n");
+
+    FullDisk disk;
+    if (!disk.Why().empty()) GTEST_SKIP() << disk.Why();
+    const std::string old(8192, 'o'), dump = disk.File("state.bin");
+    WriteFileBytes(dump, old);
+    disk.Fill();
+    ChildProcess dumpToFullDisk(Bench({"--steps", "2", "--dump", dump}));
+    EXPECT_EQ(dumpToFullDisk.WaitForExit(), 1);
+    EXPECT_EQ(dumpToFullDisk.err, "fluid-bench: cannot write dump file '" + dump + "': No space left on device\n");
+    EXPECT_EQ(ReadFileBytes(dump), old);
+    EXPECT_EQ(disk.Names(), (std::vector<std::string>{"filler", "state.bin"}));
 }
 
 // Memory does not grow with the step count: a run of 10^8 steps is still

@@ -75,9 +75,10 @@ TEST(Fontgen, BadInputFailsWithAReason) {
         {dir.File("text.psf") + " " + out, 1, "fontgen: not a PSF font"},
         {dir.File("glyphs_cut.psf") + " " + out, 1, "fontgen: the font's glyphs are truncated"},
         {dir.File("table_cut.psf") + " " + out, 1, "fontgen: the font's Unicode table is truncated"},
-        {std::string(kTerminus) + " " + dir.File("no/such/dir/out.cpp"), 1, "fontgen: cannot create"},
-        {std::string(kTerminus) + " /dev/full", 1, "fontgen: cannot write /dev/full"},
-        {"--preview /dev/full", 1, "fontgen: cannot write /dev/full"},
+        {std::string(kTerminus) + " " + dir.File("no/such/dir/out.cpp"), 1,
+         "fontgen: cannot write " + dir.File("no/such/dir/out.cpp") + ": No such file or directory"},
+        {std::string(kTerminus) + " /dev/full", 1, "fontgen: cannot write /dev/full: it is a device"},
+        {"--preview /dev/full", 1, "fontgen: cannot write /dev/full: it is a device"},
         {kTerminus, 2, "usage: fontgen"},
     };
     for (const auto& c : cases) {

@@ -49,6 +49,12 @@ TEST(ServicesCheck, ItsCommandLineEdgesAndTimerLoop) {
     const int ticks = std::atoi(timer.out.c_str());
     EXPECT_GE(ticks, 25) << timer.out;
     EXPECT_LE(ticks, 40) << timer.out;
+    // A timer slower than the run ends the run on time all the same, with no tick.
+    for (const char* hertz : {"0.25", "0.0001"}) {  // a first tick 4 s and 3 hours away
+        ChildProcess slow(Check({"timer", hertz, "0.1"}));
+        EXPECT_EQ(slow.WaitForExit(3000), 0) << hertz << " Hz: " << slow.err;
+        EXPECT_EQ(slow.out, "0\n") << hertz;
+    }
 }
 
 TEST(ServicesCheck, ADialogAnsweredByTheUserPrintsItsValue) {

@@ -30,7 +30,9 @@
 #include "app/state_dump.h"
 #include "sph/reference/reference_sph.h"
 #include "sph/sph.h"
+#include "runtime/startup.h"
 #include "runtime/tool.h"
+#include "stream/replacing_file.h"
 #include "tools/fluid_bench/step_times.h"
 
 namespace {
@@ -64,10 +66,12 @@ struct Options {
     bool timing = false;  // one of --steps, --scene, --repeat, --compare given
 };
 
-Options ParseArguments(int argc, char** argv) {
+// args: the command line after the program name.
+Options ParseArguments(const std::vector<std::string>& args) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    const size_t argc = args.size();
+    for (size_t i = 0; i < argc; ++i) {
+        const std::string& arg = args[i];
         ExitWithUsageIfAsked(arg, kUsage);
         o.timing = o.timing || arg == "--steps" || arg == "--scene" || arg == "--repeat" || arg == "--compare";
         if (arg == "--compare") {
@@ -78,7 +82,7 @@ Options ParseArguments(int argc, char** argv) {
             arg != "--replay")
             ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
-        const char* value = argv[++i];
+        const std::string& value = args[++i];
         if (arg == "--steps") {
             o.steps = OptionNumber("--steps", value, 0, kMaxSamples, kUsage);
         } else if (arg == "--repeat") {
@@ -189,20 +193,22 @@ static std::shared_ptr<TSPH> TimeSteps(const Options& o) {
 }
 
 static int Bench(int argc, char** argv) {
-    const Options o = ParseArguments(argc, argv);
+    const std::vector<std::string> args = CommandLineArguments(argc, argv);
+    const Options o = ParseArguments(std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()));
     // A recording that is none fails before anything is written.
     TRecording recording;
     if (!o.replay.empty() && !LoadReplay("fluid-bench", o.replay, recording)) return 1;
-    // Open the dump file first, so that a bad path fails before the run.
-    TPartFile dump;
+    // Start the dump file first, so that a bad path fails before the run; it
+    // replaces an old one only once written whole.
+    std::shared_ptr<TReplacingFile> dump;
     std::string why;
-    if (!o.dump.empty() && !dump.Open(o.dump, why)) {
+    if (!o.dump.empty() && !(dump = TReplacingFile::Create(o.dump, &why))) {
         std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
         return 1;
     }
     const std::shared_ptr<TSPH> world = o.replay.empty() ? TimeSteps(o) : Replay(o, recording);
-    if (!o.dump.empty()) {
-        if (!WriteStateDump(dump, *world, why)) {
+    if (dump) {
+        if (!WriteStateDump(*dump, *world, why)) {
             std::fprintf(stderr, "fluid-bench: cannot write dump file '%s': %s\n", o.dump.c_str(), why.c_str());
             return 1;
         }

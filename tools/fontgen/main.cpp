@@ -23,6 +23,7 @@
 
 #include "graphics/gl/gl_font.h"
 #include "image/png.h"
+#include "stream/replacing_file.h"
 
 namespace {
 
@@ -196,12 +197,10 @@ std::string CppSource(const std::vector<unsigned char>& table, const std::string
     return s;
 }
 
+// The old file stays as it was unless the new one is written whole.
 void WriteFile(const std::string& path, const std::string& text) {
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) throw FontError{"cannot create " + path + ": " + std::strerror(errno)};
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
-                         std::fflush(out) == 0 && !std::ferror(out);
-    if (std::fclose(out) != 0 || !written) throw FontError{"cannot write " + path};
+    const std::string why = WriteWholeFile(path, [&](const std::shared_ptr<TStream>& out) { out->WriteString(text); });
+    if (!why.empty()) throw FontError{"cannot write " + path + ": " + why};
 }
 
 // The atlas of the built-in table in 3 lines of 32 cells, opaque, scaled up for the eye.
@@ -217,13 +216,8 @@ void WritePreview(const std::string& path) {
             const int32_t ay = (y / scale) % GL_FONT_CELL_HEIGHT;
             sheet->WritePixel(x, y, atlas->ReadPixel(ax, ay) | 0xFF000000u);
         }
-    bool written = false;
-    try {
-        written = SavePNGPixmap(sheet, path, 9) != 0;
-    } catch (const TStreamWriteException&) {
-        written = false;  // a full disk, say
-    }
-    if (!written) throw FontError{"cannot write " + path};
+    const std::string why = SavePNGFile(sheet, path, 9);
+    if (!why.empty()) throw FontError{"cannot write " + path + ": " + why};
 }
 
 int Run(int argc, char** argv) {

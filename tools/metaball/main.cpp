@@ -2,21 +2,22 @@
 // and falling smoothly to black with alpha 0 at its inscribed circle, tinted
 // a cool blue-white. Additive sprites of it, sharpened by a power, merge
 // into round liquid blobs.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "image/pixmap.h"
 #include "image/png.h"
-#include "stream/stream.h"
+#include "runtime/startup.h"
 #include "runtime/tool.h"
 
 namespace {
 
 int Generate(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <output.png>\n", argv[0]);
+    const std::vector<std::string> args = CommandLineArguments(argc, argv);
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: metaball_gen <output.png>\n");
         return 2;
     }
     const int32_t size = 64;
@@ -37,18 +38,10 @@ int Generate(int argc, char** argv) {
             p[3] = static_cast<unsigned char>(std::lround(255.0 * v));
         }
     }
-    // The writer gives 0 for a file it cannot open and raises for bytes that
-    // never arrive (a full disk).
-    bool written = false;
-    errno = 0;
-    try {
-        written = SavePNGPixmap(sprite, argv[1], 9) != 0;
-    } catch (const TStreamWriteException&) {
-        // written stays false; errno says why, or EIO below
-    }
-    if (!written) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[1],
-                     std::strerror(errno != 0 ? errno : EIO));
+    // The old file stays as it was unless the new one is written whole.
+    const std::string why = SavePNGFile(sprite, args[1], 9);
+    if (!why.empty()) {
+        std::fprintf(stderr, "metaball_gen: cannot write %s: %s\n", args[1].c_str(), why.c_str());
         return kToolFailed;
     }
     return 0;

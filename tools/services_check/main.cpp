@@ -7,6 +7,7 @@
 #include "system/timer.h"
 #include "system/x11/x11_system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -36,13 +37,22 @@ bool ParseNumber(const std::string& text, double& value) {
     return errno == 0 && *end == '\0' && std::isfinite(value);
 }
 
-// Runs a timer of hertz for seconds, waiting on it; the final tick count, or
-// -1 when the timer could not be made.
+// Wake-ups of the run's own clock timer: often enough that a run ends close
+// to its time, whatever the rate of the timer it counts.
+constexpr int32_t kClockPeriodMillis = 20;
+
+// Runs a timer of hertz for seconds and returns the ticks it fired in that
+// time, or -1 when the timer could not be made. A second timer wakes the wait
+// now and then, so a slow timer cannot hold the run past its end.
 int32_t RunTimer(double hertz, double seconds) {
     auto timer = StartTimer(static_cast<float>(hertz), nullptr);
     if (!timer) return -1;
+    const double millis = seconds * 1000.0;
+    const float clockMillis = std::min(static_cast<float>(millis), static_cast<float>(kClockPeriodMillis));
+    auto clock = millis >= 1.0 ? StartTimer(1000.0f / clockMillis, nullptr) : nullptr;
     const int32_t start = CurrentMillis();
-    while (MillisBetween(start, CurrentMillis()) < seconds * 1000.0) timer->Wait();
+    while (clock && MillisBetween(start, CurrentMillis()) < millis) WaitForMessages();
+    if (clock) clock->Stop();
     timer->Stop();
     return timer->Ticks();
 }
