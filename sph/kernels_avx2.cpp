@@ -2,7 +2,7 @@
 // powers, four at a time: everything after the target switch is compiled
 // for AVX2 (and FMA, used only where a product's exact error is wanted;
 // the build never contracts) and runs only where the processor has them
-// (the step asks ProcessorHasAvx2 first). The headers before the switch are
+// (KernelsOf asks LaneSetAvailable first). The headers before the switch are
 // built for the plain target, so their inline code stays safe to share.
 
 #include <algorithm>
@@ -23,19 +23,10 @@
 #include "sph/lanes_avx2.h"
 #include "sph/pair_kernels.h"
 
-std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
-    return ScanCells<TAvx2Lanes>(s, w, c0, c1);
-}
-
-std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
-    return DensityTerms<TAvx2Lanes>(s, from, to);
-}
-
-std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
-    return ForceTerms<TAvx2Lanes>(s, from, to, haveDistance);
-}
-
 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) { SumForces<TAvx2Lanes>(s, i0, i1); }
+
+extern const TLaneKernels kAvx2Kernels = {ScanCells<TAvx2Lanes>, DensityTerms<TAvx2Lanes>, ForceTerms<TAvx2Lanes>,
+                                          SumForcesAvx2, SeventhPowersAvx2};
 
 namespace {
 

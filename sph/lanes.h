@@ -8,12 +8,24 @@
 //   Mask   the lanes selected by a comparison, combined with &
 // and the loads, stores and rounding steps below. Every lane performs
 // exactly the operations of the plain set, so all sets give the same bits;
-// sph/lanes_avx2.h is the AVX2 set.
+// sph/lanes_avx2.h, sph/lanes_avx512.h and sph/lanes_simd128.h are the others.
 
 #include <cmath>
 #include <cstdint>
 
 #include "sph/step_data.h"
+
+// Relative margin around the pair window's bounds inside which a
+// single-precision estimate of r^2 (dx^2 + dy^2 with three float roundings,
+// relative error below 2^-22) cannot tell on which side the exactly rounded
+// r^2 lies; outside it the estimate decides. For the vector sets' window tests.
+struct TSPHWindowEstimate {
+    static constexpr float MARGIN = 1.0f / 65536.0f;
+    static constexpr float LOW_IN = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f + MARGIN);
+    static constexpr float LOW_OUT = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f - MARGIN);
+    static constexpr float HIGH_IN = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f - MARGIN);
+    static constexpr float HIGH_OUT = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f + MARGIN);
+};
 
 // The density pass's operands of the particles of one round of pairs.
 template <typename D, typename XY>

@@ -64,16 +64,6 @@ inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a
     d = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Relative margin around the pair window's bounds inside which a
-// single-precision estimate of r^2 (dx^2 + dy^2 with three float roundings,
-// relative error below 2^-22) cannot tell on which side the exactly rounded
-// r^2 lies; outside it the estimate decides.
-constexpr float kWindowEstimateMargin = 1.0f / 65536.0f;
-constexpr float kWindowLowIn = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f + kWindowEstimateMargin);
-constexpr float kWindowLowOut = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f - kWindowEstimateMargin);
-constexpr float kWindowHighIn = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f - kWindowEstimateMargin);
-constexpr float kWindowHighOut = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f + kWindowEstimateMargin);
-
 }  // namespace avx2_lanes
 
 struct TAvx2Lanes {
@@ -174,12 +164,12 @@ struct TAvx2Lanes {
     // lane lies clearly inside or outside, by the exact r^2 otherwise (rare;
     // also for a NaN, which is neither).
     static Mask InPairWindow(F dx, F dy) {
-        using namespace avx2_lanes;
+        using E = TSPHWindowEstimate;
         const __m256 e = _mm256_add_ps(_mm256_mul_ps(dx.v, dx.v), _mm256_mul_ps(dy.v, dy.v));
-        const int in = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowIn), _CMP_GT_OQ),
-                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighIn), _CMP_LT_OQ)));
-        const int out = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowOut), _CMP_LT_OQ),
-                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighOut), _CMP_GT_OQ)));
+        const int in = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(e, _mm256_set1_ps(E::LOW_IN), _CMP_GT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(E::HIGH_IN), _CMP_LT_OQ)));
+        const int out = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(e, _mm256_set1_ps(E::LOW_OUT), _CMP_LT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(E::HIGH_OUT), _CMP_GT_OQ)));
         if ((in | out) == 0xFF) return in;
         const F r2 = SquaredLength(dx, dy);
         return Less(SplatF(TSPHFormula::PAIR_WINDOW_MIN_SQ), r2) & Less(r2, SplatF(TSPHConstants::SMOOTHING_LENGTH_SQ));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sph/constants.h"
+#include "sph/lane_set.h"
 #include "sph/particle.h"
 
 // A 2-D array of cell-list heads, indexed [column, row].
@@ -65,6 +66,13 @@ public:
     void SetStepThreads(int threads);
     // Threads a step uses.
     int StepThreads() const;
+    // The lane set of the step's pair kernels; a world starts with the
+    // widest available (BestLaneSet). False, and no change, for a set this
+    // build or processor does not have. The state after a step is the same
+    // bits on every set.
+    bool SetStepLanes(TLaneSet lanes);
+    // The lane set a step uses.
+    TLaneSet StepLanes() const;
 
     // One fixed time step: RedistributeGrid, UpdateDensity, CalcForces, Integrate.
     virtual void Update();

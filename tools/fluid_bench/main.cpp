@@ -1,5 +1,5 @@
 // fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]
-//             [--threads T] [--compare]
+//             [--threads T] [--lanes SET] [--compare]
 //
 // Runs N steps of Update on a fresh scene, R times, and prints the median and
 // minimum time of one Update and the fluid particle-steps per second.
@@ -8,6 +8,8 @@
 // (so that both see the same load on a shared machine, while neither finds
 // its data pushed out of the caches by the other at every step), and prints
 // the ratios.
+// --lanes forces the lane set of the step's kernels (one this processor and
+// build have); the set that ran is printed either way.
 // --dump writes the state after the last repeat, little-endian.
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 
 #include "app/scene.h"
 #include "sph/reference/reference_sph.h"
+#include "sph/lane_set.h"
 #include "sph/sph.h"
 #include "runtime/tool.h"
 #include "tools/fluid_bench/step_times.h"
@@ -30,12 +33,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--compare]\n"
+    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--lanes SET]\n"
+    "                   [--compare]\n"
     "  --steps N     Update steps per repeat (default 1000; 0: the scene as built)\n"
     "  --scene S     initial: the start scene; full: fluid over the whole window\n"
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
     "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
+    "  --lanes SET   lane set of the step: plain, avx2, avx512 or simd128 (default: the widest available)\n"
     "  --compare     also time the literal reference world and print the ratio\n";
 
 // Steps each world runs in turn under --compare.
@@ -49,6 +54,7 @@ struct Options {
     long repeat = 1;
     long threads = 0;  // 0: the world's own default
     bool compare = false;
+    TLaneSet lanes = BestLaneSet();
     std::string scene = "initial";
     std::string dump;
 };
@@ -62,7 +68,8 @@ Options ParseArguments(int argc, char** argv) {
             o.compare = true;
             continue;
         }
-        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads")
+        if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads" &&
+            arg != "--lanes")
             ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         const char* value = argv[++i];
@@ -72,6 +79,9 @@ Options ParseArguments(int argc, char** argv) {
             o.repeat = OptionNumber("--repeat", value, 1, kMaxSamples, kUsage);
         } else if (arg == "--threads") {
             o.threads = OptionNumber("--threads", value, 1, TSPH::MAX_STEP_THREADS, kUsage);
+        } else if (arg == "--lanes") {
+            std::string why;
+            if (!LaneSetForOption(value, o.lanes, why)) ExitWithUsage(why, kUsage);
         } else if (arg == "--scene") {
             o.scene = value;
             if (o.scene != "initial" && o.scene != "full") ExitWithUsage("unknown scene '" + o.scene + "'", kUsage);
@@ -157,9 +167,11 @@ static int Bench(int argc, char** argv) {
         world.reset();
         world = o.scene == "full" ? BuildFullScene() : BuildScene();
         if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
+        world->SetStepLanes(o.lanes);  // available: checked with the options
         if (r == 0)
-            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s)\n", o.scene.c_str(),
-                        world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
+            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s), %s lanes\n",
+                        o.scene.c_str(), world->Particles.size(), world->BoundaryParticles.size(),
+                        world->StepThreads(), LaneSetName(world->StepLanes()));
         // The literal world starts from a copy of the same scene.
         std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
         for (long done = 0; done < o.steps;) {
