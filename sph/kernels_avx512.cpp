@@ -12,7 +12,8 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // GCC 12's own AVX-512 header starts many results from an "undefined"
-// vector and then warns that it may be used uninitialized (it never is).
+// vector and then warns that it is or may be used uninitialized (it never is).
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 

@@ -1,6 +1,7 @@
 #pragma once
-// Internal to the sph library: the plain lane set of the pair kernels
-// (sph/pair_kernels.h), one pair or one candidate at a time.
+// Internal to the sph library and the renderer's smooth field: the plain
+// lane set of the pair kernels (sph/pair_kernels.h) and the field's sums
+// (render/smooth_sums.h), one pair, candidate or sample at a time.
 //
 // A lane set names the types and operations the kernels are written in:
 //   D      double lanes (N of them), with + - * / and unary -
@@ -62,6 +63,8 @@ struct TPlainLanes {
     static D RoundToFloat(D v) { return static_cast<float>(v); }
     // yes where 'sign' < 0, no elsewhere (a NaN counts as not negative).
     static D IfNegative(D sign, D yes, D no) { return sign < 0.0 ? yes : no; }
+    // v where v > 0, +0 elsewhere (a NaN and -0 included).
+    static D AtLeastZero(D v) { return v > 0.0 ? v : 0.0; }
     static D LoadFloats(const float* p) { return *p; }
     static void StoreFloats(float* p, D v) { *p = static_cast<float>(v); }
     static void Store(double* p, D v) { *p = v; }

@@ -1,8 +1,10 @@
 #pragma once
-// Internal to the sph library: the AVX2 lane set of the pair kernels, four
-// double lanes and eight float or int32 lanes (see sph/lanes.h for what a
-// lane set names). Included only where AVX2 code is compiled
-// (sph/kernels_avx2.cpp), after its target switch.
+// Internal to the sph library and the renderer's smooth field: the AVX2
+// lane set, four double lanes and eight float or int32 lanes (see
+// sph/lanes.h for what a lane set names). Included only where AVX2 code is
+// compiled (sph/kernels_avx2.cpp, render/smooth_sums_avx2.cpp), after its
+// target switch; everything here has no name outside its file, so no copy
+// built for AVX2 is ever shared with other code.
 
 #include <immintrin.h>
 
@@ -11,6 +13,7 @@
 #include "sph/lanes.h"
 #include "sph/step_data.h"
 
+namespace {
 namespace avx2_lanes {
 
 struct D {
@@ -87,6 +90,7 @@ struct TAvx2Lanes {
     static D IfNegative(D sign, D yes, D no) {
         return {_mm256_blendv_pd(no.v, yes.v, _mm256_cmp_pd(sign.v, _mm256_setzero_pd(), _CMP_LT_OQ))};
     }
+    static D AtLeastZero(D v) { return {_mm256_max_pd(v.v, _mm256_setzero_pd())}; }  // max gives the second for NaN, -0
     static D LoadFloats(const float* p) { return {_mm256_cvtps_pd(_mm_loadu_ps(p))}; }
     static void StoreFloats(float* p, D v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v.v)); }
     static void Store(double* p, D v) { _mm256_storeu_pd(p, v.v); }
@@ -183,3 +187,5 @@ struct TAvx2Lanes {
                             _mm256_permutevar8x32_epi32(v.v, avx2_lanes::PackSelected(m)));
     }
 };
+
+}  // namespace

@@ -1,8 +1,8 @@
 #pragma once
-// Internal to the sph library: the AVX-512 lane set of the pair kernels,
-// eight double lanes and sixteen float or int32 lanes, with AVX-512 F only
-// (see sph/lanes.h for what a lane set names). Included only where
-// AVX-512 code is compiled, after its target switch; everything here has
+// Internal to the sph library and the renderer's smooth field: the AVX-512
+// lane set, eight double lanes and sixteen float or int32 lanes, with
+// AVX-512 F only (see sph/lanes.h for what a lane set names). Included only
+// where AVX-512 code is compiled, after its target switch; everything here has
 // no name outside its file, so no copy built for AVX-512 is ever shared.
 
 #include <immintrin.h>
@@ -105,6 +105,7 @@ struct TAvx512Lanes {
     static D IfNegative(D sign, D yes, D no) {
         return {_mm512_mask_blend_pd(_mm512_cmp_pd_mask(sign.v, _mm512_setzero_pd(), _CMP_LT_OQ), no.v, yes.v)};
     }
+    static D AtLeastZero(D v) { return {_mm512_max_pd(v.v, _mm512_setzero_pd())}; }  // max gives the second for NaN, -0
     static D LoadFloats(const float* p) { return {_mm512_cvtps_pd(_mm256_loadu_ps(p))}; }
     static void StoreFloats(float* p, D v) { _mm256_storeu_ps(p, _mm512_cvtpd_ps(v.v)); }
     static void Store(double* p, D v) { _mm512_storeu_pd(p, v.v); }

@@ -1,0 +1,82 @@
+#pragma once
+// Internal to the renderer: the kernel sums of one block of smooth-field
+// samples, written once over a lane set L (sph/lanes.h, sph/lanes_avx2.h,
+// ...) and built once per set: the plain set in smooth_fields.cpp, each
+// other set in its own file (smooth_sums_avx2.cpp, ...) under its target
+// switch. Each file gets its own copies (the namespace has no name).
+
+#include <cstdint>
+
+#include "sph/sph.h"
+
+// The samples of one block, four columns by up to four rows taken row by
+// row as sixteen slots (slots past the block's own columns or rows hold
+// other samples' coordinates and are summed but never stored), and the
+// particles they visit, in order.
+struct TSmoothBlockVisits {
+    const float* slotX;  // 16 sample x coordinates
+    const float* slotY;  // 16 sample y coordinates
+    int rows;            // rows of the block (1 to 4)
+    const float* visitX;
+    const float* visitY;
+    std::int32_t count;
+};
+
+// Sums the block: sums[slot] = the slot's kernel sum, before scaling.
+using TSmoothSums = void (*)(const TSmoothBlockVisits& block, float* sums);
+
+// The builds of the other sets (for x86-64 or WebAssembly only).
+extern const TSmoothSums kSmoothSumsAvx2;
+extern const TSmoothSums kSmoothSumsAvx512;
+extern const TSmoothSums kSmoothSumsSimd128;
+
+namespace {
+
+// Each slot's sum, particle by particle in visiting order: q = r^2 - d^2
+// rounded to float, q^3 added in double and the sum rounded to float. A
+// particle out of reach (d^2 >= r^2, or NaN) gets q = +0, and adding +0
+// leaves a non-negative float sum as it was, bit for bit. Groups: rounds
+// of L::N slots that cover the block's rows.
+template <typename L, int Groups>
+void SumSlotGroups(const TSmoothBlockVisits& b, float* sums) {
+    using D = typename L::D;
+    // Every round of four or eight lanes sees the same four columns.
+    constexpr bool sameColumns = L::N % 4 == 0;
+    D sx[Groups], sy[Groups], acc[Groups];
+    for (int g = 0; g < Groups; ++g) {
+        sx[g] = L::LoadFloats(b.slotX + g * L::N);
+        sy[g] = L::LoadFloats(b.slotY + g * L::N);
+        acc[g] = L::Splat(0.0);
+    }
+    const D radiusSq = L::Splat(TSPH::SMOOTHING_LENGTH_SQ);
+    for (std::int32_t p = 0; p < b.count; ++p) {
+        const D px = L::Splat(b.visitX[p]);
+        const D py = L::Splat(b.visitY[p]);
+        D dx2[Groups];
+        for (int g = 0; g < Groups; ++g) {
+            if (sameColumns && g > 0) {
+                dx2[g] = dx2[0];
+                continue;
+            }
+            const D dx = px - sx[g];
+            dx2[g] = dx * dx;
+        }
+        for (int g = 0; g < Groups; ++g) {
+            const D dy = py - sy[g];
+            const D q = L::AtLeastZero(L::RoundToFloat(radiusSq - (dx2[g] + dy * dy)));
+            acc[g] = L::RoundToFloat(acc[g] + q * q * q);
+        }
+    }
+    for (int g = 0; g < Groups; ++g) L::StoreFloats(sums + g * L::N, acc[g]);
+}
+
+// The block's sums with as few rounds as its rows need (most blocks have
+// three rows; the rare shorter ones at the bottom run as four).
+template <typename L>
+void SumSmoothBlock(const TSmoothBlockVisits& b, float* sums) {
+    constexpr int three = (12 + L::N - 1) / L::N;
+    if (b.rows == 3) return SumSlotGroups<L, three>(b, sums);
+    SumSlotGroups<L, 16 / L::N>(b, sums);
+}
+
+}  // namespace
