@@ -88,6 +88,12 @@ Block BlockOf(const TSmoothFieldScratch& s, int hx, int hy) {
                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
 }
 
+// Starts loading what GatherCells reads of a particle.
+void Fetch(const TParticle* p) {
+    __builtin_prefetch(&p->PositionX);
+    __builtin_prefetch(&p->Succ);
+}
+
 // Copies the fluid lists into flat arrays, cell by cell in list order, and
 // marks the home cells that have fluid in one of their nine cells.
 void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
@@ -98,21 +104,20 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
     s.ys.clear();
     s.cellStart.resize(static_cast<std::size_t>(world.GridWidth) * world.GridHeight + 1);
     s.blockUsed.assign(static_cast<std::size_t>(columnHomes) * rowHomes, 0);
-    // The particle objects are spread over memory: the head of a cell a few
-    // cells ahead is fetched while this one's list is walked.
-    constexpr int kAhead = 8;
-    int aheadX = 0, aheadY = kAhead;
+    // The particle objects are spread over memory, and each list is a chain
+    // of loads that wait on one another: the lists ahead are fetched in
+    // stages, a far cell's head, a nearer one's second particle, a nearer
+    // one's third (each loaded by then from the stage before).
+    constexpr std::size_t kStage = 6;  // cells between stages
+    const std::size_t cells = static_cast<std::size_t>(world.GridWidth) * world.GridHeight;
     std::size_t cell = 0;
     for (int x = 0; x < world.GridWidth; ++x) {
         for (int y = 0; y < world.GridHeight; ++y, ++cell) {
-            for (; aheadY >= world.GridHeight; aheadY -= world.GridHeight) ++aheadX;
-            if (aheadX < world.GridWidth) {
-                if (const TParticle* next = grid(aheadX, aheadY)) {
-                    __builtin_prefetch(&next->PositionX);
-                    __builtin_prefetch(&next->Succ);
-                }
+            if (cell + 3 * kStage < cells) {
+                if (const TParticle* p = grid.Cell(cell + 3 * kStage)) Fetch(p);
+                if (const TParticle* p = grid.Cell(cell + 2 * kStage); p && p->Succ) Fetch(p->Succ);
+                if (const TParticle* p = grid.Cell(cell + kStage); p && p->Succ && p->Succ->Succ) Fetch(p->Succ->Succ);
             }
-            ++aheadY;
             s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
             const TParticle* p = grid(x, y);
             if (p == nullptr) continue;

@@ -19,6 +19,7 @@ public:
     TParticle*& operator()(int x, int y) { return heads_[static_cast<std::size_t>(x) * height_ + y]; }
     // Head of the cell with flat index x * Height() + y.
     TParticle*& Cell(std::size_t index) { return heads_[index]; }
+    TParticle* Cell(std::size_t index) const { return heads_[index]; }
     // Read-only access to the head of cell (x, y).
     TParticle* operator()(int x, int y) const { return heads_[static_cast<std::size_t>(x) * height_ + y]; }
     // Number of columns.
