@@ -3,7 +3,7 @@
 // WebAssembly SIMD lane set, two double lanes and four float or int32
 // lanes (see sph/lanes.h for what a lane set names). Only for a build made
 // with -msimd128, which every engine that loads it runs; everything here
-// has no name outside its file. The force sums are the plain set's.
+// has no name outside its file.
 
 #include <wasm_simd128.h>
 
@@ -53,6 +53,11 @@ inline constexpr TCompressTable kCompress{};
 inline v128_t LowHalf(v128_t v) { return wasm_f64x2_promote_low_f32x4(v); }
 inline v128_t HighHalf(v128_t v) { return wasm_f64x2_promote_low_f32x4(wasm_i32x4_shuffle(v, v, 2, 3, 2, 3)); }
 
+// Two vectors of two doubles rounded to single precision, a's first.
+inline v128_t Narrow(v128_t a, v128_t b) {
+    return wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(a), wasm_f32x4_demote_f64x2_zero(b), 0, 1, 4, 5);
+}
+
 // Columns 'column' and 'column' + 1 of two rows of doubles, as two vectors.
 inline void LoadColumns(const double* r0, const double* r1, int column, v128_t& a, v128_t& b) {
     const v128_t x = wasm_v128_load(r0 + column);
@@ -63,7 +68,7 @@ inline void LoadColumns(const double* r0, const double* r1, int column, v128_t& 
 
 }  // namespace simd128_lanes
 
-struct TSimd128Lanes : TPlainLanes {
+struct TSimd128Lanes {
     static constexpr int N = 2;
     static constexpr int W = 4;
     using D = simd128_lanes::D;
@@ -122,6 +127,29 @@ struct TSimd128Lanes : TPlainLanes {
         r2 = RoundToFloat(dx * dx + dy * dy);
     }
 
+    // The four sums of a particle as one vector, a pair's four terms as two.
+    using Sum = v128_t;
+    struct Term {
+        v128_t force, xsph;
+    };
+    static Sum LoadSum(const TForceSum* p) { return wasm_v128_load(&p->fx); }
+    static void StoreSum(TForceSum* p, Sum v) { wasm_v128_store(&p->fx, v); }
+    static Term LoadTerm(const TForceTerm* p) { return {wasm_v128_load(&p->fx), wasm_v128_load(&p->sx)}; }
+    static Sum AddTerm(Sum a, Term t) {
+        using namespace simd128_lanes;
+        return Narrow(wasm_f64x2_add(LowHalf(a), t.force), wasm_f64x2_add(HighHalf(a), t.xsph));
+    }
+    static Sum SubtractTerm(Sum a, Term t) {
+        using namespace simd128_lanes;
+        return Narrow(wasm_f64x2_sub(LowHalf(a), t.force), wasm_f64x2_sub(HighHalf(a), t.xsph));
+    }
+    // A boundary push, into the force only (the XSPH sums kept as they are).
+    static Sum AddPush(Sum a, const TBoundaryHit& h) {
+        const v128_t force = wasm_f32x4_demote_f64x2_zero(
+            wasm_f64x2_add(simd128_lanes::LowHalf(a), wasm_f64x2_make(h.Gx, h.Gy)));
+        return wasm_i32x4_shuffle(force, a, 0, 1, 6, 7);
+    }
+
     static F LoadF(const float* p) { return {wasm_v128_load(p)}; }
     static I LoadI(const std::int32_t* p) { return {wasm_v128_load(p)}; }
     static void StoreF(float* p, F v) { wasm_v128_store(p, v.v); }
@@ -131,9 +159,7 @@ struct TSimd128Lanes : TPlainLanes {
     static F SquaredLength(F dx, F dy) {
         using namespace simd128_lanes;
         const D xl{LowHalf(dx.v)}, xh{HighHalf(dx.v)}, yl{LowHalf(dy.v)}, yh{HighHalf(dy.v)};
-        const v128_t low = wasm_f32x4_demote_f64x2_zero((xl * xl + yl * yl).v);
-        const v128_t high = wasm_f32x4_demote_f64x2_zero((xh * xh + yh * yh).v);
-        return {wasm_i32x4_shuffle(low, high, 0, 1, 4, 5)};
+        return {Narrow((xl * xl + yl * yl).v, (xh * xh + yh * yh).v)};
     }
     // The AVX2 set's window test, four lanes at a time.
     static Mask InPairWindow(F dx, F dy) {

@@ -198,8 +198,8 @@ void EnsurePairs(const TSPH& world, TSPHStepData& s, bool matches);
 // out[i] = std::pow(double(density[i]) / REST_DENSITY, 7.0), bit for bit, for
 // densities in [0.3, 0.4] (the only ones the density guard lets through;
 // other values are right too, just slower): four at a time on the x86 lane
-// sets, where a double-double power settles all but the rare lanes close to
-// a rounding tie. 'scratch' holds the indices of the lanes left to std::pow.
+// sets and two on the WebAssembly one, where a double-double power settles
+// all but the rare lanes close to a rounding tie. 'scratch' holds the indices of the lanes left to std::pow.
 void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch,
                    TLaneSet lanes);
 
