@@ -42,10 +42,13 @@ using Fields = TSmoothFields;
 // INV_WORLD_SCALE held in single precision (1.20000005).
 constexpr float kSampleStep = static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE *
                                                  TSPH::INV_WORLD_SCALE);
-// A little more than the kernel radius, squared: a particle farther than this
-// from all of a block's samples reaches none of them (the margin dwarfs the
-// rounding of a float distance).
-constexpr float kReachSq = 3.9f * 3.9f;
+// A little more than the kernel radius: a particle farther than this from
+// all of a block's samples along either axis reaches none of them (the
+// margin dwarfs the rounding of a float coordinate).
+constexpr float kReach = 3.9f;
+constexpr float kDiagonalReach = kReach * 1.41421356f;
+// The widest round of a lane set: the slack past gathered and visited particles.
+constexpr std::size_t kRound = 16;
 // Sample columns (and rows) whose home is one cell: a cell is 3.2 steps wide.
 constexpr int kMostPerHome = 4;
 static_assert(TSPH::SMOOTHING_LENGTH < kMostPerHome * kSampleStep, "a cell holds at most 4 x 4 samples");
@@ -56,13 +59,6 @@ constexpr int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1,
 // The samples of one home cell: columns i0 .. i0 + columns - 1, rows j0 .. j0 + rows - 1.
 struct Block {
     int i0, columns, j0, rows;
-};
-
-// A block and the number of particles its samples visit (the first count
-// entries of the scratch's visit arrays).
-struct Visits {
-    Block block;
-    std::int32_t count;
 };
 
 // Grid column (or row) of a sample at world coordinate v: the double
@@ -133,52 +129,50 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
         }
     }
     s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
+    // Whole rounds may be read past the last cell.
+    s.xs.resize(s.xs.size() + kRound, 0.0f);
+    s.ys.resize(s.ys.size() + kRound, 0.0f);
 }
 
-// Copies the positions of the particles that the samples of home cell
-// (hx, hy) visit, in their order of visiting, into the visit arrays (grown
-// when needed). A particle that cannot reach the block adds nothing to it
-// and is left out.
-Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) {
-    const Block b = BlockOf(s, hx, hy);
-    std::int32_t from[9], to[9];
-    int ranges = 0;
+// The nine cells' stretches of the gathered particles around home cell
+// (hx, hy) in visiting order, the box that bounds the particles that can
+// reach the block's samples, and room for them in the visit arrays.
+TSmoothBlockVisits FindVisits(const TSPH& world, TSmoothFieldScratch& s, const Block& b, int hx, int hy) {
+    TSmoothBlockVisits v;
+    v.ranges = 0;
     std::int32_t count = 0;
     for (const auto& offset : kOffsets) {
         const int x = hx + offset[0], y = hy + offset[1];
         if (x < 0 || x >= world.GridWidth || y < 0 || y >= world.GridHeight) continue;
         const std::size_t cell = static_cast<std::size_t>(x) * world.GridHeight + y;
-        from[ranges] = s.cellStart[cell];
-        to[ranges] = s.cellStart[cell + 1];
-        count += to[ranges] - from[ranges];
-        ++ranges;
+        v.from[v.ranges] = s.cellStart[cell];
+        v.to[v.ranges] = s.cellStart[cell + 1];
+        count += v.to[v.ranges] - v.from[v.ranges];
+        ++v.ranges;
     }
-    if (s.visitX.size() < static_cast<std::size_t>(count)) {
-        s.visitX.resize(static_cast<std::size_t>(count) * 2);
+    const std::size_t room = static_cast<std::size_t>(count) + kRound;
+    if (s.visitX.size() < room) {
+        s.visitX.resize(2 * room);
         s.visitY.resize(s.visitX.size());
     }
-    // The block's samples span [left, right] x [top, bottom].
+    v.xs = s.xs.data();
+    v.ys = s.ys.data();
+    v.visitX = s.visitX.data();
+    v.visitY = s.visitY.data();
+    // The samples span [left, right] x [top, bottom]; a particle farther
+    // than the reach from that along either axis, or along either diagonal,
+    // reaches none of them.
     const float left = s.sampleX[b.i0], right = s.sampleX[b.i0 + b.columns - 1];
     const float top = s.sampleY[b.j0], bottom = s.sampleY[b.j0 + b.rows - 1];
-    float* vx = s.visitX.data();
-    float* vy = s.visitY.data();
-    std::int32_t kept = 0;
-    for (int k = 0; k < ranges; ++k) {
-        for (std::int32_t p = from[k]; p < to[k]; ++p) {
-            const float x = s.xs[p], y = s.ys[p];
-            // Distance outside the span along each axis, (|b| + b) / 2 = max(b, 0)
-            // without a branch (a NaN coordinate may be kept: it adds nothing
-            // either way).
-            const float beyondX = std::max(left - x, x - right);
-            const float beyondY = std::max(top - y, y - bottom);
-            const float outX = 0.5f * (std::fabs(beyondX) + beyondX);
-            const float outY = 0.5f * (std::fabs(beyondY) + beyondY);
-            vx[kept] = x;
-            vy[kept] = y;
-            kept += !(outX * outX + outY * outY >= kReachSq);
-        }
-    }
-    return Visits{b, kept};
+    v.left = left - kReach;
+    v.right = right + kReach;
+    v.top = top - kReach;
+    v.bottom = bottom + kReach;
+    v.sumLow = left + top - kDiagonalReach;
+    v.sumHigh = right + bottom + kDiagonalReach;
+    v.differenceLow = left - bottom - kDiagonalReach;
+    v.differenceHigh = right - top + kDiagonalReach;
+    return v;
 }
 
 // The block sums of a lane set: the plain set's where this build or
@@ -201,14 +195,19 @@ TSmoothSums SumsOf(TLaneSet lanes) {
     }
 }
 
-// A block summed on the given lanes, scaled into the fields and shaded.
-void SumBlock(TSmoothFieldScratch& s, const Visits& v, TSmoothSums sums, Fields& fields) {
-    const Block& b = v.block;
+// The block of home cell (hx, hy) summed on the given lanes, scaled into
+// the fields and shaded.
+void SumBlock(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, TSmoothSums sums, Fields& fields) {
+    const Block b = BlockOf(s, hx, hy);
+    TSmoothBlockVisits v = FindVisits(world, s, b, hx, hy);
     for (int slot = 0; slot < 16; ++slot) {
         s.slotX[slot] = s.sampleX[b.i0 + slot % kMostPerHome];
         s.slotY[slot] = s.sampleY[b.j0 + slot / kMostPerHome];
     }
-    sums(TSmoothBlockVisits{s.slotX, s.slotY, b.rows, s.visitX.data(), s.visitY.data(), v.count}, s.sums);
+    v.slotX = s.slotX;
+    v.slotY = s.slotY;
+    v.rows = b.rows;
+    sums(v, s.sums);
     for (int row = 0; row < b.rows; ++row) {
         const std::size_t k = Fields::Index(b.i0, b.j0 + row);
         for (int column = 0; column < b.columns; ++column) {
@@ -297,8 +296,7 @@ const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
     for (int hy = 0; hy < rowHomes; ++hy) {
         for (int hx = 0; hx < columnHomes; ++hx) {
             if (!s.blockUsed[static_cast<std::size_t>(hx) * rowHomes + hy]) continue;
-            const Visits v = CollectVisits(world, s, hx, hy);
-            SumBlock(s, v, sums, fields_);
+            SumBlock(world, s, hx, hy, sums, fields_);
             s.written.push_back(hx * rowHomes + hy);
         }
     }

@@ -5,7 +5,7 @@
 //
 // A lane set names the types and operations the kernels are written in:
 //   D      double lanes (N of them), with + - * / and unary -
-//   F, I   float and int32 lanes of the pair search (W of them), F with -
+//   F, I   float and int32 lanes of the pair search (W of them), F with + -
 //   Mask   the lanes selected by a comparison, combined with &
 // and the loads, stores and rounding steps below. Every lane performs
 // exactly the operations of the plain set, so all sets give the same bits;
@@ -132,4 +132,5 @@ struct TPlainLanes {
     // The selected lanes to out, packed; whole rounds are written, so out
     // has W entries of room.
     static void Compress(std::int32_t* out, I v, Mask) { *out = v; }
+    static void CompressF(float* out, F v, Mask) { *out = v; }
 };

@@ -28,6 +28,7 @@ inline D operator-(D a) { return {_mm256_xor_pd(a.v, _mm256_set1_pd(-0.0))}; }
 struct F {
     __m256 v;
 };
+inline F operator+(F a, F b) { return {_mm256_add_ps(a.v, b.v)}; }
 inline F operator-(F a, F b) { return {_mm256_sub_ps(a.v, b.v)}; }
 
 struct I {
@@ -185,6 +186,9 @@ struct TAvx2Lanes {
     static void Compress(std::int32_t* out, I v, Mask m) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                             _mm256_permutevar8x32_epi32(v.v, avx2_lanes::PackSelected(m)));
+    }
+    static void CompressF(float* out, F v, Mask m) {
+        _mm256_storeu_ps(out, _mm256_permutevar8x32_ps(v.v, avx2_lanes::PackSelected(m)));
     }
 };
 

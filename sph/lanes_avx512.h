@@ -28,6 +28,7 @@ inline D operator-(D a) { return {_mm512_castsi512_pd(_mm512_xor_si512(_mm512_ca
 struct F {
     __m512 v;
 };
+inline F operator+(F a, F b) { return {_mm512_add_ps(a.v, b.v)}; }
 inline F operator-(F a, F b) { return {_mm512_sub_ps(a.v, b.v)}; }
 
 struct I {
@@ -181,6 +182,9 @@ struct TAvx512Lanes {
     // is slow on many processors).
     static void Compress(std::int32_t* out, I v, Mask m) {
         _mm512_storeu_si512(out, _mm512_maskz_compress_epi32(static_cast<__mmask16>(m), v.v));
+    }
+    static void CompressF(float* out, F v, Mask m) {
+        _mm512_storeu_ps(out, _mm512_maskz_compress_ps(static_cast<__mmask16>(m), v.v));
     }
 };
 

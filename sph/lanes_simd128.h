@@ -27,6 +27,7 @@ inline D operator-(D a) { return {wasm_f64x2_neg(a.v)}; }
 struct F {
     v128_t v;
 };
+inline F operator+(F a, F b) { return {wasm_f32x4_add(a.v, b.v)}; }
 inline F operator-(F a, F b) { return {wasm_f32x4_sub(a.v, b.v)}; }
 
 struct I {
@@ -178,6 +179,9 @@ struct TSimd128Lanes {
     static Mask FirstLanes(std::int32_t count) { return count >= 4 ? 0xF : (1 << count) - 1; }
     static int Count(Mask m) { return __builtin_popcount(static_cast<unsigned>(m)); }
     static void Compress(std::int32_t* out, I v, Mask m) {
+        wasm_v128_store(out, wasm_i8x16_swizzle(v.v, wasm_v128_load(simd128_lanes::kCompress.bytes[m])));
+    }
+    static void CompressF(float* out, F v, Mask m) {
         wasm_v128_store(out, wasm_i8x16_swizzle(v.v, wasm_v128_load(simd128_lanes::kCompress.bytes[m])));
     }
 };
