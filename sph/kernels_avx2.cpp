@@ -31,7 +31,6 @@ extern const TLaneKernels kAvx2Kernels = {ScanCells<TAvx2Lanes>, DensityTerms<TA
 namespace {
 
 using C = TSPHConstants;
-using F = TSPHFormula;
 
 // Error-free product: a * b = p + e exactly (the fused multiply-subtract
 // rounds the exact a * b - p, which is a double, only once).
@@ -83,26 +82,14 @@ inline int SeventhPower4(__m256d x, __m256d& out) {
 }  // namespace
 
 std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow) {
-    const double rest = C::REST_DENSITY;
-    slow.resize(n + 4);
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m256d x = _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(rest));
+    return SeventhPowerGroups<4>(density, out, n, slow, [&](std::size_t i) {
+        const __m256d x =
+            _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(C::REST_DENSITY));
         __m256d power;
         const int mask = SeventhPower4(x, power);
         _mm256_storeu_pd(out + i, power);
-        // Append the flagged lanes' indices without branching on the mask.
-        for (int lane = 0; lane < 4; ++lane) {
-            slow[count] = static_cast<std::int32_t>(i + lane);
-            count += static_cast<std::size_t>((mask >> lane) & 1);
-        }
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::int32_t j = slow[k];
-        out[j] = std::pow(static_cast<double>(density[j]) / rest, F::STATE_EXPONENT);
-    }
-    return i;
+        return mask;
+    });
 }
 
 #pragma GCC pop_options

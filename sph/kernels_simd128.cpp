@@ -67,29 +67,16 @@ int SeventhPower2(v128_t x, v128_t& out) {
     return wasm_i64x2_bitmask(wasm_v128_andnot(wasm_v128_or(close, nearEdge), one));
 }
 
-// SeventhPowers for whole pairs; returns how many it did. The lanes left to
-// std::pow are collected and done afterwards.
+// SeventhPowers for whole pairs; returns how many it did.
 std::size_t SeventhPowersSimd128(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow) {
-    const double rest = TSPHConstants::REST_DENSITY;
-    slow.resize(n + 2);
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
+    return SeventhPowerGroups<2>(density, out, n, slow, [&](std::size_t i) {
         const v128_t x = wasm_f64x2_div(wasm_f64x2_promote_low_f32x4(wasm_v128_load64_zero(density + i)),
-                                        wasm_f64x2_splat(rest));
+                                        wasm_f64x2_splat(TSPHConstants::REST_DENSITY));
         v128_t power;
         const int mask = SeventhPower2(x, power);
         wasm_v128_store(out + i, power);
-        for (int lane = 0; lane < 2; ++lane) {
-            slow[count] = static_cast<std::int32_t>(i + lane);
-            count += static_cast<std::size_t>((mask >> lane) & 1);
-        }
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::int32_t j = slow[k];
-        out[j] = std::pow(static_cast<double>(density[j]) / rest, TSPHFormula::STATE_EXPONENT);
-    }
-    return i;
+        return mask;
+    });
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "sph/step_data.h"
 
@@ -134,3 +135,28 @@ struct TPlainLanes {
     static void Compress(std::int32_t* out, I v, Mask) { *out = v; }
     static void CompressF(float* out, F v, Mask) { *out = v; }
 };
+
+// SeventhPowers (sph/step_data.h) for whole groups of Lanes densities, for
+// the vector sets: power(i) stores the powers of density[i ..] into out[i ..]
+// and returns the mask of the lanes it leaves to std::pow, which are
+// collected (without a branch on the mask) and done afterwards. Returns how
+// many it did.
+template <int Lanes, typename Power>
+std::size_t SeventhPowerGroups(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow,
+                               Power power) {
+    slow.resize(n + Lanes);
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + Lanes <= n; i += Lanes) {
+        const int mask = power(i);
+        for (int lane = 0; lane < Lanes; ++lane) {
+            slow[count] = static_cast<std::int32_t>(i + lane);
+            count += static_cast<std::size_t>((mask >> lane) & 1);
+        }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::int32_t j = slow[k];
+        out[j] = std::pow(static_cast<double>(density[j]) / TSPHConstants::REST_DENSITY, TSPHFormula::STATE_EXPONENT);
+    }
+    return i;
+}
