@@ -17,7 +17,7 @@ export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 GTEST=/usr/src/googletest/googletest
 FLAGS=(-O2 -g0 -std=c++17 -pthread -msimd128 -ffp-contract=off -fno-fast-math -fexceptions -Wall -Wextra
        -I. -I"$GTEST/include" -I"$GTEST")
-LINK=(-pthread -sPTHREAD_POOL_SIZE=2 -msimd128 -fexceptions -sALLOW_MEMORY_GROWTH=1 -sENVIRONMENT=node -sEXIT_RUNTIME=1)
+LINK=(-pthread -sPTHREAD_POOL_SIZE=2 -Wno-pthreads-mem-growth -msimd128 -fexceptions -sALLOW_MEMORY_GROWTH=1 -sENVIRONMENT=node -sEXIT_RUNTIME=1)
 
 SPH=(sph/particle.cpp sph/sph.cpp sph/lane_set.cpp sph/pair_search.cpp sph/passes.cpp sph/kernels_avx2.cpp
      sph/kernels_avx512.cpp sph/kernels_simd128.cpp sph/step_worker.cpp sph/reference/reference_sph.cpp
