@@ -3,7 +3,9 @@
 # WebAssembly with SIMD (the simd128 lane set) into build-wasm-lanes/ with
 # Debian's em++, and runs the suites under node; with --bench, also times
 # fluid-bench there (extra arguments go to it). A stand-alone check of the
-# WebAssembly lane set, independent of the web build.
+# WebAssembly lane set, independent of the web build: built with threads
+# (a pool of two workers), so that the step runs on one thread or two as
+# natively, and with the build's numeric rules (no contraction, no fast math).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
