@@ -53,18 +53,24 @@ std::int32_t CollectVisits(const TSmoothBlockVisits& b) {
     const F top = L::SplatF(b.top), bottom = L::SplatF(b.bottom);
     const F sumLow = L::SplatF(b.sumLow), sumHigh = L::SplatF(b.sumHigh);
     const F differenceLow = L::SplatF(b.differenceLow), differenceHigh = L::SplatF(b.differenceHigh);
+    // In locals: the stores below may alias anything.
+    const float* xs = b.xs;
+    const float* ys = b.ys;
+    float* visitX = b.visitX;
+    float* visitY = b.visitY;
     std::int32_t kept = 0;
     for (int k = 0; k < b.ranges; ++k) {
-        for (std::int32_t p = b.from[k]; p < b.to[k]; p += L::W) {
-            const F x = L::LoadF(b.xs + p);
-            const F y = L::LoadF(b.ys + p);
+        const std::int32_t end = b.to[k];
+        for (std::int32_t p = b.from[k]; p < end; p += L::W) {
+            const F x = L::LoadF(xs + p);
+            const F y = L::LoadF(ys + p);
             const F sum = x + y, difference = x - y;
-            const typename L::Mask in = L::FirstLanes(b.to[k] - p) & L::Less(left, x) & L::Less(x, right) &
+            const typename L::Mask in = L::FirstLanes(end - p) & L::Less(left, x) & L::Less(x, right) &
                                         L::Less(top, y) & L::Less(y, bottom) & L::Less(sumLow, sum) &
                                         L::Less(sum, sumHigh) & L::Less(differenceLow, difference) &
                                         L::Less(difference, differenceHigh);
-            L::CompressF(b.visitX + kept, x, in);
-            L::CompressF(b.visitY + kept, y, in);
+            L::CompressF(visitX + kept, x, in);
+            L::CompressF(visitY + kept, y, in);
             kept += L::Count(in);
         }
     }
