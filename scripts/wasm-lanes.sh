@@ -57,7 +57,8 @@ em++ "${LINK[@]}" "${sph_tests_o[@]}" "${sph_o[@]}" "${gtest_o[@]}" -o "$OUT/sph
 # The renderer's draw calls are linked (never called: the suite only makes fields).
 em++ "${LINK[@]}" -sLEGACY_GL_EMULATION=1 "${fields_o[@]}" "${render_o[@]}" "${sph_o[@]}" "${gtest_o[@]}" \
   -o "$OUT/render_fields_test.js"
-em++ "${LINK[@]}" "${bench_o[@]}" "${sph_o[@]}" -o "$OUT/fluid-bench.js"
+# fluid-bench reads and writes the host's files (--dump), as natively.
+em++ "${LINK[@]}" -sNODERAWFS=1 "${bench_o[@]}" "${sph_o[@]}" -o "$OUT/fluid-bench.js"
 
 if [ "$BENCH" = 1 ]; then
   node --no-experimental-fetch "$OUT/fluid-bench.js" "$@"
@@ -65,3 +66,11 @@ if [ "$BENCH" = 1 ]; then
 fi
 node --no-experimental-fetch "$OUT/sph_test.js"
 node --no-experimental-fetch "$OUT/render_fields_test.js"
+# The same state as the native build's, when there is one.
+NATIVE=build/tools/fluid_bench/fluid-bench
+if [ -x "$NATIVE" ]; then
+  node --no-experimental-fetch "$OUT/fluid-bench.js" --steps 300 --threads 2 --dump "$OUT/state-wasm.bin" >/dev/null
+  "$NATIVE" --steps 300 --threads 2 --dump "$OUT/state-native.bin" >/dev/null
+  cmp "$OUT/state-wasm.bin" "$OUT/state-native.bin"
+  echo "fluid-bench: the WebAssembly and native states after 300 steps are the same"
+fi
