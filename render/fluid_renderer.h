@@ -46,6 +46,8 @@ public:
     // projection, the alpha test (greater than 0) and ParticleTex; leaves
     // blending and texturing off and the colour (1, 0.5, 0.5, 1).
     void Render() override;
+    // The lane set of the smooth field's sums (see TSmoothFieldMaker::SetLanes).
+    bool SetFieldLanes(TLaneSet lanes) { return state_.fields.SetLanes(lanes); }
 
 private:
     // Working memory of the last frame, reused by the next.

@@ -4,11 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define FK_RENDER_X86 1
-#define FK_AVX2 __attribute__((target("avx2")))
-#endif
+#include "render/smooth_sums.h"
+#include "sph/lanes.h"
 
 // The sampling, reorganised for speed. Each sample walks the nine cells
 // around its home cell (the cell its position falls in), in the fixed offset
@@ -20,7 +17,9 @@
 // own order, so every float sum rounds as before, bit for bit. A particle
 // too far from all of a block's samples is left out of its walk (it would
 // add nothing), and home cells with no fluid around them keep the empty
-// value, which the fields hold from one call to the next.
+// value, which the fields hold from one call to the next. The sums run on
+// the lane sets of the step's kernels (render/smooth_sums.h), all of which
+// give the same bits.
 
 // Working memory of TSmoothFieldMaker.
 struct TSmoothFieldScratch {
@@ -31,6 +30,8 @@ struct TSmoothFieldScratch {
     std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell
     std::vector<float> sampleX, sampleY;      // world position of each sample column and row
     std::vector<float> visitX, visitY;        // the particles one block of samples visits, in order
+    float slotX[16], slotY[16];               // the current block's samples, row by row
+    float sums[16];                           // and their sums
 };
 
 namespace {
@@ -41,11 +42,13 @@ using Fields = TSmoothFields;
 // INV_WORLD_SCALE held in single precision (1.20000005).
 constexpr float kSampleStep = static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE *
                                                  TSPH::INV_WORLD_SCALE);
-constexpr double kRadiusSq = TSPH::SMOOTHING_LENGTH_SQ;
-// A little more than the kernel radius, squared: a particle farther than this
-// from all of a block's samples reaches none of them (the margin dwarfs the
-// rounding of a float distance).
-constexpr float kReachSq = 3.9f * 3.9f;
+// A little more than the kernel radius: a particle farther than this from
+// all of a block's samples along either axis reaches none of them (the
+// margin dwarfs the rounding of a float coordinate).
+constexpr float kReach = 3.9f;
+constexpr float kDiagonalReach = kReach * 1.41421356f;
+// The widest round of a lane set: the slack past gathered and visited particles.
+constexpr std::size_t kRound = 16;
 // Sample columns (and rows) whose home is one cell: a cell is 3.2 steps wide.
 constexpr int kMostPerHome = 4;
 static_assert(TSPH::SMOOTHING_LENGTH < kMostPerHome * kSampleStep, "a cell holds at most 4 x 4 samples");
@@ -56,16 +59,6 @@ constexpr int kOffsets[9][2] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}, {-1, 0}, {1,
 // The samples of one home cell: columns i0 .. i0 + columns - 1, rows j0 .. j0 + rows - 1.
 struct Block {
     int i0, columns, j0, rows;
-};
-
-// Kernel sums of one block, [row][column], before scaling.
-using BlockSums = float[kMostPerHome][kMostPerHome];
-
-// A block and the number of particles its samples visit (the first count
-// entries of the scratch's visit arrays).
-struct Visits {
-    Block block;
-    std::int32_t count;
 };
 
 // Grid column (or row) of a sample at world coordinate v: the double
@@ -91,6 +84,12 @@ Block BlockOf(const TSmoothFieldScratch& s, int hx, int hy) {
                  s.rowFirst[hy + 1] - s.rowFirst[hy]};
 }
 
+// Starts loading what GatherCells reads of a particle.
+void Fetch(const TParticle* p) {
+    __builtin_prefetch(&p->PositionX);
+    __builtin_prefetch(&p->Succ);
+}
+
 // Copies the fluid lists into flat arrays, cell by cell in list order, and
 // marks the home cells that have fluid in one of their nine cells.
 void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
@@ -101,21 +100,20 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
     s.ys.clear();
     s.cellStart.resize(static_cast<std::size_t>(world.GridWidth) * world.GridHeight + 1);
     s.blockUsed.assign(static_cast<std::size_t>(columnHomes) * rowHomes, 0);
-    // The particle objects are spread over memory: the head of a cell a few
-    // cells ahead is fetched while this one's list is walked.
-    constexpr int kAhead = 8;
-    int aheadX = 0, aheadY = kAhead;
+    // The particle objects are spread over memory, and each list is a chain
+    // of loads that wait on one another: the lists ahead are fetched in
+    // stages, a far cell's head, a nearer one's second particle, a nearer
+    // one's third (each loaded by then from the stage before).
+    constexpr std::size_t kStage = 6;  // cells between stages
+    const std::size_t cells = static_cast<std::size_t>(world.GridWidth) * world.GridHeight;
     std::size_t cell = 0;
     for (int x = 0; x < world.GridWidth; ++x) {
         for (int y = 0; y < world.GridHeight; ++y, ++cell) {
-            for (; aheadY >= world.GridHeight; aheadY -= world.GridHeight) ++aheadX;
-            if (aheadX < world.GridWidth) {
-                if (const TParticle* next = grid(aheadX, aheadY)) {
-                    __builtin_prefetch(&next->PositionX);
-                    __builtin_prefetch(&next->Succ);
-                }
+            if (cell + 3 * kStage < cells) {
+                if (const TParticle* p = grid.Cell(cell + 3 * kStage)) Fetch(p);
+                if (const TParticle* p = grid.Cell(cell + 2 * kStage); p && p->Succ) Fetch(p->Succ);
+                if (const TParticle* p = grid.Cell(cell + kStage); p && p->Succ && p->Succ->Succ) Fetch(p->Succ->Succ);
             }
-            ++aheadY;
             s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
             const TParticle* p = grid(x, y);
             if (p == nullptr) continue;
@@ -131,161 +129,95 @@ void GatherCells(const TSPH& world, TSmoothFieldScratch& s) {
         }
     }
     s.cellStart[cell] = static_cast<std::int32_t>(s.xs.size());
+    // Whole rounds may be read past the last cell.
+    s.xs.resize(s.xs.size() + kRound, 0.0f);
+    s.ys.resize(s.ys.size() + kRound, 0.0f);
 }
 
-// Copies the positions of the particles that the samples of home cell
-// (hx, hy) visit, in their order of visiting, into the visit arrays (grown
-// when needed). A particle that cannot reach the block adds nothing to it
-// and is left out.
-Visits CollectVisits(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy) {
-    const Block b = BlockOf(s, hx, hy);
-    std::int32_t from[9], to[9];
-    int ranges = 0;
+// The nine cells' stretches of the gathered particles around home cell
+// (hx, hy) in visiting order, the box that bounds the particles that can
+// reach the block's samples, and room for them in the visit arrays.
+TSmoothBlockVisits FindVisits(const TSPH& world, TSmoothFieldScratch& s, const Block& b, int hx, int hy) {
+    TSmoothBlockVisits v;
+    v.ranges = 0;
     std::int32_t count = 0;
     for (const auto& offset : kOffsets) {
         const int x = hx + offset[0], y = hy + offset[1];
         if (x < 0 || x >= world.GridWidth || y < 0 || y >= world.GridHeight) continue;
         const std::size_t cell = static_cast<std::size_t>(x) * world.GridHeight + y;
-        from[ranges] = s.cellStart[cell];
-        to[ranges] = s.cellStart[cell + 1];
-        count += to[ranges] - from[ranges];
-        ++ranges;
+        v.from[v.ranges] = s.cellStart[cell];
+        v.to[v.ranges] = s.cellStart[cell + 1];
+        count += v.to[v.ranges] - v.from[v.ranges];
+        ++v.ranges;
     }
-    if (s.visitX.size() < static_cast<std::size_t>(count)) {
-        s.visitX.resize(static_cast<std::size_t>(count) * 2);
+    const std::size_t room = static_cast<std::size_t>(count) + kRound;
+    if (s.visitX.size() < room) {
+        s.visitX.resize(2 * room);
         s.visitY.resize(s.visitX.size());
     }
-    // The block's samples span [left, right] x [top, bottom].
+    v.xs = s.xs.data();
+    v.ys = s.ys.data();
+    v.visitX = s.visitX.data();
+    v.visitY = s.visitY.data();
+    // The samples span [left, right] x [top, bottom]; a particle farther
+    // than the reach from that along either axis, or along either diagonal,
+    // reaches none of them.
     const float left = s.sampleX[b.i0], right = s.sampleX[b.i0 + b.columns - 1];
     const float top = s.sampleY[b.j0], bottom = s.sampleY[b.j0 + b.rows - 1];
-    float* vx = s.visitX.data();
-    float* vy = s.visitY.data();
-    std::int32_t kept = 0;
-    for (int k = 0; k < ranges; ++k) {
-        for (std::int32_t p = from[k]; p < to[k]; ++p) {
-            const float x = s.xs[p], y = s.ys[p];
-            // Distance outside the span along each axis, (|b| + b) / 2 = max(b, 0)
-            // without a branch (a NaN coordinate may be kept: it adds nothing
-            // either way).
-            const float beyondX = std::max(left - x, x - right);
-            const float beyondY = std::max(top - y, y - bottom);
-            const float outX = 0.5f * (std::fabs(beyondX) + beyondX);
-            const float outY = 0.5f * (std::fabs(beyondY) + beyondY);
-            vx[kept] = x;
-            vy[kept] = y;
-            kept += !(outX * outX + outY * outY >= kReachSq);
-        }
-    }
-    return Visits{b, kept};
+    v.left = left - kReach;
+    v.right = right + kReach;
+    v.top = top - kReach;
+    v.bottom = bottom + kReach;
+    v.sumLow = left + top - kDiagonalReach;
+    v.sumHigh = right + bottom + kDiagonalReach;
+    v.differenceLow = left - bottom - kDiagonalReach;
+    v.differenceHigh = right - top + kDiagonalReach;
+    return v;
 }
 
-// One sample's step: q^3 added in double and the sum rounded to float.
-float AddKernel(float sum, double d2) {
-    if (!(d2 < kRadiusSq)) return sum;
-    const double q = static_cast<float>(kRadiusSq - d2);
-    return static_cast<float>(static_cast<double>(sum) + q * q * q);
+// The block sums of a lane set: the plain set's where this build or
+// processor does not have it.
+TSmoothSums SumsOf(TLaneSet lanes) {
+    if (!LaneSetAvailable(lanes)) return SumSmoothBlock<TPlainLanes>;
+    switch (lanes) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        case TLaneSet::Avx2:
+            return kSmoothSumsAvx2;
+        case TLaneSet::Avx512:
+            return kSmoothSumsAvx512;
+#endif
+#ifdef __wasm_simd128__
+        case TLaneSet::Simd128:
+            return kSmoothSumsSimd128;
+#endif
+        default:
+            return SumSmoothBlock<TPlainLanes>;
+    }
 }
 
-// A block summed and stored, one sample at a time.
-void SumBlockPlain(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
-    const Block& b = v.block;
-    BlockSums sums = {};
-    for (std::int32_t p = 0; p < v.count; ++p) {
-        const double px = s.visitX[p], py = s.visitY[p];
-        for (int row = 0; row < b.rows; ++row) {
-            const double dy = py - static_cast<double>(s.sampleY[b.j0 + row]);
-            const double dy2 = dy * dy;
-            for (int column = 0; column < b.columns; ++column) {
-                const double dx = px - static_cast<double>(s.sampleX[b.i0 + column]);
-                sums[row][column] = AddKernel(sums[row][column], dx * dx + dy2);
-            }
-        }
+// The block of home cell (hx, hy) summed on the given lanes, scaled into
+// the fields and shaded.
+void SumBlock(const TSPH& world, TSmoothFieldScratch& s, int hx, int hy, TSmoothSums sums, Fields& fields) {
+    const Block b = BlockOf(s, hx, hy);
+    TSmoothBlockVisits v = FindVisits(world, s, b, hx, hy);
+    for (int slot = 0; slot < 16; ++slot) {
+        s.slotX[slot] = s.sampleX[b.i0 + slot % kMostPerHome];
+        s.slotY[slot] = s.sampleY[b.j0 + slot / kMostPerHome];
     }
+    v.slotX = s.slotX;
+    v.slotY = s.slotY;
+    v.rows = b.rows;
+    sums(v, s.sums);
     for (int row = 0; row < b.rows; ++row) {
         const std::size_t k = Fields::Index(b.i0, b.j0 + row);
         for (int column = 0; column < b.columns; ++column) {
-            const float d = static_cast<float>(static_cast<double>(sums[row][column]) * Fields::DENSITY_SCALE);
+            const float sum = s.sums[row * kMostPerHome + column];
+            const float d = static_cast<float>(static_cast<double>(sum) * Fields::DENSITY_SCALE);
             fields.Density[k + column] = d;
             ShadeSmoothSample(d, fields.White[k + column], fields.Alpha[k + column]);
         }
     }
 }
-
-#ifdef FK_RENDER_X86
-// The running sums of a block of Rows rows, four columns to a vector, with
-// the samples' coordinates. Places beyond the block's own samples (the next
-// block's, or the zero padding at the far edges) are summed too and never stored.
-template <int Rows>
-struct BlockRows {
-    __m128 sums[Rows];
-    __m256d sx, sy;
-};
-
-template <int Rows>
-FK_AVX2 inline BlockRows<Rows> StartRows(const TSmoothFieldScratch& s, const Block& b) {
-    BlockRows<Rows> r;
-    for (auto& row : r.sums) row = _mm_setzero_ps();
-    r.sx = _mm256_cvtps_pd(_mm_loadu_ps(&s.sampleX[b.i0]));
-    r.sy = _mm256_cvtps_pd(_mm_loadu_ps(&s.sampleY[b.j0]));
-    return r;
-}
-
-// One row of four samples: q^3 added in double and each sum rounded to float.
-// A sample out of reach (d2 >= radius^2, or NaN) gets q = max(q, +0) = +0,
-// and adding +0 leaves a non-negative float sum as it was, bit for bit.
-FK_AVX2 inline __m128 AddKernels4(__m128 sums, __m256d dx2, __m256d dy2) {
-    const __m256d radiusSq = _mm256_set1_pd(kRadiusSq);
-    const __m256d d2 = _mm256_add_pd(dx2, dy2);
-    const __m128 q = _mm_max_ps(_mm256_cvtpd_ps(_mm256_sub_pd(radiusSq, d2)), _mm_setzero_ps());
-    const __m256d qd = _mm256_cvtps_pd(q);
-    const __m256d q3 = _mm256_mul_pd(_mm256_mul_pd(qd, qd), qd);
-    return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(sums), q3));
-}
-
-// The particle at (x, y) added to every row of a block.
-template <int Rows>
-FK_AVX2 inline void AddToRows(BlockRows<Rows>& r, float x, float y) {
-    static_assert(kMostPerHome == 4 && Rows >= 3 && Rows <= 4, "one vector per row, three or four rows");
-    const __m256d dx = _mm256_sub_pd(_mm256_set1_pd(x), r.sx);
-    const __m256d dx2 = _mm256_mul_pd(dx, dx);
-    const __m256d dy = _mm256_sub_pd(_mm256_set1_pd(y), r.sy);
-    const __m256d dy2 = _mm256_mul_pd(dy, dy);  // one row per lane
-    r.sums[0] = AddKernels4(r.sums[0], dx2, _mm256_permute4x64_pd(dy2, 0x00));
-    r.sums[1] = AddKernels4(r.sums[1], dx2, _mm256_permute4x64_pd(dy2, 0x55));
-    r.sums[2] = AddKernels4(r.sums[2], dx2, _mm256_permute4x64_pd(dy2, 0xAA));
-    if constexpr (Rows == 4) r.sums[3] = AddKernels4(r.sums[3], dx2, _mm256_permute4x64_pd(dy2, 0xFF));
-}
-
-// Scales one row of a block's sums into the fields and shades them, four
-// columns at a time. Each step is one float operation on float operands, so
-// it rounds exactly as the double operation rounded to float would.
-FK_AVX2 inline void StoreRow4(Fields& fields, const Block& b, int row, __m128 sums) {
-    const __m128 maxWhite = _mm_set1_ps(TSPH::MAX_WHITE);
-    const __m128 d = _mm_mul_ps(sums, _mm_set1_ps(Fields::DENSITY_SCALE));
-    const __m128 a = _mm_add_ps(d, d);
-    const __m128 w = _mm_sub_ps(_mm_set1_ps(1.0f), d);
-    const __m128 over = _mm_cmpgt_ps(w, maxWhite);
-    const __m128 alpha = _mm_blendv_ps(a, _mm_mul_ps(a, _mm_div_ps(maxWhite, w)), over);
-    const __m128 white = _mm_blendv_ps(w, maxWhite, over);
-    // Only the block's own columns are written.
-    const __m128i mine = _mm_cmpgt_epi32(_mm_set1_epi32(b.columns), _mm_setr_epi32(0, 1, 2, 3));
-    const std::size_t k = Fields::Index(b.i0, b.j0 + row);
-    _mm_maskstore_ps(&fields.Density[k], mine, d);
-    _mm_maskstore_ps(&fields.White[k], mine, white);
-    _mm_maskstore_ps(&fields.Alpha[k], mine, alpha);
-}
-
-// A block summed and stored; most blocks have three rows and skip the
-// fourth, blocks of fewer rows (at the bottom edge) run as four.
-template <int Rows>
-FK_AVX2 void SumBlockAvx2(const TSmoothFieldScratch& s, const Visits& v, Fields& fields) {
-    BlockRows<Rows> r = StartRows<Rows>(s, v.block);
-    const float* x = s.visitX.data();
-    const float* y = s.visitY.data();
-    for (std::int32_t k = 0; k < v.count; ++k) AddToRows(r, x[k], y[k]);
-    for (int row = 0; row < std::min(Rows, v.block.rows); ++row) StoreRow4(fields, v.block, row, r.sums[row]);
-}
-#endif
 
 // Sizes field to the sample count and fills it with value, by whole rows
 // copied at memory speed (this file is built without the vectorizers).
@@ -338,19 +270,13 @@ void ShadeSmoothSample(float density, float& white, float& alpha) {
     }
 }
 
-bool& SmoothFieldsUseAvx2() {
-#ifdef FK_RENDER_X86
-    static bool enabled = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-#else
-    static bool enabled = false;
-#endif
-    return enabled;
-}
-
 TSmoothFieldMaker::TSmoothFieldMaker() : scratch_(std::make_unique<TSmoothFieldScratch>()) {}
+
+bool TSmoothFieldMaker::SetLanes(TLaneSet lanes) {
+    if (!LaneSetAvailable(lanes)) return false;
+    lanes_ = lanes;
+    return true;
+}
 
 TSmoothFieldMaker::~TSmoothFieldMaker() = default;
 
@@ -365,22 +291,12 @@ const TSmoothFields& TSmoothFieldMaker::Compute(const TSPH& world) {
 
     const int columnHomes = static_cast<int>(s.columnFirst.size()) - 1;
     const int rowHomes = static_cast<int>(s.rowFirst.size()) - 1;
+    const TSmoothSums sums = SumsOf(lanes_);
     // Along the rows of blocks: neighbouring blocks fill neighbouring field memory.
     for (int hy = 0; hy < rowHomes; ++hy) {
         for (int hx = 0; hx < columnHomes; ++hx) {
             if (!s.blockUsed[static_cast<std::size_t>(hx) * rowHomes + hy]) continue;
-            const Visits v = CollectVisits(world, s, hx, hy);
-#ifdef FK_RENDER_X86
-            if (SmoothFieldsUseAvx2() && v.block.rows == 3) {
-                SumBlockAvx2<3>(s, v, fields_);
-            } else if (SmoothFieldsUseAvx2()) {
-                SumBlockAvx2<4>(s, v, fields_);
-            } else {
-                SumBlockPlain(s, v, fields_);
-            }
-#else
-            SumBlockPlain(s, v, fields_);
-#endif
+            SumBlock(world, s, hx, hy, sums, fields_);
             s.written.push_back(hx * rowHomes + hy);
         }
     }

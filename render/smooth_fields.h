@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "sph/lane_set.h"
 #include "sph/sph.h"
 
 // Three fields of 268 columns by 200 rows, sample (i, j) at pixel (3i, 3j).
@@ -45,14 +46,18 @@ public:
     // must hold the lists of the last RedistributeGrid. Valid until the next call.
     const TSmoothFields& Compute(const TSPH& world);
 
+    // The lane set of the sums; a maker starts with the widest available
+    // (BestLaneSet). False, and no change, for a set this build or
+    // processor does not have. Every set gives the same bits.
+    bool SetLanes(TLaneSet lanes);
+    // The lane set the sums run on.
+    TLaneSet Lanes() const { return lanes_; }
+
 private:
     TSmoothFields fields_;
+    TLaneSet lanes_ = BestLaneSet();
     std::unique_ptr<TSmoothFieldScratch> scratch_;
 };
 
 // Colour and opacity of a sample whose scaled kernel sum is density.
 void ShadeSmoothSample(float density, float& white, float& alpha);
-
-// Whether TSmoothFieldMaker uses its AVX2 kernel: true where the CPU has
-// AVX2. Both kernels give the same bits; tests switch it off to check the other.
-bool& SmoothFieldsUseAvx2();

@@ -2,7 +2,7 @@
 // powers, four at a time: everything after the target switch is compiled
 // for AVX2 (and FMA, used only where a product's exact error is wanted;
 // the build never contracts) and runs only where the processor has them
-// (the step asks ProcessorHasAvx2 first). The headers before the switch are
+// (KernelsOf asks LaneSetAvailable first). The headers before the switch are
 // built for the plain target, so their inline code stays safe to share.
 
 #include <algorithm>
@@ -23,24 +23,14 @@
 #include "sph/lanes_avx2.h"
 #include "sph/pair_kernels.h"
 
-std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
-    return ScanCells<TAvx2Lanes>(s, w, c0, c1);
-}
-
-std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to) {
-    return DensityTerms<TAvx2Lanes>(s, from, to);
-}
-
-std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
-    return ForceTerms<TAvx2Lanes>(s, from, to, haveDistance);
-}
-
 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1) { SumForces<TAvx2Lanes>(s, i0, i1); }
+
+extern const TLaneKernels kAvx2Kernels = {ScanCells<TAvx2Lanes>, DensityTerms<TAvx2Lanes>, ForceTerms<TAvx2Lanes>,
+                                          SumForcesAvx2, SeventhPowersAvx2};
 
 namespace {
 
 using C = TSPHConstants;
-using F = TSPHFormula;
 
 // Error-free product: a * b = p + e exactly (the fused multiply-subtract
 // rounds the exact a * b - p, which is a double, only once).
@@ -92,26 +82,14 @@ inline int SeventhPower4(__m256d x, __m256d& out) {
 }  // namespace
 
 std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow) {
-    const double rest = C::REST_DENSITY;
-    slow.resize(n + 4);
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m256d x = _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(rest));
+    return SeventhPowerGroups<4>(density, out, n, slow, [&](std::size_t i) {
+        const __m256d x =
+            _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(C::REST_DENSITY));
         __m256d power;
         const int mask = SeventhPower4(x, power);
         _mm256_storeu_pd(out + i, power);
-        // Append the flagged lanes' indices without branching on the mask.
-        for (int lane = 0; lane < 4; ++lane) {
-            slow[count] = static_cast<std::int32_t>(i + lane);
-            count += static_cast<std::size_t>((mask >> lane) & 1);
-        }
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::int32_t j = slow[k];
-        out[j] = std::pow(static_cast<double>(density[j]) / rest, F::STATE_EXPONENT);
-    }
-    return i;
+        return mask;
+    });
 }
 
 #pragma GCC pop_options

@@ -1,19 +1,33 @@
 #pragma once
-// Internal to the sph library: the plain lane set of the pair kernels
-// (sph/pair_kernels.h), one pair or one candidate at a time.
+// Internal to the sph library and the renderer's smooth field: the plain
+// lane set of the pair kernels (sph/pair_kernels.h) and the field's sums
+// (render/smooth_sums.h), one pair, candidate or sample at a time.
 //
 // A lane set names the types and operations the kernels are written in:
 //   D      double lanes (N of them), with + - * / and unary -
-//   F, I   float and int32 lanes of the pair search (W of them), F with -
+//   F, I   float and int32 lanes of the pair search (W of them), F with + -
 //   Mask   the lanes selected by a comparison, combined with &
 // and the loads, stores and rounding steps below. Every lane performs
 // exactly the operations of the plain set, so all sets give the same bits;
-// sph/lanes_avx2.h is the AVX2 set.
+// sph/lanes_avx2.h, sph/lanes_avx512.h and sph/lanes_simd128.h are the others.
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "sph/step_data.h"
+
+// Relative margin around the pair window's bounds inside which a
+// single-precision estimate of r^2 (dx^2 + dy^2 with three float roundings,
+// relative error below 2^-22) cannot tell on which side the exactly rounded
+// r^2 lies; outside it the estimate decides. For the vector sets' window tests.
+struct TSPHWindowEstimate {
+    static constexpr float MARGIN = 1.0f / 65536.0f;
+    static constexpr float LOW_IN = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f + MARGIN);
+    static constexpr float LOW_OUT = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f - MARGIN);
+    static constexpr float HIGH_IN = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f - MARGIN);
+    static constexpr float HIGH_OUT = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f + MARGIN);
+};
 
 // The density pass's operands of the particles of one round of pairs.
 template <typename D, typename XY>
@@ -50,6 +64,8 @@ struct TPlainLanes {
     static D RoundToFloat(D v) { return static_cast<float>(v); }
     // yes where 'sign' < 0, no elsewhere (a NaN counts as not negative).
     static D IfNegative(D sign, D yes, D no) { return sign < 0.0 ? yes : no; }
+    // v where v > 0, +0 elsewhere (a NaN and -0 included).
+    static D AtLeastZero(D v) { return v > 0.0 ? v : 0.0; }
     static D LoadFloats(const float* p) { return *p; }
     static void StoreFloats(float* p, D v) { *p = static_cast<float>(v); }
     static void Store(double* p, D v) { *p = v; }
@@ -117,4 +133,30 @@ struct TPlainLanes {
     // The selected lanes to out, packed; whole rounds are written, so out
     // has W entries of room.
     static void Compress(std::int32_t* out, I v, Mask) { *out = v; }
+    static void CompressF(float* out, F v, Mask) { *out = v; }
 };
+
+// SeventhPowers (sph/step_data.h) for whole groups of Lanes densities, for
+// the vector sets: power(i) stores the powers of density[i ..] into out[i ..]
+// and returns the mask of the lanes it leaves to std::pow, which are
+// collected (without a branch on the mask) and done afterwards. Returns how
+// many it did.
+template <int Lanes, typename Power>
+std::size_t SeventhPowerGroups(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow,
+                               Power power) {
+    slow.resize(n + Lanes);
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + Lanes <= n; i += Lanes) {
+        const int mask = power(i);
+        for (int lane = 0; lane < Lanes; ++lane) {
+            slow[count] = static_cast<std::int32_t>(i + lane);
+            count += static_cast<std::size_t>((mask >> lane) & 1);
+        }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::int32_t j = slow[k];
+        out[j] = std::pow(static_cast<double>(density[j]) / TSPHConstants::REST_DENSITY, TSPHFormula::STATE_EXPONENT);
+    }
+    return i;
+}

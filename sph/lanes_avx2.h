@@ -1,8 +1,10 @@
 #pragma once
-// Internal to the sph library: the AVX2 lane set of the pair kernels, four
-// double lanes and eight float or int32 lanes (see sph/lanes.h for what a
-// lane set names). Included only where AVX2 code is compiled
-// (sph/kernels_avx2.cpp), after its target switch.
+// Internal to the sph library and the renderer's smooth field: the AVX2
+// lane set, four double lanes and eight float or int32 lanes (see
+// sph/lanes.h for what a lane set names). Included only where AVX2 code is
+// compiled (sph/kernels_avx2.cpp, render/smooth_sums_avx2.cpp), after its
+// target switch; everything here has no name outside its file, so no copy
+// built for AVX2 is ever shared with other code.
 
 #include <immintrin.h>
 
@@ -11,6 +13,7 @@
 #include "sph/lanes.h"
 #include "sph/step_data.h"
 
+namespace {
 namespace avx2_lanes {
 
 struct D {
@@ -25,6 +28,7 @@ inline D operator-(D a) { return {_mm256_xor_pd(a.v, _mm256_set1_pd(-0.0))}; }
 struct F {
     __m256 v;
 };
+inline F operator+(F a, F b) { return {_mm256_add_ps(a.v, b.v)}; }
 inline F operator-(F a, F b) { return {_mm256_sub_ps(a.v, b.v)}; }
 
 struct I {
@@ -64,16 +68,6 @@ inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a
     d = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Relative margin around the pair window's bounds inside which a
-// single-precision estimate of r^2 (dx^2 + dy^2 with three float roundings,
-// relative error below 2^-22) cannot tell on which side the exactly rounded
-// r^2 lies; outside it the estimate decides.
-constexpr float kWindowEstimateMargin = 1.0f / 65536.0f;
-constexpr float kWindowLowIn = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f + kWindowEstimateMargin);
-constexpr float kWindowLowOut = TSPHFormula::PAIR_WINDOW_MIN_SQ * (1.0f - kWindowEstimateMargin);
-constexpr float kWindowHighIn = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f - kWindowEstimateMargin);
-constexpr float kWindowHighOut = TSPHConstants::SMOOTHING_LENGTH_SQ * (1.0f + kWindowEstimateMargin);
-
 }  // namespace avx2_lanes
 
 struct TAvx2Lanes {
@@ -97,6 +91,7 @@ struct TAvx2Lanes {
     static D IfNegative(D sign, D yes, D no) {
         return {_mm256_blendv_pd(no.v, yes.v, _mm256_cmp_pd(sign.v, _mm256_setzero_pd(), _CMP_LT_OQ))};
     }
+    static D AtLeastZero(D v) { return {_mm256_max_pd(v.v, _mm256_setzero_pd())}; }  // max gives the second for NaN, -0
     static D LoadFloats(const float* p) { return {_mm256_cvtps_pd(_mm_loadu_ps(p))}; }
     static void StoreFloats(float* p, D v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v.v)); }
     static void Store(double* p, D v) { _mm256_storeu_pd(p, v.v); }
@@ -174,12 +169,12 @@ struct TAvx2Lanes {
     // lane lies clearly inside or outside, by the exact r^2 otherwise (rare;
     // also for a NaN, which is neither).
     static Mask InPairWindow(F dx, F dy) {
-        using namespace avx2_lanes;
+        using E = TSPHWindowEstimate;
         const __m256 e = _mm256_add_ps(_mm256_mul_ps(dx.v, dx.v), _mm256_mul_ps(dy.v, dy.v));
-        const int in = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowIn), _CMP_GT_OQ),
-                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighIn), _CMP_LT_OQ)));
-        const int out = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(e, _mm256_set1_ps(kWindowLowOut), _CMP_LT_OQ),
-                                                        _mm256_cmp_ps(e, _mm256_set1_ps(kWindowHighOut), _CMP_GT_OQ)));
+        const int in = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(e, _mm256_set1_ps(E::LOW_IN), _CMP_GT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(E::HIGH_IN), _CMP_LT_OQ)));
+        const int out = _mm256_movemask_ps(_mm256_or_ps(_mm256_cmp_ps(e, _mm256_set1_ps(E::LOW_OUT), _CMP_LT_OQ),
+                                                        _mm256_cmp_ps(e, _mm256_set1_ps(E::HIGH_OUT), _CMP_GT_OQ)));
         if ((in | out) == 0xFF) return in;
         const F r2 = SquaredLength(dx, dy);
         return Less(SplatF(TSPHFormula::PAIR_WINDOW_MIN_SQ), r2) & Less(r2, SplatF(TSPHConstants::SMOOTHING_LENGTH_SQ));
@@ -192,4 +187,9 @@ struct TAvx2Lanes {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                             _mm256_permutevar8x32_epi32(v.v, avx2_lanes::PackSelected(m)));
     }
+    static void CompressF(float* out, F v, Mask m) {
+        _mm256_storeu_ps(out, _mm256_permutevar8x32_ps(v.v, avx2_lanes::PackSelected(m)));
+    }
 };
+
+}  // namespace

@@ -1,10 +1,10 @@
 #pragma once
 // Internal to the sph library: the pair search and the pair terms, written
-// once over a lane set L (sph/lanes.h, sph/lanes_avx2.h) and built once
-// per set: the plain set in pair_search.cpp and passes.cpp, the AVX2 set in
-// kernels_avx2.cpp under its target switch. Each file gets its own copies
-// (the namespace has no name), so code built for AVX2 is never shared with
-// the plain path.
+// once over a lane set L (sph/lanes.h, sph/lanes_avx2.h, ...) and built once
+// per set: the plain set in pair_search.cpp and passes.cpp, each other set
+// in its kernels' file (kernels_avx2.cpp, ...) under its target switch.
+// Each file gets its own copies (the namespace has no name), so code built
+// for AVX2 is never shared with the plain path.
 
 #include <algorithm>
 #include <cstdint>
@@ -14,12 +14,14 @@
 #include "sph/constants.h"
 #include "sph/step_data.h"
 
-// The AVX2 builds (kernels_avx2.cpp), for x86-64 only.
-std::size_t ScanCellsAvx2(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1);
-std::size_t DensityTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to);
-std::size_t ForceTermsAvx2(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance);
+// The builds of the other sets, each in its kernels' file (for x86-64 or
+// WebAssembly only).
+extern const TLaneKernels kAvx2Kernels;
+extern const TLaneKernels kAvx512Kernels;
+extern const TLaneKernels kSimd128Kernels;
+// The AVX2 set's force sums (their chain of additions gains nothing from
+// wider lanes) and seventh powers, shared with the AVX-512 set.
 void SumForcesAvx2(TSPHStepData& s, std::size_t i0, std::size_t i1);
-// SeventhPowers for whole groups of four; returns how many it did.
 std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow);
 
 namespace {

@@ -61,7 +61,9 @@ void FinishPairs(TSPHStepData& s, std::size_t np) {
 
 // The scan of cells [c0, c1) on the step's lane path.
 std::size_t ScanCellRange(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1) {
-    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 8) + 16;
+    // Each of the nine cells is copied in whole rounds of up to 16 lanes,
+    // and a round of its own ends them.
+    const std::size_t scratch = 9 * (static_cast<std::size_t>(s.maxFluidPerCell) + 16) + 16;
     if (w.candX.size() < scratch) {
         w.candX.resize(scratch);
         w.candY.resize(scratch);
@@ -69,10 +71,7 @@ std::size_t ScanCellRange(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std
         w.candSlot.resize(scratch);
         w.roundMask.resize(scratch);
     }
-#ifdef FK_SPH_X86
-    if (s.avx2) return ScanCellsAvx2(s, w, c0, c1);
-#endif
-    return ScanCells<TPlainLanes>(s, w, c0, c1);
+    return KernelsOf(s.lanes).scanCells(s, w, c0, c1);
 }
 
 // Appends the second scan's partners and hits to the first's, so that the

@@ -14,7 +14,7 @@
 #include "sph/step_data.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
-#define FK_SPH_X86 1  // the AVX2 builds exist (kernels_avx2.cpp)
+#define FK_SPH_X86 1  // the AVX2 and AVX-512 builds exist (kernels_avx2.cpp, kernels_avx512.cpp)
 #endif
 
 namespace {
@@ -47,20 +47,19 @@ std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n, std::
 
 
 
-// Terms of the pairs [from, to): whole vectors on the AVX2 path, the rest
+const TLaneKernels kPlainKernels = {ScanCells<TPlainLanes>, DensityTerms<TPlainLanes>, ForceTerms<TPlainLanes>,
+                                    SumForces<TPlainLanes>, nullptr};
+
+// Terms of the pairs [from, to): whole rounds on the step's lanes, the rest
 // one by one (so that nothing is written outside the range, which the
 // other thread may be filling).
 void DensityTermsOf(TSPHStepData& s, std::size_t from, std::size_t to) {
-#ifdef FK_SPH_X86
-    if (s.avx2) from = DensityTermsAvx2(s, from, to);
-#endif
+    from = KernelsOf(s.lanes).densityTerms(s, from, to);
     DensityTerms<TPlainLanes>(s, from, to);
 }
 
 void ForceTermsOf(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance) {
-#ifdef FK_SPH_X86
-    if (s.avx2) from = ForceTermsAvx2(s, from, to, haveDistance);
-#endif
+    from = KernelsOf(s.lanes).forceTerms(s, from, to, haveDistance);
     ForceTerms<TPlainLanes>(s, from, to, haveDistance);
 }
 
@@ -111,37 +110,34 @@ void SumDensityRates(TSPHStepData& s, std::size_t i0, std::size_t i1) {
 }
 
 // Sums of the particles [i0, i1) of a chunk, then their walls.
-void SumForcesOf(TSPHStepData& s, std::size_t i0, std::size_t i1) {
-#ifdef FK_SPH_X86
-    if (s.avx2) return SumForcesAvx2(s, i0, i1);
-#endif
-    SumForces<TPlainLanes>(s, i0, i1);
-}
+void SumForcesOf(TSPHStepData& s, std::size_t i0, std::size_t i1) { KernelsOf(s.lanes).sumForces(s, i0, i1); }
 
 }  // namespace
 
-void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch, bool avx2) {
-    const double rest = TSPHConstants::REST_DENSITY;
-    std::size_t i = 0;
+const TLaneKernels& KernelsOf(TLaneSet lanes) {
+    if (!LaneSetAvailable(lanes)) return kPlainKernels;
+    switch (lanes) {
 #ifdef FK_SPH_X86
-    if (avx2) i = SeventhPowersAvx2(density, out, n, scratch);
-#else
-    (void)scratch;
-    (void)avx2;
+        case TLaneSet::Avx2:
+            return kAvx2Kernels;
+        case TLaneSet::Avx512:
+            return kAvx512Kernels;
 #endif
-    for (; i < n; ++i) out[i] = std::pow(static_cast<double>(density[i]) / rest, F::STATE_EXPONENT);
+#ifdef __wasm_simd128__
+        case TLaneSet::Simd128:
+            return kSimd128Kernels;
+#endif
+        default:
+            return kPlainKernels;
+    }
 }
 
-bool ProcessorHasAvx2() {
-#ifdef FK_SPH_X86
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("popcnt");
-    }();
-    return has;
-#else
-    return false;
-#endif
+void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch,
+                   TLaneSet lanes) {
+    const double rest = TSPHConstants::REST_DENSITY;
+    const auto powers = KernelsOf(lanes).seventhPowers;
+    std::size_t i = powers != nullptr ? powers(density, out, n, scratch) : 0;
+    for (; i < n; ++i) out[i] = std::pow(static_cast<double>(density[i]) / rest, F::STATE_EXPONENT);
 }
 
 namespace {
@@ -254,7 +250,7 @@ void AdvanceDensities(TSPHStepData& s, std::size_t n) {
                 if (!(density >= F::DENSITY_GUARD_LOW && density <= F::DENSITY_GUARD_HIGH)) density = F::DENSITY_RESET;
                 s.newDensity[i] = density;
             }
-            SeventhPowers(s.newDensity.data() + i0, s.seventhPower.data() + i0, i1 - i0, s.powerScratch[u], s.avx2);
+            SeventhPowers(s.newDensity.data() + i0, s.seventhPower.data() + i0, i1 - i0, s.powerScratch[u], s.lanes);
             StoreDensityState(s, i0, i1);
         },
         kPowerLanes);

@@ -72,6 +72,14 @@ void TSPH::SetStepThreads(int threads) {
 
 int TSPH::StepThreads() const { return step_->threads; }
 
+bool TSPH::SetStepLanes(TLaneSet lanes) {
+    if (!LaneSetAvailable(lanes)) return false;
+    step_->lanes = lanes;
+    return true;
+}
+
+TLaneSet TSPH::StepLanes() const { return step_->lanes; }
+
 TSPH::~TSPH() {
     BoundaryParticles.clear();
     Particles.clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sph/constants.h"
+#include "sph/lane_set.h"
 #include "sph/particle.h"
 
 // A 2-D array of cell-list heads, indexed [column, row].
@@ -18,6 +19,7 @@ public:
     TParticle*& operator()(int x, int y) { return heads_[static_cast<std::size_t>(x) * height_ + y]; }
     // Head of the cell with flat index x * Height() + y.
     TParticle*& Cell(std::size_t index) { return heads_[index]; }
+    TParticle* Cell(std::size_t index) const { return heads_[index]; }
     // Read-only access to the head of cell (x, y).
     TParticle* operator()(int x, int y) const { return heads_[static_cast<std::size_t>(x) * height_ + y]; }
     // Number of columns.
@@ -65,6 +67,13 @@ public:
     void SetStepThreads(int threads);
     // Threads a step uses.
     int StepThreads() const;
+    // The lane set of the step's pair kernels; a world starts with the
+    // widest available (BestLaneSet). False, and no change, for a set this
+    // build or processor does not have. The state after a step is the same
+    // bits on every set.
+    bool SetStepLanes(TLaneSet lanes);
+    // The lane set a step uses.
+    TLaneSet StepLanes() const;
 
     // One fixed time step: RedistributeGrid, UpdateDensity, CalcForces, Integrate.
     virtual void Update();

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "sph/lane_set.h"
 #include "sph/sph.h"
 #include "sph/step_worker.h"
 
@@ -56,9 +57,6 @@ struct alignas(16) TForceSum {
     float fx, fy, dvx, dvy;
 };
 
-// Whether the processor has AVX2 (and FMA and POPCNT); found out once.
-bool ProcessorHasAvx2();
-
 // Scratch of one unit of the pair search: the candidates of the cell being
 // scanned, and the partners and boundary hits it found, in cell order.
 struct TScanScratch {
@@ -75,11 +73,12 @@ struct TScanScratch {
 constexpr std::size_t kThreadedMinParticles = 1024;
 
 struct TSPHStepData {
-    // Whether the pair search and the pair terms run eight or four lanes at
-    // a time with AVX2 (every lane performs the scalar operations, so the
-    // results are the same bit for bit). Starts as the processor allows;
-    // tests switch it off on one world to check the plain path.
-    bool avx2 = ProcessorHasAvx2();
+    // The lane set of the pair search and the pair terms (every lane
+    // performs the plain set's operations, so the results are the same bit
+    // for bit). Starts as the widest the processor allows; tests and the
+    // tools set another on one world (a set the processor lacks runs as
+    // the plain one).
+    TLaneSet lanes = BestLaneSet();
     // Threads of a step (1 or 2) and the second one, if any.
     int threads = 1;
     std::unique_ptr<TStepWorker> worker;
@@ -198,10 +197,26 @@ void EnsurePairs(const TSPH& world, TSPHStepData& s, bool matches);
 
 // out[i] = std::pow(double(density[i]) / REST_DENSITY, 7.0), bit for bit, for
 // densities in [0.3, 0.4] (the only ones the density guard lets through;
-// other values are right too, just slower): four at a time with AVX2, where a
-// double-double power settles all but the rare lanes close to a rounding tie.
-// 'scratch' holds the indices of the lanes left to std::pow.
-void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch, bool avx2);
+// other values are right too, just slower): four at a time on the x86 lane
+// sets and two on the WebAssembly one, where a double-double power settles
+// all but the rare lanes close to a rounding tie. 'scratch' holds the indices of the lanes left to std::pow.
+void SeventhPowers(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& scratch,
+                   TLaneSet lanes);
+
+// The kernels of one lane set, over whole rounds of its lanes (the callers
+// finish the rest on the plain set); see sph/pair_kernels.h.
+struct TLaneKernels {
+    std::size_t (*scanCells)(TSPHStepData& s, TScanScratch& w, std::int32_t c0, std::int32_t c1);
+    std::size_t (*densityTerms)(TSPHStepData& s, std::size_t from, std::size_t to);
+    std::size_t (*forceTerms)(TSPHStepData& s, std::size_t from, std::size_t to, bool haveDistance);
+    void (*sumForces)(TSPHStepData& s, std::size_t i0, std::size_t i1);
+    // SeventhPowers for whole groups; returns how many it did (none: null).
+    std::size_t (*seventhPowers)(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow);
+};
+
+// The kernels of a lane set; the plain ones for a set this build or
+// processor does not have.
+const TLaneKernels& KernelsOf(TLaneSet lanes);
 
 // The world's per-step working set.
 TSPHStepData& StepDataOf(TSPH& world);

@@ -12,6 +12,7 @@
 #include "render/smooth_fields.h"
 #include "tests/render/reference_render.h"
 #include "tests/render/support.h"
+#include "tests/sph/support.h"
 
 namespace {
 
@@ -26,21 +27,22 @@ long FirstDifference(const TSmoothFields& a, const TSmoothFields& b) {
     return -1;
 }
 
-// Computes the fields with every kernel this CPU has and the literal way;
-// fails with the first differing sample.
+// Computes the fields on every lane set this build and processor have (the
+// first call says which it skips) and the literal way; fails with the first
+// differing sample.
 TSmoothFields ExpectSameAsLiteral(const TSPH& world, TSmoothFieldMaker& maker) {
     TSmoothFields fast, literal;
     LiteralSmoothFields(world, literal);
-    const bool best = SmoothFieldsUseAvx2();
-    for (bool avx2 : {false, best}) {
-        SmoothFieldsUseAvx2() = avx2;
+    const TLaneSet best = maker.Lanes();
+    for (const TLaneSet lanes : AvailableLaneSets()) {
+        EXPECT_TRUE(maker.SetLanes(lanes));
         fast = maker.Compute(world);
         const long k = FirstDifference(fast, literal);
-        EXPECT_EQ(k, -1) << (avx2 ? "AVX2" : "plain") << " kernel, sample (" << k % TSmoothFields::COLUMNS << ", "
+        EXPECT_EQ(k, -1) << LaneSetName(lanes) << " lanes, sample (" << k % TSmoothFields::COLUMNS << ", "
                          << k / TSmoothFields::COLUMNS << "): density " << fast.Density[k] << " vs "
                          << literal.Density[k];
     }
-    SmoothFieldsUseAvx2() = best;
+    maker.SetLanes(best);
     return fast;
 }
 

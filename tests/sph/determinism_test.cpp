@@ -15,6 +15,7 @@
 #include "sph/sph.h"
 #include "sph/step_data.h"
 #include "sph/reference/reference_sph.h"
+#include "tests/sph/support.h"
 
 namespace {
 
@@ -36,18 +37,17 @@ std::shared_ptr<TSPH> FreshScene() {
     return BuildScene();
 }
 
-// The initial scene stepped with the given threads, on the AVX2 lanes when
-// asked and the processor has them (the plain lanes otherwise).
-std::shared_ptr<TSPH> FreshScene(int threads, bool avx2) {
+// The initial scene stepped with the given threads and lane set.
+std::shared_ptr<TSPH> FreshScene(int threads, TLaneSet lanes) {
     auto world = FreshScene();
     world->SetStepThreads(threads);
-    StepDataOf(*world).avx2 = avx2 && ProcessorHasAvx2();
+    StepDataOf(*world).lanes = lanes;
     return world;
 }
 
 // How a world under test steps, for failure messages.
-std::string StepSetup(const TSPH& world, bool avx2) {
-    return std::to_string(world.StepThreads()) + " thread(s), " + (avx2 ? "AVX2" : "plain") + " lanes";
+std::string StepSetup(const TSPH& world, TLaneSet lanes) {
+    return std::to_string(world.StepThreads()) + " thread(s), " + LaneSetName(lanes) + " lanes";
 }
 
 // Field names for failure messages, in the order FirstDifferentField uses.
@@ -178,13 +178,12 @@ void ClickRun(TSPH& world, const std::string& setup) {
     }
 }
 
-// On one thread and on two, with the AVX2 pair search and pair terms and
-// without them (as on a processor that lacks them).
+// On one thread and on two, on every lane set the processor has.
 TEST(Determinism, MatchesTheLiteralReferenceWithClicksMixedIn) {
-    for (const bool avx2 : {true, false}) {
+    for (const TLaneSet lanes : AvailableLaneSets()) {
         for (const int threads : {1, 2}) {
-            auto world = FreshScene(threads, avx2);
-            ClickRun(*world, StepSetup(*world, avx2));
+            auto world = FreshScene(threads, lanes);
+            ClickRun(*world, StepSetup(*world, lanes));
         }
     }
 }
@@ -223,11 +222,11 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
     // terms runs well past its usual size: a 24 x 24 block 0.32 units apart
     // (just outside the lower bound of the pair window), with a last
     // particle in its middle that meets some four hundred of them; boundary
-    // particles along one side. The plain path too.
-    for (const bool vector : {true, false}) {
+    // particles along one side. On every lane set.
+    for (const TLaneSet lanes : AvailableLaneSets()) {
         ParticleCount = 0;
         TSPH world;
-        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
+        StepDataOf(world).lanes = lanes;
         for (int j = 0; j < 24; ++j)
             for (int i = 0; i < 24; ++i)
                 world.Particles.push_back(TParticle::Create(100.0f + 0.32f * i, 100.0f + 0.32f * j));
@@ -237,7 +236,7 @@ TEST(Determinism, ADenseClumpWithHundredsOfPartnersMatchesTheReference) {
         for (int step = 0; step < 3; ++step) {
             world.Update();
             ref.Update();
-            ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << (vector ? "" : " (plain)");
+            ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << ", " << LaneSetName(lanes) << " lanes";
         }
     }
 }
@@ -251,10 +250,10 @@ TEST(Determinism, PairsAtTheEdgesOfThePairWindowMatchTheReference) {
     const float bounds[2] = {std::sqrt(TSPHFormula::PAIR_WINDOW_MIN_SQ), TSPHConstants::SMOOTHING_LENGTH};
     const float columns[2] = {4.25f, 12.25f};
     const float rowSpacing = 7.0f;
-    for (const bool vector : {true, false}) {
+    for (const TLaneSet lanes : AvailableLaneSets()) {
         ParticleCount = 0;
         TSPH world;
-        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
+        StepDataOf(world).lanes = lanes;
         int placed = 0;
         for (const float bound : bounds) {
             for (const bool diagonal : {false, true}) {
@@ -276,7 +275,7 @@ TEST(Determinism, PairsAtTheEdgesOfThePairWindowMatchTheReference) {
         for (int step = 0; step < 2; ++step) {
             world.Update();
             ref.Update();
-            ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << (vector ? "" : " (plain)");
+            ASSERT_TRUE(SameState(world, ref)) << "after step " << step + 1 << ", " << LaneSetName(lanes) << " lanes";
         }
     }
 }
@@ -290,9 +289,12 @@ TEST(Determinism, InitialSceneStateAfter1000StepsIsPinned) {
 #else
     for (const int threads : {1, 2}) {
 #endif
-        auto world = FreshScene(threads, true);
-        for (int step = 0; step < 1000; ++step) world->Update();
-        EXPECT_EQ(StateHash(world->Particles, world->BoundaryParticles), kHashAfter1000Steps) << StepSetup(*world, true);
+        for (const TLaneSet lanes : AvailableLaneSets()) {
+            auto world = FreshScene(threads, lanes);
+            for (int step = 0; step < 1000; ++step) world->Update();
+            EXPECT_EQ(StateHash(world->Particles, world->BoundaryParticles), kHashAfter1000Steps)
+                << StepSetup(*world, lanes);
+        }
     }
 }
 

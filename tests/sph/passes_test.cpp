@@ -151,11 +151,11 @@ TEST(Forces, WorkedPairPushesTheParticlesApart) {
 
 TEST(Forces, AParticleMovedAfterTheDensityPassIsSeenWhereItIsNow) {
     // The force pass must not reuse what the density pass measured at the
-    // old place: the worked pair's push, on both paths.
-    for (bool vector : {true, false}) {
+    // old place: the worked pair's push, on every lane set.
+    for (const TLaneSet lanes : AvailableLaneSets()) {
         ParticleCount = 0;
         TSPH world;
-        StepDataOf(world).avx2 = vector && ProcessorHasAvx2();
+        StepDataOf(world).lanes = lanes;
         TParticle& low = PlaceFluid(world, 100.0f, 100.0f);
         TParticle& high = PlaceFluid(world, 101.0f, 100.0f);
         world.RedistributeGrid();
@@ -170,8 +170,8 @@ TEST(Forces, AParticleMovedAfterTheDensityPassIsSeenWhereItIsNow) {
             p->VelocityX = p->VelocityY = 0.0f;
         }
         world.CalcForces();
-        EXPECT_EQ(high.ForceX, 0.603326976f) << (vector ? "vector path" : "plain path");
-        EXPECT_EQ(low.ForceX, -0.603326976f) << (vector ? "vector path" : "plain path");
+        EXPECT_EQ(high.ForceX, 0.603326976f) << LaneSetName(lanes);
+        EXPECT_EQ(low.ForceX, -0.603326976f) << LaneSetName(lanes);
     }
 }
 
@@ -352,18 +352,18 @@ namespace {
 // ---- Equation of state ----------------------------------------------------
 
 TEST(Density, SeventhPowersMatchPowForEveryDensityTheGuardLetsThrough) {
-    // Every single-precision density in [0.3, 0.4], on both paths.
+    // Every single-precision density in [0.3, 0.4], on every lane set.
     std::vector<float> densities;
     for (float d = 0.3f; d <= 0.4f; d = std::nextafter(d, 1.0f)) densities.push_back(d);
     densities.push_back(0.349999994f);  // x = 1 exactly
     std::vector<double> powers(densities.size());
     std::vector<std::int32_t> scratch;
-    for (bool vector : {true, false}) {
-        SeventhPowers(densities.data(), powers.data(), densities.size(), scratch, vector && ProcessorHasAvx2());
+    for (const TLaneSet lanes : AvailableLaneSets()) {
+        SeventhPowers(densities.data(), powers.data(), densities.size(), scratch, lanes);
         std::size_t wrong = 0;
         for (std::size_t i = 0; i < densities.size(); ++i)
             wrong += powers[i] != std::pow(static_cast<double>(densities[i]) / TSPH::REST_DENSITY, 7.0);
-        EXPECT_EQ(wrong, 0u) << (vector ? "vector path" : "plain path");
+        EXPECT_EQ(wrong, 0u) << LaneSetName(lanes);
     }
     EXPECT_EQ(densities.size(), 3355444u + 1u);
 }

@@ -1,5 +1,6 @@
-// fluid-bench run as a user runs it: its dump format, its repeatability, its
-// answers to bad arguments, output that cannot be written and a memory limit.
+// fluid-bench run as a user runs it: its dump format, its repeatability (on
+// every lane set), its answers to bad arguments, output that cannot be
+// written and a memory limit.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -92,7 +94,7 @@ TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
 TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
     for (const char* args : {"--steps -1", "--steps x", "--repeat -1", "--repeat 0", "--scene moon", "--steps",
                              "--bogus", "--threads 0", "--threads 3", "--threads", "--compare 2", "--replay",
-                             "--replay x.rec --steps 3", "--replay x.rec --compare", "--scene full --replay x.rec"}) {
+                             "--replay x.rec --steps 3", "--replay x.rec --compare", "--scene full --replay x.rec", "--lanes"}) {
         SCOPED_TRACE(args);
         EXPECT_EQ(RunBench(args), 2);
     }
@@ -164,6 +166,38 @@ TEST(FluidBench, OneAndTwoThreadsDumpTheSameStateAndCompareWithTheLiteralWorld) 
     const std::string printed = ReadFileBytes(report);
     EXPECT_NE(printed.find("literal Update median"), std::string::npos) << printed;
     EXPECT_NE(printed.find("speed-up over the literal world: median"), std::string::npos) << printed;
+}
+
+// Every lane set this machine has runs, says so and dumps the same state;
+// a set it lacks, or no set at all, is refused with the reason and status 2.
+TEST(FluidBench, EveryLaneSetDumpsTheSameStateAndOneThatIsMissingIsRefused) {
+    TempDir dir;
+    const std::string plain = dir.File("plain.bin"), report = dir.File("report.txt");
+    ASSERT_EQ(RunBench("--steps 20 --threads 1 --lanes plain --dump " + plain, report), 0);
+    EXPECT_NE(ReadFileBytes(report).find("1 step thread(s), plain lanes\n"), std::string::npos)
+        << ReadFileBytes(report);
+    int ran = 0;
+    for (const std::string set : {"avx2", "avx512", "simd128"}) {
+        const std::string dump = dir.File(set + ".bin");
+        ChildProcess child(Bench({"--steps", "20", "--threads", "2", "--lanes", set, "--dump", dump}));
+        const int status = child.WaitForExit();
+        if (status == 2) {
+            EXPECT_EQ(child.err.rfind("fluid-bench: lane set " + set + " is not available: ", 0), 0u) << child.err;
+            std::printf("[ SKIPPED  ] %s", child.err.c_str());
+            continue;
+        }
+        ASSERT_EQ(status, 0) << child.err;
+        ++ran;
+        EXPECT_NE(child.out.find(", " + set + " lanes\n"), std::string::npos) << child.out;
+        EXPECT_EQ(ReadFileBytes(dump), ReadFileBytes(plain)) << set;
+    }
+#if defined(__x86_64__)
+    EXPECT_GE(ran, 1) << "an x86-64 machine of today has AVX2";
+#endif
+    ChildProcess unknown(Bench({"--lanes", "avx1024"}));
+    EXPECT_EQ(unknown.WaitForExit(), 2);
+    EXPECT_EQ(unknown.err.rfind("fluid-bench: unknown lane set 'avx1024' (plain, avx2, avx512 or simd128)\n", 0), 0u)
+        << unknown.err;
 }
 
 TEST(FluidBench, ZeroStepsDumpTheSceneAsBuilt) {

@@ -1,5 +1,5 @@
 // fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R]
-//             [--threads T] [--compare]
+//             [--threads T] [--lanes SET] [--compare]
 //
 // Runs N steps of Update on a fresh scene, R times, and prints the median and
 // minimum time of one Update and the fluid particle-steps per second.
@@ -8,6 +8,8 @@
 // (so that both see the same load on a shared machine, while neither finds
 // its data pushed out of the caches by the other at every step), and prints
 // the ratios.
+// --lanes forces the lane set of the step's kernels (one this processor and
+// build have); the set that ran is printed either way.
 // --dump writes the state after the last repeat, little-endian.
 // --replay plays a recording of the program's frame loop on the initial
 // scene instead (pours, walls, pause, steps, resets, as the program plays
@@ -29,6 +31,7 @@
 #include "app/scene.h"
 #include "app/state_dump.h"
 #include "sph/reference/reference_sph.h"
+#include "sph/lane_set.h"
 #include "sph/sph.h"
 #include "runtime/startup.h"
 #include "runtime/tool.h"
@@ -38,13 +41,15 @@
 namespace {
 
 const char* const kUsage =
-    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--compare]\n"
-    "       fluid-bench --replay FILE [--dump FILE] [--threads T]\n"
+    "usage: fluid-bench [--steps N] [--scene initial|full] [--dump FILE] [--repeat R] [--threads T] [--lanes SET]\n"
+    "                   [--compare]\n"
+    "       fluid-bench --replay FILE [--dump FILE] [--threads T] [--lanes SET]\n"
     "  --steps N     Update steps per repeat (default 1000; 0: the scene as built)\n"
     "  --scene S     initial: the start scene; full: fluid over the whole window\n"
     "  --dump FILE   write the state after the last repeat (little-endian)\n"
     "  --repeat R    runs from a fresh scene (default 1, R >= 1)\n"
     "  --threads T   threads of a step, 1 or 2 (default: what the program uses)\n"
+    "  --lanes SET   lane set of the step: plain, avx2, avx512 or simd128 (default: the widest available)\n"
     "  --compare     also time the literal reference world and print the ratio\n"
     "  --replay FILE play the frames recorded by fluid --record on the initial scene\n"
     "  --version     print the version\n";
@@ -60,6 +65,7 @@ struct Options {
     long repeat = 1;
     long threads = 0;  // 0: the world's own default
     bool compare = false;
+    TLaneSet lanes = BestLaneSet();
     std::string scene = "initial";
     std::string dump;
     std::string replay;
@@ -79,7 +85,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
             continue;
         }
         if (arg != "--steps" && arg != "--scene" && arg != "--dump" && arg != "--repeat" && arg != "--threads" &&
-            arg != "--replay")
+            arg != "--replay" && arg != "--lanes")
             ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         const std::string& value = args[++i];
@@ -89,6 +95,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
             o.repeat = OptionNumber("--repeat", value, 1, kMaxSamples, kUsage);
         } else if (arg == "--threads") {
             o.threads = OptionNumber("--threads", value, 1, TSPH::MAX_STEP_THREADS, kUsage);
+        } else if (arg == "--lanes") {
+            std::string why;
+            if (!LaneSetForOption(value, o.lanes, why)) ExitWithUsage(why, kUsage);
         } else if (arg == "--scene") {
             o.scene = value;
             if (o.scene != "initial" && o.scene != "full") ExitWithUsage("unknown scene '" + o.scene + "'", kUsage);
@@ -135,6 +144,7 @@ std::shared_ptr<TSPH> FreshScene(const Options& o, bool full) {
     ParticleCount = 0;
     std::shared_ptr<TSPH> world = full ? BuildFullScene() : BuildScene();
     if (o.threads > 0) world->SetStepThreads(static_cast<int>(o.threads));
+    world->SetStepLanes(o.lanes);  // available: checked with the options
     return world;
 }
 
@@ -164,8 +174,9 @@ static std::shared_ptr<TSPH> TimeSteps(const Options& o) {
         world.reset();
         world = FreshScene(o, o.scene == "full");
         if (r == 0)
-            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s)\n", o.scene.c_str(),
-                        world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads());
+            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s), %s lanes\n",
+                        o.scene.c_str(), world->Particles.size(), world->BoundaryParticles.size(),
+                        world->StepThreads(), LaneSetName(world->StepLanes()));
         // The literal world starts from a copy of the same scene.
         std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
         for (long done = 0; done < o.steps;) {

@@ -1,4 +1,4 @@
-// render-bench [--repeat K] [--steps N]
+// render-bench [--repeat K] [--steps N] [--lanes SET]
 //
 // Opens the demo's 800 x 600 OpenGL window, builds the initial scene, runs N
 // steps of Update, then prints medians over K repeats of
@@ -6,6 +6,8 @@
 //     renderer's, and the ratio (the fields are checked bit for bit);
 //   - Render + FlipPage in each mode against a bare path that issues the
 //     same primitives from arrays made once beforehand, and the ratio.
+// --lanes forces the lane set of the step and of the smooth field's sums
+// (one this processor and build have); the set that ran is printed either way.
 // Measure under a private Xvfb with LIBGL_ALWAYS_SOFTWARE=1.
 
 #include <GL/gl.h>
@@ -33,13 +35,16 @@
 namespace {
 
 const char* const kUsage =
-    "usage: render-bench [--repeat K] [--steps N]\n"
+    "usage: render-bench [--repeat K] [--steps N] [--lanes SET]\n"
     "  --repeat K   timed repeats per figure (default 101, 1 <= K <= 100000)\n"
-    "  --steps N    Update steps before measuring (default 100, 0 <= N <= 100000)\n";
+    "  --steps N    Update steps before measuring (default 100, 0 <= N <= 100000)\n"
+    "  --lanes SET  lane set of the step and the smooth field: plain, avx2, avx512 or simd128\n"
+    "               (default: the widest available)\n";
 
 struct Options {
     long repeat = 101;
     long steps = 100;
+    TLaneSet lanes = BestLaneSet();
 };
 
 Options ParseArguments(int argc, char** argv) {
@@ -47,10 +52,14 @@ Options ParseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         ExitWithUsageIfAsked(arg, kUsage);
-        if (arg != "--repeat" && arg != "--steps") ExitWithUsage("unknown argument '" + arg + "'", kUsage);
+        if (arg != "--repeat" && arg != "--steps" && arg != "--lanes")
+            ExitWithUsage("unknown argument '" + arg + "'", kUsage);
         if (i + 1 >= argc) ExitWithUsage("missing value for " + arg, kUsage);
         if (arg == "--repeat") {
             o.repeat = OptionNumber("--repeat", argv[++i], 1, 100000, kUsage);
+        } else if (arg == "--lanes") {
+            std::string why;
+            if (!LaneSetForOption(argv[++i], o.lanes, why)) ExitWithUsage(why, kUsage);
         } else {
             o.steps = OptionNumber("--steps", argv[++i], 0, 100000, kUsage);
         }
@@ -98,9 +107,10 @@ void StartFrame() {
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
-void CompareFields(long repeat, const TSPH& world) {
+void CompareFields(long repeat, const TSPH& world, TLaneSet lanes) {
     TSmoothFields literal;
     TSmoothFieldMaker maker;
+    maker.SetLanes(lanes);
     LiteralSmoothFields(world, literal);
     const TSmoothFields& ours = maker.Compute(world);
     const bool same = literal.Density == ours.Density && literal.White == ours.White && literal.Alpha == ours.Alpha;
@@ -110,7 +120,7 @@ void CompareFields(long repeat, const TSPH& world) {
                 tOurs, tLiteral / tOurs, same ? "yes" : "NO");
 }
 
-void CompareFrames(long repeat, TRenderedSPH& world, int mode) {
+void CompareFrames(long repeat, TRenderedSPH& world, int mode, TLaneSet lanes) {
     world.NiceRender = mode;
     // The floor: the same primitives from arrays made once.
     TFluidFrame ready;
@@ -118,6 +128,7 @@ void CompareFrames(long repeat, TRenderedSPH& world, int mode) {
         BuildSpriteQuads(world, ready);
     } else {
         TSmoothFieldMaker fields;
+        fields.SetLanes(lanes);
         BuildSmoothStrips(fields.Compute(world), ready);
     }
     BuildBoundarySquares(world, ready);
@@ -171,14 +182,17 @@ int Run(const Options& o) {
     auto world = std::make_shared<TRenderedSPH>();
     world->ParticleTex = static_cast<std::int32_t>(MakeParticleTexture());
     BuildScene(world);
+    // Available: checked with the options.
+    world->SetStepLanes(o.lanes);
+    world->SetFieldLanes(o.lanes);
     for (long k = 0; k < o.steps; ++k) world->Update();
     std::printf("render-bench: initial scene after %ld steps, %zu fluid and %zu boundary particles, "
-                "medians of %ld repeats\n",
-                o.steps, world->Particles.size(), world->BoundaryParticles.size(), o.repeat);
+                "%s lanes, medians of %ld repeats\n",
+                o.steps, world->Particles.size(), world->BoundaryParticles.size(), LaneSetName(o.lanes), o.repeat);
     std::printf("GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    CompareFields(o.repeat, *world);
-    CompareFrames(o.repeat, *world, 0);
-    CompareFrames(o.repeat, *world, 1);
+    CompareFields(o.repeat, *world, o.lanes);
+    CompareFrames(o.repeat, *world, 0, o.lanes);
+    CompareFrames(o.repeat, *world, 1, o.lanes);
     TimeUpdate(o.repeat, *world);
     EndOpenedGraphics();
     return 0;  // whether the figures arrived is checked at exit
