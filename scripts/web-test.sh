@@ -9,15 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
 
-# The browser the page tests drive.
-if ! dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q "install ok installed"; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages. Run as root: apt-get install -y chromium" >&2
-    exit 1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium
-fi
+# The browser the page tests drive, and the X server of the native program.
+source scripts/packages.sh
+ensure_packages chromium xvfb
 
 suites=(sph_test stream_tests pixmap_tests png_tests system_events_test system_input_test system_timer_test
         system_services_test system_startup_test system_web_test graphics_manager_test app_scene_test
@@ -31,7 +25,9 @@ ctest --test-dir build-web --output-on-failure -j "${FK_JOBS:-2}" --timeout 600
 echo "== fluid-bench under node against the native fluid-bench"
 native_bench=build/tools/fluid_bench/fluid-bench
 web_bench=build-web/tools/fluid_bench/fluid-bench.js
-[ -x "$native_bench" ] || { echo "web-test: no native $native_bench (run the normal build first)" >&2; exit 1; }
+for native in "$native_bench" build/app/fluid; do
+  [ -x "$native" ] || { echo "web-test: no native $native (run the normal build first)" >&2; exit 1; }
+done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for scene in initial full; do

@@ -24,20 +24,8 @@ for arg in "$@"; do
   esac
 done
 
-PACKAGES=(emscripten binaryen cmake ninja-build dpkg-dev googletest)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages. Run as root: apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/packages.sh
+ensure_packages emscripten binaryen cmake ninja-build dpkg-dev googletest
 command -v node >/dev/null || { echo "web.sh: node is needed to build (generators) and to serve" >&2; exit 1; }
 
 # Debian's emcc finds its JavaScript modules only here.

@@ -241,6 +241,22 @@ test('a missing or damaged particle image is said in the page', async () => {
   }
 });
 
+test('a browser without WebGL gets the program\'s message in the page', async () => {
+  const page = await browser.newPage();
+  await page.addInitScript(() => {
+    const original = HTMLCanvasElement.prototype.getContext;
+    HTMLCanvasElement.prototype.getContext = function (kind, ...rest) {
+      return /webgl/.test(kind) ? null : original.call(this, kind, ...rest);
+    };
+  });
+  await page.goto(isolated.url);
+  assert.equal(await waitForEnd(page), 'The program ended with status 1.');
+  assert.equal((await page.locator('#errors').textContent()).trim(),
+               'fluid: cannot open the 800 by 600 OpenGL window: ' +
+               'Web: Failed to create a WebGL context on the canvas (WebGL is not available)');
+  await page.close();
+});
+
 test('a page served without cross-origin isolation still runs', async () => {
   const {page, consoleLines} = await open(plain.url + '?frames=5&smooth');
   assert.equal(await waitForEnd(page), 'The program ended.');
