@@ -43,7 +43,7 @@ EM_ASYNC_JS(void, fk_web_next_frame, (), {
 struct GLContextRecord {
     GLContextRecord* next = nullptr;
     int32_t kind = 0;
-    int32_t width = 0, height = 0, depth = 0, hertz = 0, flags = 0;
+    GLContextSettings settings;  // width and height are the canvas's
     int glContext = 0;  // Emscripten's GL handle
     int32_t index = 0;  // the window's number for the system's input records
 };
@@ -98,10 +98,10 @@ GLContextRecord* MakeRecord(const std::string& selector, int32_t width, int32_t 
     fk_web_context_selector(used, sizeof used);
     auto record = new GLContextRecord;
     record->kind = kind;
-    record->flags = flags;
+    record->settings.flags = flags;
     record->glContext = handle;
     record->index = state.nextIndex++;
-    fk_web_context_size(handle, &record->width, &record->height);
+    fk_web_context_size(handle, &record->settings.width, &record->settings.height);
     // The new context is current in the browser now; the manager selects it itself.
     fk_web_context_make_current(state.current ? state.current->glContext : 0);
     ResetWebGLFill();
@@ -125,8 +125,8 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     const int32_t kind = depth != 0 ? WEB_RECORD_FULLSCREEN : WEB_RECORD_WINDOWED;
     GLContextRecord* record = MakeRecord("", width, height, kind, flags);
     if (!record) return nullptr;
-    record->depth = depth;
-    record->hertz = hertz;
+    record->settings.depth = depth;
+    record->settings.hertz = hertz;
     fk_web_set_title(ApplicationTitle().c_str());
     if (kind == WEB_RECORD_FULLSCREEN) fk_web_request_fullscreen();
     return record;
@@ -159,15 +159,11 @@ void MakeContextCurrent(GLContextRecord* record) {
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    GLContextSettings settings;
-    if (!record || !IsListed(record)) return settings;
-    if (record->kind == WEB_RECORD_ATTACHED) fk_web_context_size(record->glContext, &record->width, &record->height);
-    settings.width = record->width;
-    settings.height = record->height;
-    settings.depth = record->depth;
-    settings.hertz = record->hertz;
-    settings.flags = record->flags;
-    return settings;
+    if (!record || !IsListed(record)) return GLContextSettings{};
+    // A caller's canvas may have been resized meanwhile.
+    if (record->kind == WEB_RECORD_ATTACHED)
+        fk_web_context_size(record->glContext, &record->settings.width, &record->settings.height);
+    return record->settings;
 }
 
 void SwapContextBuffers(int32_t sync) {

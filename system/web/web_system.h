@@ -22,8 +22,12 @@ public:
     int32_t MoveMouse(int32_t x, int32_t y) override;
     // Hides the pointer over the program's canvases while visible is 0.
     int32_t SetMouseVisible(int32_t visible) override;
+    // The browser's alert, headed by the application title; 0.
     int32_t Notify(const std::string& text, int32_t serious) override;
+    // The browser's confirmation: 1 for OK, 0 otherwise (also without a page).
     int32_t Confirm(const std::string& text, int32_t serious) override;
+    // The same confirmation: 1 for OK (yes), 0 for cancelling (no); the
+    // browser's dialog has no third answer.
     int32_t Proceed(const std::string& text, int32_t serious) override;
     // Not available in a browser: "" and one line on the console.
     std::string RequestFile(const std::string& text, const std::string& extensions, int32_t save,
