@@ -5,17 +5,20 @@
 //   node tests/web/frame_bench.js [--frames N]
 //
 // The page runs index.html?frames=N (and &smooth) from build-web/dist; the
-// bare page draws, per frame, what the program draws: sprite mode as 2999
-// additive 16-pixel sprite quads, the sharpening quad twice, 750 wall
-// squares and a 67-glyph status line; smooth mode as triangle strips of
-// coloured vertices every 3 pixels over the liquid's area (rows 360 to 600,
-// the settled pool), the walls and the status line. Both wait for the
-// browser's animation frame after each frame, as the program's buffer swap does.
+// bare page draws, per frame, the primitives the program draws, from arrays
+// made once: the particles of the scene after N / 2 steps (fluid-bench.js
+// --dump) as additive sprite quads with the program's Metaball.png, the
+// sharpening quad twice, the wall squares and a 67-glyph status line in
+// sprite mode; in smooth mode one triangle strip per 3-pixel row over the
+// runs of samples that have a particle within the sprite's reach, coloured
+// per vertex, the walls and the status line. Both wait for the browser's
+// animation frame after each frame, as the program's buffer swap does.
 'use strict';
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const {chromium} = require('playwright-core');
+const {execFileSync} = require('child_process');
 const {serve} = require('../../scripts/web-serve.js');
 
 const root = path.resolve(__dirname, '..', '..');
@@ -23,7 +26,7 @@ const dist = path.join(root, 'build-web', 'dist');
 const frames = Number((process.argv.join(' ').match(/--frames (\d+)/) || [])[1] || 300);
 
 // The bare page: builds its arrays once, then draws N frames.
-const BARE = `<!DOCTYPE html><html><body><canvas id="c" width="800" height="600"></canvas><script>
+const BARE = `<!DOCTYPE html><html><body><canvas id="c" width="800" height="600"></canvas><img id="sprite" src="Metaball.png"><script>
 'use strict';
 const gl = document.getElementById('c').getContext('webgl', {antialias: false, alpha: false, preserveDrawingBuffer: false});
 const vs = 'attribute vec2 p; attribute vec2 t; attribute vec4 c; varying vec2 vt; varying vec4 vc;' +
@@ -39,15 +42,10 @@ gl.useProgram(program);
 const at = {p: gl.getAttribLocation(program, 'p'), t: gl.getAttribLocation(program, 't'), c: gl.getAttribLocation(program, 'c')};
 const textured = gl.getUniformLocation(program, 'textured');
 // A 32 by 32 radial sprite, mipmapped, as the particle texture is.
-const sprite = new Uint8Array(32 * 32 * 4);
-for (let y = 0; y < 32; ++y) for (let x = 0; x < 32; ++x) {
-  const r = Math.hypot(x - 15.5, y - 15.5) / 16, v = Math.max(0, 1 - r) * 255;
-  sprite.set([v, v, v, v], (y * 32 + x) * 4);
-}
 gl.bindTexture(gl.TEXTURE_2D, gl.createTexture());
-gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 32, 32, 0, gl.RGBA, gl.UNSIGNED_BYTE, sprite);
+gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, gl.RGBA, gl.UNSIGNED_BYTE, document.getElementById('sprite'));
 gl.generateMipmap(gl.TEXTURE_2D);
-gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.LINEAR_MIPMAP_LINEAR);
+// The default filters, as the program leaves them.
 // Quads as two triangles each: positions, texture coordinates, colours.
 function quads(list) {
   const p = [], t = [], c = [];
@@ -71,25 +69,26 @@ function draw(b) {
 }
 const white = [1, 1, 1, 1];
 const sprites = [], squares = [], glyphs = [];
-for (let i = 0; i < 2999; ++i) {
-  const x = 100 + (i % 31) * 5.25 + (i * 7919 % 100) / 200, y = 50 + Math.floor(i / 31) * 4.2;
-  sprites.push([x - 8, y - 8, x + 8, y + 8, white]);
-}
-for (let i = 0; i < 750; ++i) {
-  const x = i < 300 ? 50 + i * 1.67 : i < 525 ? 80 + (i % 4) * 5 : 270 + (i % 4) * 5, y = i < 300 ? 505 : 50 + ((i - 300) % 225) * 1.8;
-  squares.push([x - 3, y - 3, x + 3, y + 3, [1, 0.5, 0.5, 1]]);
-}
+for (const [x, y] of SCENE.fluid) sprites.push([x - 8, y - 8, x + 8, y + 8, white]);
+for (const [x, y] of SCENE.walls) squares.push([x - 3, y - 3, x + 3, y + 3, [1, 0.5, 0.5, 1]]);
 for (let i = 0; i < 67; ++i) glyphs.push([i * 8, 0, i * 8 + 8, 16, white]);
 const spriteBatch = quads(sprites), squareBatch = quads(squares), textBatch = quads(glyphs);
 const sharpen = quads([[0, 0, 800, 600, white], [0, 0, 800, 600, white]]);
-// Smooth mode: one strip per 3-pixel row over the pool, a vertex pair every 3 pixels.
+// Smooth mode: a strip per 3-pixel row over each run of samples near a particle.
+const near = new Uint8Array(268 * 201);
+for (const [x, y] of SCENE.fluid)
+  for (let j = Math.max(0, Math.floor((y - 9) / 3)); j <= Math.min(200, Math.ceil((y + 9) / 3)); ++j)
+    for (let i = Math.max(0, Math.floor((x - 9) / 3)); i <= Math.min(267, Math.ceil((x + 9) / 3)); ++i) near[j * 268 + i] = 1;
 const sp = [], st = [], sc = [], ranges = [];
-for (let y = 360; y < 600; y += 3) {
-  const first = sp.length / 2;
-  for (let x = 0; x <= 800; x += 3) for (const dy of [0, 3]) {
-    sp.push(x, y + dy); st.push(0, 0); sc.push(0.2, 0.4, 1, ((x + y + dy) % 7) / 7);
+for (let j = 0; j < 200; ++j) {
+  for (let i = 0; i < 268; ++i) {
+    if (!near[j * 268 + i] && !near[(j + 1) * 268 + i]) continue;
+    const first = sp.length / 2;
+    for (; i < 268 && (near[j * 268 + i] || near[(j + 1) * 268 + i]); ++i) for (const dy of [0, 3]) {
+      sp.push(i * 3, j * 3 + dy); st.push(0, 0); sc.push(0.2, 0.4, 1, 0.8);
+    }
+    ranges.push([first, sp.length / 2 - first]);
   }
-  ranges.push([first, sp.length / 2 - first]);
 }
 const strips = batch(sp, st, sc, gl.TRIANGLE_STRIP, ranges);
 function frame(smooth) {
@@ -106,16 +105,36 @@ function frame(smooth) {
   draw(squareBatch);
 }
 window.run = (n, smooth) => new Promise((resolve) => {
+  if (!document.getElementById('sprite').complete) return setTimeout(() => window.run(n, smooth).then(resolve), 50);
   let done = 0; const start = performance.now();
   const next = () => { if (done++ === n) return resolve(performance.now() - start); frame(smooth); requestAnimationFrame(next); };
   next();
 });
 </script></body></html>`;
 
+// The particles in window pixels after steps steps of the initial scene, from
+// fluid-bench.js --dump (counts, then 8 floats per fluid particle and 2 per wall particle).
+function scene(steps, dir) {
+  const file = path.join(dir, 'scene.bin');
+  execFileSync('node', ['--no-experimental-fetch', path.join(root, 'build-web', 'tools', 'fluid_bench', 'fluid-bench.js'),
+                        '--steps', String(steps), '--dump', file], {stdio: 'ignore'});
+  const bytes = fs.readFileSync(file), fluid = [], walls = [];
+  const count = bytes.readInt32LE(0), boundary = bytes.readInt32LE(4);
+  const pixels = 2.5;  // world units to window pixels
+  for (let i = 0; i < count; ++i) fluid.push([bytes.readFloatLE(8 + 32 * i) * pixels, bytes.readFloatLE(12 + 32 * i) * pixels]);
+  for (let i = 0; i < boundary; ++i) {
+    const at = 8 + 32 * count + 8 * i;
+    walls.push([bytes.readFloatLE(at) * pixels, bytes.readFloatLE(at + 4) * pixels]);
+  }
+  return {fluid, walls};
+}
+
 (async () => {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'fk-chromium-'));
   const bareDir = fs.mkdtempSync(path.join(os.tmpdir(), 'fk-bare-'));
-  fs.writeFileSync(path.join(bareDir, 'index.html'), BARE);
+  fs.writeFileSync(path.join(bareDir, 'index.html'),
+                   BARE.replace('<script>', '<script>const SCENE = ' + JSON.stringify(scene(frames / 2, bareDir)) + ';'));
+  fs.copyFileSync(path.join(dist, 'Metaball.png'), path.join(bareDir, 'Metaball.png'));
   const servers = [serve({root: dist, isolation: true}), serve({root: bareDir, isolation: true})];
   await Promise.all(servers.map((s) => new Promise((r) => s.listen(0, '127.0.0.1', r))));
   const [pageUrl, bareUrl] = servers.map((s) => `http://127.0.0.1:${s.address().port}/`);
