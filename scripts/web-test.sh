@@ -13,10 +13,7 @@ start=$(date +%s)
 source scripts/packages.sh
 ensure_packages chromium xvfb
 
-suites=(sph_test stream_tests pixmap_tests png_tests system_events_test system_input_test system_timer_test
-        system_services_test system_startup_test system_web_test graphics_manager_test app_scene_test
-        render_fields_test app_fluid_test fluid_bench)
-bash scripts/web.sh "${suites[@]}"
+bash scripts/web.sh suites fluid_bench
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 echo "== the suites under node"

@@ -9,8 +9,8 @@
 #   bash scripts/web.sh            build the page
 #   bash scripts/web.sh --serve    build it, then serve it on http://127.0.0.1:8000/
 #
-# Extra targets to build may follow as arguments (the test stage asks for
-# its suites); FK_WEB_TARGETS_ONLY=1 builds only those.
+# Extra targets to build may follow as arguments ("suites": every suite, as
+# the test stage asks); FK_WEB_TARGETS_ONLY=1 builds only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,6 +41,17 @@ emcmake cmake -S . -B build-web -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[
   -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v node);--no-experimental-fetch" \
   -DZLIB_INCLUDE_DIR="$prefix/include" -DZLIB_LIBRARY="$prefix/lib/libz.a" \
   -DPNG_PNG_INCLUDE_DIR="$prefix/include" -DPNG_LIBRARY="$prefix/lib/libpng16.a" >/dev/null
+# "suites" stands for every suite the web build registers with CTest (each
+# suite's target has its test's name).
+expanded=()
+for target in "${targets[@]}"; do
+  if [ "$target" = suites ]; then
+    expanded+=($(ctest --test-dir build-web -N | sed -n 's/^ *Test *#[0-9]*: //p'))
+  else
+    expanded+=("$target")
+  fi
+done
+targets=("${expanded[@]}")
 if [ "${FK_WEB_TARGETS_ONLY:-0}" != 1 ]; then targets=(fluid "${targets[@]}"); fi
 cmake --build build-web -j "${FK_JOBS:-2}" --target "${targets[@]}"
 
