@@ -3,7 +3,8 @@
 # (followed by its install stage: install, packages, examples out of tree),
 # then an AddressSanitizer + UndefinedBehaviorSanitizer build; then the
 # simulation's suites and fluid-bench (the code that runs on two threads)
-# under ThreadSanitizer.
+# under ThreadSanitizer; then the Windows stage under Wine and the web stage
+# under node and headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -41,5 +42,10 @@ windows_start=$(date +%s)
 bash scripts/windows-test.sh
 suites=$((suites + $(ctest --test-dir build-win -N | sed -n 's/^Total Tests: //p')))
 echo "Windows stage took $(( $(date +%s) - windows_start )) s"
+echo "== web build under node and headless Chromium"
+web_start=$(date +%s)
+bash scripts/web-test.sh
+suites=$((suites + $(ctest --test-dir build-web -N | sed -n 's/^Total Tests: //p') + 1))
+echo "Web stage took $(( $(date +%s) - web_start )) s"
 echo "All builds and suites passed."
 echo "suites: $suites passed, 0 failed"

@@ -1,4 +1,5 @@
-// Start-up values on Linux: getcwd, /proc/self/exe, chdir.
+// Start-up values on POSIX systems, Linux and the web alike: getcwd and
+// chdir (the program file is program_file_linux.cpp, web/program_file_web.cpp).
 #include "runtime/startup_host.h"
 
 #include <climits>
@@ -8,14 +9,6 @@ std::string HostCurrentDirectory() {
     std::string buffer(PATH_MAX, '\0');
     if (!getcwd(buffer.data(), buffer.size())) return "";
     buffer.resize(buffer.find('\0'));
-    return buffer;
-}
-
-std::string HostProgramFile() {
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0) return "";
-    buffer.resize(static_cast<size_t>(n));
     return buffer;
 }
 

@@ -1,5 +1,5 @@
-// The system module's clock, sleep and wake-up on POSIX: CLOCK_MONOTONIC,
-// nanosleep and a self-pipe.
+// The system module's sleep and wake-up on POSIX threads: nanosleep and a
+// self-pipe (the clock is clock_posix.cpp).
 #include "system/system_host.h"
 
 #include <cerrno>
@@ -19,21 +19,11 @@ WakePipe wake;
 
 }  // namespace
 
-int32_t HostMillis() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    // Keep the low 32 bits: the counter wraps, differences stay right.
-    return static_cast<int32_t>(static_cast<uint32_t>(ms));
-}
-
 void HostSleep(int32_t ms) {
     timespec left{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&left, &left) < 0 && errno == EINTR) {
     }
 }
-
-bool HostLocalTime(std::time_t t, std::tm& local) { return localtime_r(&t, &local) != nullptr; }
 
 void HostWakeInit() {
     int fds[2];
