@@ -87,8 +87,7 @@ public:
         if (rows_.empty()) return nullptr;
         auto frame = TPixmap::Create(kFluidWindowWidth, kFluidWindowHeight, PIXFMT_RGB24, 1);
         for (int32_t y = 0; y < kFluidWindowHeight; ++y)
-            std::memcpy(frame->PixelPtr(0, y), rows_.data() + (kFluidWindowHeight - 1 - y) * kRowBytes,
-                        kRowBytes);
+            std::memcpy(frame->PixelPtr(0, y), rows_.data() + (kFluidWindowHeight - 1 - y) * kRowBytes, kRowBytes);
         return frame;
     }
 
@@ -153,8 +152,7 @@ void UpdateTimed(TSPH& world, TFrameTimes& times, bool step) {
 // right; returns the status line.
 std::string DrawStatus(const TFrameTimes& times, bool paused) {
     glColor4f(1, 1, 1, 1);
-    const std::string hud = HudText(times.updateMillis, times.renderMillis, times.framesPerSecond,
-                                    ParticleCount);
+    const std::string hud = HudText(times.updateMillis, times.renderMillis, times.framesPerSecond, ParticleCount);
     DrawGLText(hud, 0, 0);
     if (paused)
         DrawGLText(kPauseText, kFluidWindowWidth - kFontCellWidth * static_cast<int32_t>(std::strlen(kPauseText)), 0);
@@ -227,8 +225,7 @@ const char* const kFluidUsage =
     "the drawing, P pauses and resumes, N steps once while paused, R starts the\n"
     "scene over, Escape or the close box ends the program.\n";
 
-bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& options,
-                       std::string& error) {
+bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& options, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -243,9 +240,7 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
             const std::string& text = args[++i];
             long long n = 0;
             if (!WholeNumberIn(text, 0, std::numeric_limits<int64_t>::max(), n))
-                return error = "--frames takes a whole number of frames, 0 or more, not \"" + text +
-                               "\"",
-                       false;
+                return error = "--frames takes a whole number of frames, 0 or more, not \"" + text + "\"", false;
             options.frames = n;
         } else if (std::string* file = FileOption(arg, options)) {
             if (!hasValue || args[i + 1].empty()) return error = arg + " needs a file name", false;
@@ -257,11 +252,9 @@ bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& opti
     return true;
 }
 
-std::string HudText(int32_t updateMillis, int32_t renderMillis, int32_t framesPerSecond,
-                    int32_t particles) {
-    return "Updatezeit: " + Fixed(updateMillis, kUpdateWidth) + "ms  Renderzeit: " +
-           Fixed(renderMillis, kRenderWidth) + "ms  FPS: " + Fixed(framesPerSecond, kRateWidth) +
-           " Partikel: " + std::to_string(particles);
+std::string HudText(int32_t updateMillis, int32_t renderMillis, int32_t framesPerSecond, int32_t particles) {
+    return "Updatezeit: " + Fixed(updateMillis, kUpdateWidth) + "ms  Renderzeit: " + Fixed(renderMillis, kRenderWidth) +
+           "ms  FPS: " + Fixed(framesPerSecond, kRateWidth) + " Partikel: " + std::to_string(particles);
 }
 
 void ReadFrameControls(TFrameInput& input) {
@@ -285,8 +278,7 @@ void HandleInput(TSPH& world) {
 }
 
 bool InitDisplay(std::string& error) {
-    if (!OpenGLGraphics(kFluidWindowWidth, kFluidWindowHeight, kWindowDepth, kWindowHertz,
-                        kWindowFlags)) {
+    if (!OpenGLGraphics(kFluidWindowWidth, kFluidWindowHeight, kWindowDepth, kWindowHertz, kWindowFlags)) {
         error = OpenGLGraphicsError();
         return false;
     }
@@ -388,8 +380,7 @@ bool OpenOutputs(const TFluidOptions& options, TRunOutputs& outputs) {
 
 // The frame loop fed with the replay and the recorder. An error that ends
 // the run still puts the recording so far in place, for it may show how it came.
-TFrameLoopResult RunFeedLoop(TSPH& world, const TFluidOptions& options, const TRecording& replay,
-                             TRecorder& recorder) {
+TFrameLoopResult RunFeedLoop(TSPH& world, const TFluidOptions& options, const TRecording& replay, TRecorder& recorder) {
     TFrameFeed feed;
     if (!options.replay.empty()) feed.replay = &replay.frames;
     if (!options.record.empty()) feed.recorder = &recorder;
@@ -406,7 +397,8 @@ TFrameLoopResult RunFeedLoop(TSPH& world, const TFluidOptions& options, const TR
 // Writes the screenshot; false after saying why.
 bool SaveScreenshot(const TFluidOptions& options, const TFrameLoopResult& result) {
     const std::string path = FromLaunchDirectory(options.screenshot);
-    const std::string problem = result.lastFrame ? SavePNGFile(result.lastFrame, path, kScreenshotCompression) : "no frame was drawn";
+    const std::string problem =
+        result.lastFrame ? SavePNGFile(result.lastFrame, path, kScreenshotCompression) : "no frame was drawn";
     if (!problem.empty()) SayCannot("write the screenshot", path, problem);
     return problem.empty();
 }
@@ -430,8 +422,8 @@ int FinishOutputs(const TFluidOptions& options, const TFrameLoopResult& result, 
 std::shared_ptr<TRenderedSPH> OpenWorld(const TFluidOptions& options) {
     std::string why;
     if (!InitDisplay(why)) {
-        std::fprintf(stderr, "fluid: cannot open the %d by %d OpenGL window: %s\n",
-                     kFluidWindowWidth, kFluidWindowHeight, why.c_str());
+        std::fprintf(stderr, "fluid: cannot open the %d by %d OpenGL window: %s\n", kFluidWindowWidth,
+                     kFluidWindowHeight, why.c_str());
         return nullptr;
     }
     auto world = std::make_shared<TRenderedSPH>();

@@ -30,13 +30,11 @@ extern const char* const kFluidUsage;
 
 // Reads the arguments after the program name; false with the reason when
 // one is unknown or malformed.
-bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& options,
-                       std::string& error);
+bool ParseFluidOptions(const std::vector<std::string>& args, TFluidOptions& options, std::string& error);
 
 // The status line: the three measurements cut or padded to 3, 4 and 4
 // characters, and the particle count.
-std::string HudText(int32_t updateMillis, int32_t renderMillis, int32_t framesPerSecond,
-                    int32_t particles);
+std::string HudText(int32_t updateMillis, int32_t renderMillis, int32_t framesPerSecond, int32_t particles);
 
 // Reads one frame's controls from the polled input, after the loop test
 // (which reads Escape): Space, the pointer, the two buttons' hits, P, N, R,

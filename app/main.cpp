@@ -10,5 +10,6 @@ constexpr int kUncaughtErrorStatus = -1;
 }  // namespace
 
 int main(int argc, char** argv) {
-    return RunTool("fluid", [&] { return FluidMain(argc, argv); }, kUncaughtErrorStatus);
+    return RunTool(
+        "fluid", [&] { return FluidMain(argc, argv); }, kUncaughtErrorStatus);
 }

@@ -12,10 +12,10 @@ namespace {
 // The fields of a frame record, in their order in the file: the seven hit
 // counts first.
 using TField = std::int32_t TFrameInput::*;
-constexpr TField kFields[] = {
-    &TFrameInput::escapeHits, &TFrameInput::spaceHits, &TFrameInput::pauseHits, &TFrameInput::stepHits,
-    &TFrameInput::resetHits,  &TFrameInput::leftHits,  &TFrameInput::rightHits, &TFrameInput::leftDown,
-    &TFrameInput::rightDown,  &TFrameInput::pointerX,  &TFrameInput::pointerY};
+constexpr TField kFields[] = {&TFrameInput::escapeHits, &TFrameInput::spaceHits, &TFrameInput::pauseHits,
+                              &TFrameInput::stepHits,   &TFrameInput::resetHits, &TFrameInput::leftHits,
+                              &TFrameInput::rightHits,  &TFrameInput::leftDown,  &TFrameInput::rightDown,
+                              &TFrameInput::pointerX,   &TFrameInput::pointerY};
 constexpr std::size_t kHitCounts = 7;
 static_assert(sizeof kFields / sizeof kFields[0] * 4 == kFrameRecordBytes, "one int32 per field");
 
@@ -36,12 +36,12 @@ std::string HeaderProblem(const unsigned char* bytes, std::size_t size) {
     if (std::memcmp(bytes, kRecordingMagic, size < magic ? size : magic) != 0)
         return "it is not a Ferrumkit fluid recording (no FKRECORD header)";
     if (size < kRecordingHeaderBytes)
-        return "its header is cut short (" + std::to_string(size) + " of " +
-               std::to_string(kRecordingHeaderBytes) + " bytes)";
+        return "its header is cut short (" + std::to_string(size) + " of " + std::to_string(kRecordingHeaderBytes) +
+               " bytes)";
     const std::int32_t version = ReadInt32LE(bytes + magic);
     if (version != kRecordingVersion)
-        return "it is a recording of format version " + std::to_string(version) +
-               "; this program reads version " + std::to_string(kRecordingVersion);
+        return "it is a recording of format version " + std::to_string(version) + "; this program reads version " +
+               std::to_string(kRecordingVersion);
     const std::int32_t recordBytes = ReadInt32LE(bytes + magic + 4);
     if (recordBytes != static_cast<std::int32_t>(kFrameRecordBytes))
         return "its header is damaged (frame records of " + std::to_string(recordBytes) + " bytes, not " +

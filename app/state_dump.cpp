@@ -21,8 +21,8 @@ std::vector<unsigned char> EncodeState(const TSPH& world) {
     AppendInt32LE(out, static_cast<std::int32_t>(world.Particles.size()));
     AppendInt32LE(out, static_cast<std::int32_t>(world.BoundaryParticles.size()));
     for (const auto& p : world.Particles) {
-        for (float f : {p->PositionX, p->PositionY, p->OldX, p->OldY, p->VelocityX, p->VelocityY, p->Density,
-                        p->Pressure})
+        for (float f :
+             {p->PositionX, p->PositionY, p->OldX, p->OldY, p->VelocityX, p->VelocityY, p->Density, p->Pressure})
             AppendFloat(out, f);
     }
     for (const auto& p : world.BoundaryParticles) {

@@ -5,8 +5,8 @@
 #include <ferrumkit/graphics/gl/gl_graphics.h>
 #include <ferrumkit/graphics/gl/gl_utils.h>  // DrawGLPixmap, DrawGLText
 #include <ferrumkit/graphics/graphics.h>
-#include <ferrumkit/image/pixmap.h>          // TPixmap, Convert, ResamplePixmap
-#include <ferrumkit/image/png.h>             // LoadPNGPixmap
+#include <ferrumkit/image/pixmap.h>  // TPixmap, Convert, ResamplePixmap
+#include <ferrumkit/image/png.h>     // LoadPNGPixmap
 #include <ferrumkit/system/polled_input.h>
 
 #include <GL/gl.h>
@@ -38,9 +38,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string path = argv[1];
-    const std::string label = path.substr(path.find_last_of('/') + 1) + ": " +
-                              std::to_string(image->width) + " by " + std::to_string(image->height) +
-                              " pixels; a grey copy; three times the size";
+    const std::string label = path.substr(path.find_last_of('/') + 1) + ": " + std::to_string(image->width) + " by " +
+                              std::to_string(image->height) + " pixels; a grey copy; three times the size";
 
     for (long frame = 0; frame != frames; ++frame) {
         if (KeyHitCount(27) || TerminateRequested()) break;

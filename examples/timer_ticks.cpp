@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
         const int32_t arrived = timer->Wait();
         if (KeyHitCount(27) || TerminateRequested()) break;
 
-        const std::string text = "tick " + std::to_string(timer->Ticks()) +
-                                 (IsMainThread() ? " on the main thread" : " on another thread");
+        const std::string text =
+            "tick " + std::to_string(timer->Ticks()) + (IsMainThread() ? " on the main thread" : " on another thread");
         std::printf("%s (%d since the last wait)\n", text.c_str(), arrived);
         std::fflush(stdout);
 

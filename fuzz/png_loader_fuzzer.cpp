@@ -45,8 +45,8 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
     if (seed % 8 == 1) return size;
     size_t at = 8;
     while (at + 12 <= size) {
-        uint32_t length = (uint32_t{data[at]} << 24) | (uint32_t{data[at + 1]} << 16) |
-                          (uint32_t{data[at + 2]} << 8) | data[at + 3];
+        uint32_t length =
+            (uint32_t{data[at]} << 24) | (uint32_t{data[at + 1]} << 16) | (uint32_t{data[at + 2]} << 8) | data[at + 3];
         if (length > size - at - 12) break;
         uLong crc = crc32(0, data + at + 4, static_cast<uInt>(length + 4));
         uint8_t* out = data + at + 8 + length;

@@ -28,8 +28,7 @@ struct GLDisplayMode {
 
 // A window of its own (depth 0: on the desktop; else fullscreen) with a context; null on failure.
 // Throws TRuntimeError("GLGraphicsDriver failed to set display mode") when no mode fits.
-GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                                     int32_t flags);
+GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 // A context on a window the caller made; null on failure.
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags);
 // Deletes the context (and the window, when the layer made it); unknown records are ignored.

@@ -24,8 +24,7 @@ public:
     // The driver that made this graphics.
     virtual std::shared_ptr<TGraphicsDriver> Driver();
     // Writes width, height, depth, hertz and flags (null pointers are skipped).
-    virtual int32_t GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz,
-                                int32_t* flags);
+    virtual int32_t GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz, int32_t* flags);
     // Releases the surface; closing twice is harmless.
     virtual int32_t Close();
 };
@@ -39,8 +38,7 @@ public:
     int32_t hertz = 0;
 
     TGraphicsMode() = default;
-    TGraphicsMode(int32_t w, int32_t h, int32_t d, int32_t hz)
-        : width(w), height(h), depth(d), hertz(hz) {}
+    TGraphicsMode(int32_t w, int32_t h, int32_t d, int32_t hz) : width(w), height(h), depth(d), hertz(hz) {}
     // "width,height,depth hertzHz", e.g. 800,600,32 60Hz.
     std::string ToString() const;
 };
@@ -57,8 +55,8 @@ public:
     // Graphics on a window the caller made (a native window handle); null on failure.
     virtual std::shared_ptr<TGraphics> AttachGraphics(uintptr_t widget, int32_t flags);
     // Graphics in a window of its own (depth 0: on the desktop, else fullscreen); null on failure.
-    virtual std::shared_ptr<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth,
-                                                      int32_t hertz, int32_t flags);
+    virtual std::shared_ptr<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                                      int32_t flags);
     // Makes g (or nothing, for null) current for this driver's rendering API.
     virtual int32_t SetGraphics(const std::shared_ptr<TGraphics>& g);
     // Presents the current back buffer; sync != 0 waits for the vertical blank.
@@ -74,13 +72,12 @@ TGraphicsModeArray ListGraphicsModes();
 // The number of modes ListGraphicsModes reports.
 int32_t GraphicsModeCount();
 // The fields of mode index; an index outside the list raises the array-bounds error.
-void GetGraphicsModeAt(int32_t index, int32_t* width, int32_t* height, int32_t* depth,
-                       int32_t* hertz);
+void GetGraphicsModeAt(int32_t index, int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz);
 // 1 when some mode matches (0 in an argument matches anything), else 0.
 int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t hertz);
 // Graphics from the current driver, or null (failures and runtime errors alike).
-std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth,
-                                                 int32_t hertz, int32_t flags);
+std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                                 int32_t flags);
 // The text of the runtime error that made the last CreateGraphicsContext or
 // AttachGraphicsContext give null; empty when none was raised.
 std::string LastGraphicsContextError();
@@ -105,8 +102,7 @@ int32_t ActiveGraphicsFlags();
 // Closes the previously opened graphics, opens and selects a new one, sets up
 // pacing and polled input (StartPolledInput installs the polled-input hook);
 // null (and nothing else changed) on failure.
-std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth,
-                                        int32_t hertz, int32_t flags);
+std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 // Stops polled input and closes the opened graphics, if any. Runs at process exit.
 void EndOpenedGraphics();
 // Runs the page-flip hook chain, then presents: 0 no sync, 1 vertical sync,

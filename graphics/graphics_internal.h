@@ -10,8 +10,8 @@ class TGraphics;
 
 // The manager's clock and the actions it takes on the system.
 struct GraphicsSystemHooks {
-    int32_t (*now)();                    // wrapping millisecond clock
-    void (*sleep)(int32_t ms);           // sleeps ms milliseconds (negative: nothing)
+    int32_t (*now)();                            // wrapping millisecond clock
+    void (*sleep)(int32_t ms);                   // sleeps ms milliseconds (negative: nothing)
     void (*placePointer)(int32_t x, int32_t y);  // moves the pointer to client x, y
 };
 

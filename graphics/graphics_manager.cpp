@@ -49,12 +49,8 @@ ManagerState& State() {
 }
 
 // Millisecond stamps wrap; they are only ever compared by difference.
-int32_t Diff(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-int32_t Add(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
+int32_t Diff(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+int32_t Add(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
 
 TGraphicsDriver& RequireDriver(ManagerState& s) {
     if (!s.driver) throw TNullObjectError();
@@ -137,8 +133,7 @@ TGraphicsModeArray ListGraphicsModes() {
 
 int32_t GraphicsModeCount() { return static_cast<int32_t>(ListGraphicsModes().size()); }
 
-void GetGraphicsModeAt(int32_t index, int32_t* width, int32_t* height, int32_t* depth,
-                       int32_t* hertz) {
+void GetGraphicsModeAt(int32_t index, int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz) {
     TGraphicsModeArray modes = ListGraphicsModes();
     CheckIndex(index, static_cast<long long>(modes.size()));
     const std::shared_ptr<TGraphicsMode>& mode = modes[static_cast<size_t>(index)];
@@ -161,8 +156,8 @@ int32_t HasGraphicsMode(int32_t width, int32_t height, int32_t depth, int32_t he
     return 0;
 }
 
-std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth,
-                                                 int32_t hertz, int32_t flags) {
+std::shared_ptr<TGraphics> CreateGraphicsContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                                 int32_t flags) {
     ManagerState& s = State();
     s.lastContextError.clear();
     try {
@@ -219,12 +214,10 @@ int32_t ActiveGraphicsDepth() { return State().depth; }
 int32_t ActiveGraphicsHertz() { return State().hertz; }
 int32_t ActiveGraphicsFlags() { return State().flags; }
 
-std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth,
-                                        int32_t hertz, int32_t flags) {
+std::shared_ptr<TGraphics> OpenGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
     ManagerState& s = State();
     EndOpenedGraphics();
-    std::shared_ptr<TGraphics> g =
-        CreateGraphicsContext(width, height, depth, hertz, flags | s.defaultFlags);
+    std::shared_ptr<TGraphics> g = CreateGraphicsContext(width, height, depth, hertz, flags | s.defaultFlags);
     if (!g) return nullptr;
     SelectGraphics(g);
 

@@ -18,9 +18,7 @@ struct TCloseOnExit {
 };
 }  // namespace
 
-std::shared_ptr<TPixmap> TPixmapLoader::LoadPixmap(const std::shared_ptr<TStream>&) {
-    throw TAbstractMethodError();
-}
+std::shared_ptr<TPixmap> TPixmapLoader::LoadPixmap(const std::shared_ptr<TStream>&) { throw TAbstractMethodError(); }
 
 void RegisterPixmapLoader(std::shared_ptr<TPixmapLoader> loader) {
     if (!loader) return;

@@ -28,48 +28,79 @@ void Expand(const unsigned char* s, int32_t format, unsigned char* d, int32_t n)
         for (int32_t i = 0; i < n; ++i, d += 4) pixel(i);
     };
     switch (format) {
-        case PIXFMT_GREY8:
-            fill([&](int32_t i) { d[0] = d[1] = d[2] = s[i]; d[3] = 255; });
-            break;
-        case PIXFMT_ALPHA8:
-            fill([&](int32_t i) { d[0] = d[1] = d[2] = 255; d[3] = s[i]; });
-            break;
-        case PIXFMT_BGR24:
-            fill([&](int32_t i) { d[0] = s[3 * i + 2]; d[1] = s[3 * i + 1]; d[2] = s[3 * i]; d[3] = 255; });
-            break;
-        case PIXFMT_RGB24:
-            fill([&](int32_t i) { d[0] = s[3 * i]; d[1] = s[3 * i + 1]; d[2] = s[3 * i + 2]; d[3] = 255; });
-            break;
-        case PIXFMT_BGRA32:
-            fill([&](int32_t i) {
-                d[0] = s[4 * i + 2]; d[1] = s[4 * i + 1]; d[2] = s[4 * i]; d[3] = s[4 * i + 3];
-            });
-            break;
-        case PIXFMT_RGBA32:
-            std::memmove(d, s, static_cast<size_t>(n) * 4);
-            break;
-        // Formats without alpha of their own expand opaque.
-        case PIXFMT_RED8:
-            fill([&](int32_t i) { d[0] = s[i]; d[1] = d[2] = 0; d[3] = 255; });
-            break;
-        case PIXFMT_GREEN8:
-            fill([&](int32_t i) { d[1] = s[i]; d[0] = d[2] = 0; d[3] = 255; });
-            break;
-        case PIXFMT_BLUE8:
-            fill([&](int32_t i) { d[2] = s[i]; d[0] = d[1] = 0; d[3] = 255; });
-            break;
-        case PIXFMT_BLACK_ALPHA8:
-            fill([&](int32_t i) { d[0] = d[1] = d[2] = 0; d[3] = s[i]; });
-            break;
-        case PIXFMT_INTENSITY8:
-            fill([&](int32_t i) { d[0] = d[1] = d[2] = d[3] = s[i]; });
-            break;
-        case PIXFMT_LUMINANCE8:
-            fill([&](int32_t i) { d[0] = d[1] = d[2] = s[i]; d[3] = 255; });
-            break;
-        default:
-            std::memset(d, 0, static_cast<size_t>(n) * 4);
-            break;
+    case PIXFMT_GREY8:
+        fill([&](int32_t i) {
+            d[0] = d[1] = d[2] = s[i];
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_ALPHA8:
+        fill([&](int32_t i) {
+            d[0] = d[1] = d[2] = 255;
+            d[3] = s[i];
+        });
+        break;
+    case PIXFMT_BGR24:
+        fill([&](int32_t i) {
+            d[0] = s[3 * i + 2];
+            d[1] = s[3 * i + 1];
+            d[2] = s[3 * i];
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_RGB24:
+        fill([&](int32_t i) {
+            d[0] = s[3 * i];
+            d[1] = s[3 * i + 1];
+            d[2] = s[3 * i + 2];
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_BGRA32:
+        fill([&](int32_t i) {
+            d[0] = s[4 * i + 2];
+            d[1] = s[4 * i + 1];
+            d[2] = s[4 * i];
+            d[3] = s[4 * i + 3];
+        });
+        break;
+    case PIXFMT_RGBA32: std::memmove(d, s, static_cast<size_t>(n) * 4); break;
+    // Formats without alpha of their own expand opaque.
+    case PIXFMT_RED8:
+        fill([&](int32_t i) {
+            d[0] = s[i];
+            d[1] = d[2] = 0;
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_GREEN8:
+        fill([&](int32_t i) {
+            d[1] = s[i];
+            d[0] = d[2] = 0;
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_BLUE8:
+        fill([&](int32_t i) {
+            d[2] = s[i];
+            d[0] = d[1] = 0;
+            d[3] = 255;
+        });
+        break;
+    case PIXFMT_BLACK_ALPHA8:
+        fill([&](int32_t i) {
+            d[0] = d[1] = d[2] = 0;
+            d[3] = s[i];
+        });
+        break;
+    case PIXFMT_INTENSITY8: fill([&](int32_t i) { d[0] = d[1] = d[2] = d[3] = s[i]; }); break;
+    case PIXFMT_LUMINANCE8:
+        fill([&](int32_t i) {
+            d[0] = d[1] = d[2] = s[i];
+            d[3] = 255;
+        });
+        break;
+    default: std::memset(d, 0, static_cast<size_t>(n) * 4); break;
     }
 }
 
@@ -79,42 +110,42 @@ void Pack(const unsigned char* s, unsigned char* d, int32_t format, int32_t n) {
         for (int32_t i = 0; i < n; ++i, s += 4) pixel(i);
     };
     switch (format) {
-        case PIXFMT_GREY8:
-        case PIXFMT_LUMINANCE8:
-            each([&](int32_t i) { d[i] = static_cast<unsigned char>((s[0] + s[1] + s[2]) / 3); });
-            break;
-        case PIXFMT_ALPHA8:
-        case PIXFMT_BLACK_ALPHA8:
-            each([&](int32_t i) { d[i] = s[3]; });
-            break;
-        case PIXFMT_BGR24:
-            each([&](int32_t i) { d[3 * i] = s[2]; d[3 * i + 1] = s[1]; d[3 * i + 2] = s[0]; });
-            break;
-        case PIXFMT_RGB24:
-            each([&](int32_t i) { d[3 * i] = s[0]; d[3 * i + 1] = s[1]; d[3 * i + 2] = s[2]; });
-            break;
-        case PIXFMT_BGRA32:
-            each([&](int32_t i) {
-                d[4 * i] = s[2]; d[4 * i + 1] = s[1]; d[4 * i + 2] = s[0]; d[4 * i + 3] = s[3];
-            });
-            break;
-        case PIXFMT_RGBA32:
-            std::memmove(d, s, static_cast<size_t>(n) * 4);
-            break;
-        case PIXFMT_RED8:
-            each([&](int32_t i) { d[i] = s[0]; });
-            break;
-        case PIXFMT_GREEN8:
-            each([&](int32_t i) { d[i] = s[1]; });
-            break;
-        case PIXFMT_BLUE8:
-            each([&](int32_t i) { d[i] = s[2]; });
-            break;
-        case PIXFMT_INTENSITY8:
-            each([&](int32_t i) { d[i] = static_cast<unsigned char>((s[0] + s[1] + s[2] + s[3]) / 4); });
-            break;
-        default:
-            break;
+    case PIXFMT_GREY8:
+    case PIXFMT_LUMINANCE8:
+        each([&](int32_t i) { d[i] = static_cast<unsigned char>((s[0] + s[1] + s[2]) / 3); });
+        break;
+    case PIXFMT_ALPHA8:
+    case PIXFMT_BLACK_ALPHA8: each([&](int32_t i) { d[i] = s[3]; }); break;
+    case PIXFMT_BGR24:
+        each([&](int32_t i) {
+            d[3 * i] = s[2];
+            d[3 * i + 1] = s[1];
+            d[3 * i + 2] = s[0];
+        });
+        break;
+    case PIXFMT_RGB24:
+        each([&](int32_t i) {
+            d[3 * i] = s[0];
+            d[3 * i + 1] = s[1];
+            d[3 * i + 2] = s[2];
+        });
+        break;
+    case PIXFMT_BGRA32:
+        each([&](int32_t i) {
+            d[4 * i] = s[2];
+            d[4 * i + 1] = s[1];
+            d[4 * i + 2] = s[0];
+            d[4 * i + 3] = s[3];
+        });
+        break;
+    case PIXFMT_RGBA32: std::memmove(d, s, static_cast<size_t>(n) * 4); break;
+    case PIXFMT_RED8: each([&](int32_t i) { d[i] = s[0]; }); break;
+    case PIXFMT_GREEN8: each([&](int32_t i) { d[i] = s[1]; }); break;
+    case PIXFMT_BLUE8: each([&](int32_t i) { d[i] = s[2]; }); break;
+    case PIXFMT_INTENSITY8:
+        each([&](int32_t i) { d[i] = static_cast<unsigned char>((s[0] + s[1] + s[2] + s[3]) / 4); });
+        break;
+    default: break;
     }
 }
 
@@ -124,8 +155,7 @@ TPixmap::~TPixmap() {
     if (capacity >= 0 && pixels) ::operator delete[](pixels, kPixelAlign);
 }
 
-std::shared_ptr<TPixmap> TPixmap::Create(int32_t width, int32_t height, int32_t format,
-                                         int32_t align) {
+std::shared_ptr<TPixmap> TPixmap::Create(int32_t width, int32_t height, int32_t format, int32_t align) {
     if (width < 0 || height < 0 || align < 1 || !ValidFormat(format))
         throw TRuntimeError("Invalid pixmap dimensions or format");
     int64_t rowBytes = int64_t{width} * FormatByteSize[format];
@@ -143,10 +173,9 @@ std::shared_ptr<TPixmap> TPixmap::Create(int32_t width, int32_t height, int32_t 
     return p;
 }
 
-std::shared_ptr<TPixmap> TPixmap::CreateStatic(void* pixels, int32_t width, int32_t height,
-                                               int32_t pitch, int32_t format) {
-    if (width < 0 || height < 0 || !ValidFormat(format))
-        throw TRuntimeError("Invalid pixmap dimensions or format");
+std::shared_ptr<TPixmap> TPixmap::CreateStatic(void* pixels, int32_t width, int32_t height, int32_t pitch,
+                                               int32_t format) {
+    if (width < 0 || height < 0 || !ValidFormat(format)) throw TRuntimeError("Invalid pixmap dimensions or format");
     auto p = std::make_shared<TPixmap>();
     p->pixels = static_cast<unsigned char*>(pixels);
     p->width = width;
@@ -181,24 +210,21 @@ void TPixmap::Paste(const TPixmap& source, int32_t x, int32_t y) {
 
 std::shared_ptr<TPixmap> TPixmap::Convert(int32_t to) const {
     auto out = Create(width, height, to, 4);
-    for (int32_t y = 0; y < height; ++y)
-        ConvertPixelRun(PixelPtr(0, y), format, out->PixelPtr(0, y), to, width);
+    for (int32_t y = 0; y < height; ++y) ConvertPixelRun(PixelPtr(0, y), format, out->PixelPtr(0, y), to, width);
     return out;
 }
 
 uint32_t TPixmap::ReadPixel(int32_t x, int32_t y) const {
     const unsigned char* p = PixelPtr(x, y);
-    auto argb = [](uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
-        return (a << 24) | (r << 16) | (g << 8) | b;
-    };
+    auto argb = [](uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return (a << 24) | (r << 16) | (g << 8) | b; };
     switch (format) {
-        case PIXFMT_GREY8: return 0xFF000000u + p[0] * 0x10101u;
-        case PIXFMT_ALPHA8: return (uint32_t{p[0]} << 24) | 0xFFFFFFu;
-        case PIXFMT_BGR24: return argb(255, p[2], p[1], p[0]);
-        case PIXFMT_RGB24: return argb(255, p[0], p[1], p[2]);
-        case PIXFMT_BGRA32: return argb(p[3], p[2], p[1], p[0]);
-        case PIXFMT_RGBA32: return argb(p[3], p[0], p[1], p[2]);
-        default: return 0;
+    case PIXFMT_GREY8: return 0xFF000000u + p[0] * 0x10101u;
+    case PIXFMT_ALPHA8: return (uint32_t{p[0]} << 24) | 0xFFFFFFu;
+    case PIXFMT_BGR24: return argb(255, p[2], p[1], p[0]);
+    case PIXFMT_RGB24: return argb(255, p[0], p[1], p[2]);
+    case PIXFMT_BGRA32: return argb(p[3], p[2], p[1], p[0]);
+    case PIXFMT_RGBA32: return argb(p[3], p[0], p[1], p[2]);
+    default: return 0;
     }
 }
 
@@ -233,8 +259,7 @@ int32_t TPixmap::ClearPixels(uint32_t argb) {
     return 0;
 }
 
-void ConvertPixelRun(const void* src, int32_t srcFormat, void* dst, int32_t dstFormat,
-                     int32_t count) {
+void ConvertPixelRun(const void* src, int32_t srcFormat, void* dst, int32_t dstFormat, int32_t count) {
     if (count <= 0 || !ValidFormat(srcFormat) || !ValidFormat(dstFormat)) return;
     auto* s = static_cast<const unsigned char*>(src);
     auto* d = static_cast<unsigned char*>(dst);
@@ -275,8 +300,7 @@ TSpan SpanFor(int32_t i, float scale, int32_t srcSize) {
 }
 }  // namespace
 
-std::shared_ptr<TPixmap> ResamplePixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t width,
-                                        int32_t height) {
+std::shared_ptr<TPixmap> ResamplePixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t width, int32_t height) {
     TPixmap& in = Deref(pixmap);
     std::shared_ptr<TPixmap> src = in.format == PIXFMT_RGBA32 ? pixmap : in.Convert(PIXFMT_RGBA32);
     auto out = TPixmap::Create(width, height, in.format, 4);
@@ -328,8 +352,8 @@ std::shared_ptr<TPixmap> VerticalFlipPixmap(const std::shared_ptr<TPixmap>& pixm
     return out;
 }
 
-std::shared_ptr<TPixmap> ApplyMaskColour(const std::shared_ptr<TPixmap>& pixmap, int32_t red,
-                                         int32_t green, int32_t blue) {
+std::shared_ptr<TPixmap> ApplyMaskColour(const std::shared_ptr<TPixmap>& pixmap, int32_t red, int32_t green,
+                                         int32_t blue) {
     TPixmap& in = Deref(pixmap);
     std::shared_ptr<TPixmap> src = in.format == PIXFMT_RGBA32 ? pixmap : in.Convert(PIXFMT_RGBA32);
     auto out = TPixmap::Create(in.width, in.height, PIXFMT_RGBA32, 4);
@@ -339,7 +363,10 @@ std::shared_ptr<TPixmap> ApplyMaskColour(const std::shared_ptr<TPixmap>& pixmap,
             const unsigned char* p = src->PixelPtr(x, y);
             unsigned char* q = out->PixelPtr(x, y);
             if (!masked(p)) {
-                q[0] = p[0]; q[1] = p[1]; q[2] = p[2]; q[3] = 255;
+                q[0] = p[0];
+                q[1] = p[1];
+                q[2] = p[2];
+                q[3] = 255;
                 continue;
             }
             int32_t sum[3] = {0, 0, 0}, count = 0;
@@ -366,17 +393,16 @@ std::shared_ptr<TPixmap> ConvertedPixmap(const std::shared_ptr<TPixmap>& pixmap,
 std::shared_ptr<TPixmap> CreatePixmap(int32_t width, int32_t height, int32_t format, int32_t align) {
     return TPixmap::Create(width, height, format, align);
 }
-std::shared_ptr<TPixmap> CreateStaticPixmap(void* pixels, int32_t width, int32_t height,
-                                            int32_t pitch, int32_t format) {
+std::shared_ptr<TPixmap> CreateStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch,
+                                            int32_t format) {
     return TPixmap::CreateStatic(pixels, width, height, pitch, format);
 }
 std::shared_ptr<TPixmap> CopyPixmap(const std::shared_ptr<TPixmap>& p) { return Deref(p).Copy(); }
-std::shared_ptr<TPixmap> PixmapWindow(const std::shared_ptr<TPixmap>& p, int32_t x, int32_t y,
-                                      int32_t width, int32_t height) {
+std::shared_ptr<TPixmap> PixmapWindow(const std::shared_ptr<TPixmap>& p, int32_t x, int32_t y, int32_t width,
+                                      int32_t height) {
     return Deref(p).Window(x, y, width, height);
 }
-void PastePixmap(const std::shared_ptr<TPixmap>& p, const std::shared_ptr<TPixmap>& source,
-                 int32_t x, int32_t y) {
+void PastePixmap(const std::shared_ptr<TPixmap>& p, const std::shared_ptr<TPixmap>& source, int32_t x, int32_t y) {
     Deref(p).Paste(Deref(source), x, y);
 }
 unsigned char* PixmapPixelPtr(const std::shared_ptr<TPixmap>& p, int32_t x, int32_t y) {

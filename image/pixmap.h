@@ -36,11 +36,10 @@ public:
     // A pixmap owning an uncleared, 16-byte-aligned block whose rows are
     // padded to a multiple of align bytes. Raises TRuntimeError for a
     // negative size, an unknown format, align < 1 or a block over 2 GiB.
-    static std::shared_ptr<TPixmap> Create(int32_t width, int32_t height, int32_t format,
-                                           int32_t align = 4);
+    static std::shared_ptr<TPixmap> Create(int32_t width, int32_t height, int32_t format, int32_t align = 4);
     // A pixmap over bytes the caller keeps alive (capacity -1).
-    static std::shared_ptr<TPixmap> CreateStatic(void* pixels, int32_t width, int32_t height,
-                                                 int32_t pitch, int32_t format);
+    static std::shared_ptr<TPixmap> CreateStatic(void* pixels, int32_t width, int32_t height, int32_t pitch,
+                                                 int32_t format);
 
     // Address of pixel (x, y).
     unsigned char* PixelPtr(int32_t x, int32_t y) const;
@@ -69,38 +68,33 @@ public:
 };
 
 // Converts count pixels from format srcFormat at src to dstFormat at dst.
-void ConvertPixelRun(const void* src, int32_t srcFormat, void* dst, int32_t dstFormat,
-                     int32_t count);
+void ConvertPixelRun(const void* src, int32_t srcFormat, void* dst, int32_t dstFormat, int32_t count);
 
 // Bilinear resampling to width x height, keeping the pixmap's format.
-std::shared_ptr<TPixmap> ResamplePixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t width,
-                                        int32_t height);
+std::shared_ptr<TPixmap> ResamplePixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t width, int32_t height);
 // Mirror image left to right.
 std::shared_ptr<TPixmap> HorizontalFlipPixmap(const std::shared_ptr<TPixmap>& pixmap);
 // Mirror image top to bottom.
 std::shared_ptr<TPixmap> VerticalFlipPixmap(const std::shared_ptr<TPixmap>& pixmap);
 // An RGBA32 copy where pixels of the given colour become transparent, their
 // colour taken from the mean of their unmasked neighbours.
-std::shared_ptr<TPixmap> ApplyMaskColour(const std::shared_ptr<TPixmap>& pixmap, int32_t red,
-                                         int32_t green, int32_t blue);
+std::shared_ptr<TPixmap> ApplyMaskColour(const std::shared_ptr<TPixmap>& pixmap, int32_t red, int32_t green,
+                                         int32_t blue);
 // pixmap->Convert(format).
 std::shared_ptr<TPixmap> ConvertedPixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t format);
 
 // Module forms of the methods: the pixmap comes first; null raises the
 // null-object error.
-std::shared_ptr<TPixmap> CreatePixmap(int32_t width, int32_t height, int32_t format,
-                                      int32_t align = 4);
+std::shared_ptr<TPixmap> CreatePixmap(int32_t width, int32_t height, int32_t format, int32_t align = 4);
 // TPixmap::CreateStatic.
-std::shared_ptr<TPixmap> CreateStaticPixmap(void* pixels, int32_t width, int32_t height,
-                                            int32_t pitch, int32_t format);
+std::shared_ptr<TPixmap> CreateStaticPixmap(void* pixels, int32_t width, int32_t height, int32_t pitch, int32_t format);
 // TPixmap::Copy.
 std::shared_ptr<TPixmap> CopyPixmap(const std::shared_ptr<TPixmap>& pixmap);
 // TPixmap::Window.
-std::shared_ptr<TPixmap> PixmapWindow(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y,
-                                      int32_t width, int32_t height);
+std::shared_ptr<TPixmap> PixmapWindow(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y, int32_t width,
+                                      int32_t height);
 // TPixmap::Paste.
-void PastePixmap(const std::shared_ptr<TPixmap>& pixmap, const std::shared_ptr<TPixmap>& source,
-                 int32_t x, int32_t y);
+void PastePixmap(const std::shared_ptr<TPixmap>& pixmap, const std::shared_ptr<TPixmap>& source, int32_t x, int32_t y);
 // TPixmap::PixelPtr.
 unsigned char* PixmapPixelPtr(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y);
 // TPixmap::ReadPixel.

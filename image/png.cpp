@@ -118,12 +118,12 @@ bool ReadImage(png_structp png, png_infop info) {
 }
 
 // Encodes rows as one image. False when libpng refused.
-bool WriteImage(png_structp png, png_infop info, png_uint_32 width, png_uint_32 height,
-                int colourType, int level, png_bytepp rows, int transforms) {
+bool WriteImage(png_structp png, png_infop info, png_uint_32 width, png_uint_32 height, int colourType, int level,
+                png_bytepp rows, int transforms) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_compression_level(png, level);
-    png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_set_rows(png, info, rows);
     png_write_png(png, info, transforms, nullptr);
     return true;
@@ -170,18 +170,28 @@ std::shared_ptr<TPixmap> PixmapFromRows(png_structp png, png_infop info) {
     if (depth != 8) return nullptr;
     int32_t format = 0, channels = 0;
     switch (colourType) {
-        case PNG_COLOR_TYPE_GRAY: format = PIXFMT_GREY8; channels = 1; break;
-        case PNG_COLOR_TYPE_RGB: format = PIXFMT_RGB24; channels = 3; break;
-        case PNG_COLOR_TYPE_RGB_ALPHA: format = PIXFMT_RGBA32; channels = 4; break;
-        case PNG_COLOR_TYPE_GRAY_ALPHA: format = PIXFMT_RGBA32; channels = 2; break;
-        default: return nullptr;
+    case PNG_COLOR_TYPE_GRAY:
+        format = PIXFMT_GREY8;
+        channels = 1;
+        break;
+    case PNG_COLOR_TYPE_RGB:
+        format = PIXFMT_RGB24;
+        channels = 3;
+        break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        format = PIXFMT_RGBA32;
+        channels = 4;
+        break;
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        format = PIXFMT_RGBA32;
+        channels = 2;
+        break;
+    default: return nullptr;
     }
-    if (width > kMaxSide || height > kMaxSide ||
-        int64_t{width} * height * FormatByteSize[format] > kMaxImageBytes)
+    if (width > kMaxSide || height > kMaxSide || int64_t{width} * height * FormatByteSize[format] > kMaxImageBytes)
         return nullptr;
     png_bytepp rows = png_get_rows(png, info);
-    if (!rows || png_get_rowbytes(png, info) < size_t{width} * static_cast<size_t>(channels))
-        return nullptr;
+    if (!rows || png_get_rowbytes(png, info) < size_t{width} * static_cast<size_t>(channels)) return nullptr;
 
     auto pixmap = TPixmap::Create(static_cast<int32_t>(width), static_cast<int32_t>(height), format, 4);
     for (png_uint_32 y = 0; y < height; ++y) {
@@ -213,8 +223,8 @@ std::shared_ptr<TPixmap> LoadPNGPixmap(const TUrl& url) {
     TPngIo io;
     io.stream = stream.get();
     TReadStructs s;
-    s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning, &io,
-                                     BudgetMalloc, BudgetFree);
+    s.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning, &io, BudgetMalloc,
+                                     BudgetFree);
     if (!s.png) return nullptr;
     s.info = png_create_info_struct(s.png);
     if (!s.info) return nullptr;
@@ -234,12 +244,15 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
     int colourType = PNG_COLOR_TYPE_RGB_ALPHA;
     int transforms = PNG_TRANSFORM_IDENTITY;
     switch (pixmap->format) {
-        case PIXFMT_GREY8: colourType = PNG_COLOR_TYPE_GRAY; break;
-        case PIXFMT_RGB24: colourType = PNG_COLOR_TYPE_RGB; break;
-        case PIXFMT_RGBA32: break;
-        case PIXFMT_BGR24: colourType = PNG_COLOR_TYPE_RGB; transforms = PNG_TRANSFORM_BGR; break;
-        case PIXFMT_BGRA32: transforms = PNG_TRANSFORM_BGR; break;
-        default: image = pixmap->Convert(PIXFMT_RGBA32); break;
+    case PIXFMT_GREY8: colourType = PNG_COLOR_TYPE_GRAY; break;
+    case PIXFMT_RGB24: colourType = PNG_COLOR_TYPE_RGB; break;
+    case PIXFMT_RGBA32: break;
+    case PIXFMT_BGR24:
+        colourType = PNG_COLOR_TYPE_RGB;
+        transforms = PNG_TRANSFORM_BGR;
+        break;
+    case PIXFMT_BGRA32: transforms = PNG_TRANSFORM_BGR; break;
+    default: image = pixmap->Convert(PIXFMT_RGBA32); break;
     }
     std::vector<png_bytep> rows(static_cast<size_t>(image->height > 0 ? image->height : 0));
     for (int32_t y = 0; y < image->height; ++y) rows[static_cast<size_t>(y)] = image->PixelPtr(0, y);
@@ -251,16 +264,16 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
     TPngIo io;
     io.stream = stream.get();
     TWriteStructs s;
-    s.png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning, &io,
-                                      BudgetMalloc, BudgetFree);
+    s.png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning, &io, BudgetMalloc,
+                                      BudgetFree);
     if (!s.png) return 0;
     s.info = png_create_info_struct(s.png);
     if (!s.info) return 0;
     png_set_write_fn(s.png, &io, WriteCallback, FlushCallback);
 
-    bool written = WriteImage(s.png, s.info, static_cast<png_uint_32>(image->width),
-                              static_cast<png_uint_32>(image->height), colourType, level,
-                              rows.empty() ? nullptr : rows.data(), transforms);
+    bool written =
+        WriteImage(s.png, s.info, static_cast<png_uint_32>(image->width), static_cast<png_uint_32>(image->height),
+                   colourType, level, rows.empty() ? nullptr : rows.data(), transforms);
     if (io.error) std::rethrow_exception(io.error);
     if (!written) return 0;
     // Bytes a file stream only buffered may still fail to arrive, and a file
@@ -273,8 +286,7 @@ int32_t SavePNGPixmap(const std::shared_ptr<TPixmap>& pixmap, const TUrl& url, i
 
 std::string SavePNGFile(const std::shared_ptr<TPixmap>& pixmap, const std::string& path, int32_t compression) {
     return WriteWholeFile(path, [&](const std::shared_ptr<TStream>& file) {
-        if (!SavePNGPixmap(pixmap, TUrl(file), compression))
-            throw TRuntimeError("the PNG writer refused the image");
+        if (!SavePNGPixmap(pixmap, TUrl(file), compression)) throw TRuntimeError("the PNG writer refused the image");
     });
 }
 

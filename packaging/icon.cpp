@@ -24,9 +24,9 @@ constexpr double kBodyY = 0.28, kBodyRadius = 0.62, kTipY = -0.92;
 bool InDrop(double x, double y) {
     const double dy = y - kBodyY;
     if (x * x + dy * dy <= kBodyRadius * kBodyRadius) return true;
-    const double axis = kBodyY - kTipY;                         // tip to body centre
+    const double axis = kBodyY - kTipY;  // tip to body centre
     const double tangent = std::sqrt(axis * axis - kBodyRadius * kBodyRadius);
-    const double along = y - kTipY, across = std::fabs(x);      // from the tip, down the axis
+    const double along = y - kTipY, across = std::fabs(x);  // from the tip, down the axis
     if (along <= 0.0) return false;
     // Inside the two tangents and above the chord through their points of contact.
     return across * tangent <= along * kBodyRadius && along <= tangent * tangent / axis;
@@ -82,8 +82,7 @@ int Generate(int argc, char** argv) {
     } catch (const TStreamWriteException&) {
     }
     if (!written) {
-        std::fprintf(stderr, "fluid-icon: cannot write %s: %s\n", argv[2],
-                     std::strerror(errno != 0 ? errno : EIO));
+        std::fprintf(stderr, "fluid-icon: cannot write %s: %s\n", argv[2], std::strerror(errno != 0 ? errno : EIO));
         return kToolFailed;
     }
     return 0;

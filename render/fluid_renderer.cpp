@@ -104,7 +104,8 @@ void BuildSmoothStrips(const TSmoothFields& fields, TFluidFrame& frame) {
         for (int i = 0; i < TSmoothFields::COLUMNS; ++i) {
             // Inside a gap, runs of empty columns add nothing: pass them eight
             // at a time while all their densities are +0.
-            while (inGap && i + 8 <= TSmoothFields::COLUMNS && AllPlusZero(density + i) && AllPlusZero(density + i + below))
+            while (inGap && i + 8 <= TSmoothFields::COLUMNS && AllPlusZero(density + i) &&
+                   AllPlusZero(density + i + below))
                 i += 8;
             if (i == TSmoothFields::COLUMNS) break;
             // The column's pixel x, 3i: exactly the running sum of 3s.

@@ -15,13 +15,13 @@
 
 // Vertex data of one frame's drawing, ready for the GL.
 struct TFluidFrame {
-    std::vector<float> spriteVertices;   // 4 corners (x, y) per fluid particle
-    std::vector<float> spriteTexCoords;  // the matching (s, t), the same for every sprite
-    std::vector<float> stripVertices;    // (x, y) of every strip, strip after strip
-    std::vector<float> stripColours;     // (r, g, b, a) of each strip vertex
+    std::vector<float> spriteVertices;     // 4 corners (x, y) per fluid particle
+    std::vector<float> spriteTexCoords;    // the matching (s, t), the same for every sprite
+    std::vector<float> stripVertices;      // (x, y) of every strip, strip after strip
+    std::vector<float> stripColours;       // (r, g, b, a) of each strip vertex
     std::vector<std::int32_t> stripFirst;  // first vertex of each strip
     std::vector<std::int32_t> stripCount;  // vertex count of each strip
-    std::vector<float> squareVertices;   // 4 corners (x, y) per boundary particle
+    std::vector<float> squareVertices;     // 4 corners (x, y) per boundary particle
 };
 
 // Sprite quads of the world's fluid particles (empty elements skipped).

@@ -23,15 +23,15 @@
 
 // Working memory of TSmoothFieldMaker.
 struct TSmoothFieldScratch {
-    std::vector<float> xs, ys;                // fluid positions, cell by cell in list order
-    std::vector<std::int32_t> cellStart;      // first of each grid cell (x * height + y) in xs
-    std::vector<std::uint8_t> blockUsed;      // per home cell: a neighbour cell holds fluid
-    std::vector<std::int32_t> written;        // home cells whose samples the last call stored
+    std::vector<float> xs, ys;                        // fluid positions, cell by cell in list order
+    std::vector<std::int32_t> cellStart;              // first of each grid cell (x * height + y) in xs
+    std::vector<std::uint8_t> blockUsed;              // per home cell: a neighbour cell holds fluid
+    std::vector<std::int32_t> written;                // home cells whose samples the last call stored
     std::vector<std::int32_t> columnFirst, rowFirst;  // samples by home cell
-    std::vector<float> sampleX, sampleY;      // world position of each sample column and row
-    std::vector<float> visitX, visitY;        // the particles one block of samples visits, in order
-    float slotX[16], slotY[16];               // the current block's samples, row by row
-    float sums[16];                           // and their sums
+    std::vector<float> sampleX, sampleY;              // world position of each sample column and row
+    std::vector<float> visitX, visitY;                // the particles one block of samples visits, in order
+    float slotX[16], slotY[16];                       // the current block's samples, row by row
+    float sums[16];                                   // and their sums
 };
 
 namespace {
@@ -40,8 +40,8 @@ using Fields = TSmoothFields;
 
 // World units between samples: 3 pixels, SAMPLE_RATE * UNIT_SCALE *
 // INV_WORLD_SCALE held in single precision (1.20000005).
-constexpr float kSampleStep = static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE *
-                                                 TSPH::INV_WORLD_SCALE);
+constexpr float kSampleStep =
+    static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE * TSPH::INV_WORLD_SCALE);
 // A little more than the kernel radius: a particle farther than this from
 // all of a block's samples along either axis reaches none of them (the
 // margin dwarfs the rounding of a float coordinate).
@@ -181,17 +181,13 @@ TSmoothSums SumsOf(TLaneSet lanes) {
     if (!LaneSetAvailable(lanes)) return SumSmoothBlock<TPlainLanes>;
     switch (lanes) {
 #if defined(__x86_64__) && defined(__GNUC__)
-        case TLaneSet::Avx2:
-            return kSmoothSumsAvx2;
-        case TLaneSet::Avx512:
-            return kSmoothSumsAvx512;
+    case TLaneSet::Avx2: return kSmoothSumsAvx2;
+    case TLaneSet::Avx512: return kSmoothSumsAvx512;
 #endif
 #ifdef __wasm_simd128__
-        case TLaneSet::Simd128:
-            return kSmoothSumsSimd128;
+    case TLaneSet::Simd128: return kSmoothSumsSimd128;
 #endif
-        default:
-            return SumSmoothBlock<TPlainLanes>;
+    default: return SumSmoothBlock<TPlainLanes>;
     }
 }
 

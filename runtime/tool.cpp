@@ -83,7 +83,6 @@ void ExitWithUsage(const std::string& why, const char* usage) {
 long long OptionNumber(const char* option, const std::string& text, long long least, long long most,
                        const char* usage) {
     long long value = 0;
-    if (!WholeNumberIn(text, least, most, value))
-        ExitWithUsage("invalid value '" + text + "' for " + option, usage);
+    if (!WholeNumberIn(text, least, most, value)) ExitWithUsage("invalid value '" + text + "' for " + option, usage);
     return value;
 }

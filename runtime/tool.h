@@ -41,5 +41,4 @@ void ExitWithUsageIfAsked(const std::string& arg, const char* usage);
 
 // The value given for option as a whole number in [least, most]; any other
 // text ends the tool through ExitWithUsage.
-long long OptionNumber(const char* option, const std::string& text, long long least, long long most,
-                       const char* usage);
+long long OptionNumber(const char* option, const std::string& text, long long least, long long most, const char* usage);

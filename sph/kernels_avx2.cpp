@@ -83,8 +83,7 @@ inline int SeventhPower4(__m256d x, __m256d& out) {
 
 std::size_t SeventhPowersAvx2(const float* density, double* out, std::size_t n, std::vector<std::int32_t>& slow) {
     return SeventhPowerGroups<4>(density, out, n, slow, [&](std::size_t i) {
-        const __m256d x =
-            _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(C::REST_DENSITY));
+        const __m256d x = _mm256_div_pd(_mm256_cvtps_pd(_mm_loadu_ps(density + i)), _mm256_set1_pd(C::REST_DENSITY));
         __m256d power;
         const int mask = SeventhPower4(x, power);
         _mm256_storeu_pd(out + i, power);

@@ -82,7 +82,6 @@ std::size_t SeventhPowersSimd128(const float* density, double* out, std::size_t 
 }  // namespace
 
 extern const TLaneKernels kSimd128Kernels = {ScanCells<TSimd128Lanes>, DensityTerms<TSimd128Lanes>,
-                                             ForceTerms<TSimd128Lanes>, SumForces<TSimd128Lanes>,
-                                             SeventhPowersSimd128};
+                                             ForceTerms<TSimd128Lanes>, SumForces<TSimd128Lanes>, SeventhPowersSimd128};
 
 #endif

@@ -27,14 +27,10 @@ const TProcessorLanes& Processor() {
 
 const char* LaneSetName(TLaneSet set) {
     switch (set) {
-        case TLaneSet::Avx2:
-            return "avx2";
-        case TLaneSet::Avx512:
-            return "avx512";
-        case TLaneSet::Simd128:
-            return "simd128";
-        case TLaneSet::Plain:
-            break;
+    case TLaneSet::Avx2: return "avx2";
+    case TLaneSet::Avx512: return "avx512";
+    case TLaneSet::Simd128: return "simd128";
+    case TLaneSet::Plain: break;
     }
     return "plain";
 }
@@ -51,18 +47,15 @@ bool LaneSetFromName(const std::string& name, TLaneSet& set) {
 
 bool LaneSetAvailable(TLaneSet set) {
     switch (set) {
-        case TLaneSet::Avx2:
-            return Processor().avx2;
-        case TLaneSet::Avx512:
-            return Processor().avx512;
-        case TLaneSet::Simd128:
+    case TLaneSet::Avx2: return Processor().avx2;
+    case TLaneSet::Avx512: return Processor().avx512;
+    case TLaneSet::Simd128:
 #ifdef __wasm_simd128__
-            return true;
+        return true;
 #else
-            return false;
+        return false;
 #endif
-        case TLaneSet::Plain:
-            break;
+    case TLaneSet::Plain: break;
     }
     return true;
 }
@@ -75,7 +68,7 @@ bool LaneSetForOption(const std::string& name, TLaneSet& set, std::string& why) 
     }
     if (!LaneSetAvailable(named)) {
 #if defined(__x86_64__) && defined(__GNUC__)
-        const char* lack = named == TLaneSet::Simd128 ? "only the WebAssembly build has it"
+        const char* lack = named == TLaneSet::Simd128  ? "only the WebAssembly build has it"
                            : named == TLaneSet::Avx512 ? "this processor lacks AVX-512 F (or AVX2, FMA, POPCNT)"
                                                        : "this processor lacks AVX2, FMA or POPCNT";
 #else

@@ -56,8 +56,7 @@ inline __m256i PackSelected(int mask) {
 
 // Four rows of one cache line (or half of one) as lanes: columns a to d of
 // rows r0 to r3.
-inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a, __m256d& b, __m256d& c,
-                      __m256d& d) {
+inline void Transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& a, __m256d& b, __m256d& c, __m256d& d) {
     const __m256d t0 = _mm256_unpacklo_pd(r0, r1);
     const __m256d t1 = _mm256_unpackhi_pd(r0, r1);
     const __m256d t2 = _mm256_unpacklo_pd(r2, r3);
@@ -109,8 +108,8 @@ struct TAvx2Lanes {
     static DensityRows LoadDensityRows(const TDensityRow* rows, const std::int32_t* index) {
         DensityRows v;
         avx2_lanes::Transpose(_mm256_load_pd(&rows[index[0]].vx), _mm256_load_pd(&rows[index[1]].vx),
-                              _mm256_load_pd(&rows[index[2]].vx), _mm256_load_pd(&rows[index[3]].vx), v.vx.v,
-                              v.vy.v, v.mass.v, v.xy.v);
+                              _mm256_load_pd(&rows[index[2]].vx), _mm256_load_pd(&rows[index[3]].vx), v.vx.v, v.vy.v,
+                              v.mass.v, v.xy.v);
         return v;
     }
     static ForceRows LoadForceRows(const TOperandRow* rows, const std::int32_t* index) {
@@ -119,8 +118,8 @@ struct TAvx2Lanes {
         const double* r2 = &rows[index[2]].vx;
         const double* r3 = &rows[index[3]].vx;
         ForceRows v;
-        avx2_lanes::Transpose(_mm256_load_pd(r0), _mm256_load_pd(r1), _mm256_load_pd(r2), _mm256_load_pd(r3),
-                              v.vx.v, v.vy.v, v.pressure.v, v.density.v);
+        avx2_lanes::Transpose(_mm256_load_pd(r0), _mm256_load_pd(r1), _mm256_load_pd(r2), _mm256_load_pd(r3), v.vx.v,
+                              v.vy.v, v.pressure.v, v.density.v);
         avx2_lanes::Transpose(_mm256_load_pd(r0 + 4), _mm256_load_pd(r1 + 4), _mm256_load_pd(r2 + 4),
                               _mm256_load_pd(r3 + 4), v.sound.v, v.kernelMass.v, v.xsphMass.v, v.xy.v);
         return v;
@@ -132,8 +131,7 @@ struct TAvx2Lanes {
         const __m256 d = _mm256_sub_ps(pp, qq);  // four x differences, then four y differences
         dx.v = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
         dy.v = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
-        r2.v = _mm256_cvtps_pd(
-            _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dx.v, dx.v), _mm256_mul_pd(dy.v, dy.v))));
+        r2.v = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(dx.v, dx.v), _mm256_mul_pd(dy.v, dy.v))));
     }
 
     // The four sums of a particle as one vector, a pair's four terms as one.

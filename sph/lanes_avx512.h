@@ -22,8 +22,9 @@ inline D operator+(D a, D b) { return {_mm512_add_pd(a.v, b.v)}; }
 inline D operator-(D a, D b) { return {_mm512_sub_pd(a.v, b.v)}; }
 inline D operator*(D a, D b) { return {_mm512_mul_pd(a.v, b.v)}; }
 inline D operator/(D a, D b) { return {_mm512_div_pd(a.v, b.v)}; }
-inline D operator-(D a) { return {_mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a.v),
-                                                                        _mm512_set1_epi64(INT64_MIN)))}; }
+inline D operator-(D a) {
+    return {_mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(a.v), _mm512_set1_epi64(INT64_MIN)))};
+}
 
 struct F {
     __m512 v;

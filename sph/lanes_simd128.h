@@ -146,8 +146,8 @@ struct TSimd128Lanes {
     }
     // A boundary push, into the force only (the XSPH sums kept as they are).
     static Sum AddPush(Sum a, const TBoundaryHit& h) {
-        const v128_t force = wasm_f32x4_demote_f64x2_zero(
-            wasm_f64x2_add(simd128_lanes::LowHalf(a), wasm_f64x2_make(h.Gx, h.Gy)));
+        const v128_t force =
+            wasm_f32x4_demote_f64x2_zero(wasm_f64x2_add(simd128_lanes::LowHalf(a), wasm_f64x2_make(h.Gx, h.Gy)));
         return wasm_i32x4_shuffle(force, a, 0, 1, 6, 7);
     }
 

@@ -67,8 +67,7 @@ inline void ReserveRaw(TScanScratch& w, std::size_t np, std::size_t more) {
 // round after the candidates is one that no particle takes (see
 // ScanCells). Each round's lanes taken are kept in w.roundMask.
 template <typename L>
-std::size_t ScanCandidates(TScanScratch& w, std::int32_t count, float px, float py, std::int32_t pid,
-                           std::size_t np) {
+std::size_t ScanCandidates(TScanScratch& w, std::int32_t count, float px, float py, std::int32_t pid, std::size_t np) {
     static_assert(sizeof(typename L::Mask) == sizeof(int), "masks are kept as int");
     using F = typename L::F;
     const F vpx = L::SplatF(px);
@@ -303,8 +302,7 @@ std::size_t ForceTerms(TSPHStepData& s, std::size_t from, std::size_t to, bool h
         const D kk = q.kernelMass * hr * hr / r;
         const D w = h2 - r2;
         const D sxs = q.xsphMass * w * w * w * kernel * b;
-        L::StoreTerms(out + k, L::RoundToFloat(dx * (a * kk)), L::RoundToFloat(dy * (a * kk)), ddx * sxs,
-                      ddy * sxs);
+        L::StoreTerms(out + k, L::RoundToFloat(dx * (a * kk)), L::RoundToFloat(dy * (a * kk)), ddx * sxs, ddy * sxs);
     }
     return k;
 }

@@ -108,16 +108,16 @@ std::size_t ScanAllCells(TSPHStepData& s, std::size_t n) {
     bound.assign(1, 0);
     for (std::size_t u = 1; u < units; ++u) {
         const auto target = static_cast<std::int32_t>(n * u / units);
-        const auto c = static_cast<std::size_t>(
-            std::upper_bound(s.fluidStart.begin(), s.fluidStart.end(), target) - s.fluidStart.begin() - 1);
+        const auto c = static_cast<std::size_t>(std::upper_bound(s.fluidStart.begin(), s.fluidStart.end(), target) -
+                                                s.fluidStart.begin() - 1);
         if (c > bound.back()) bound.push_back(c);
     }
     bound.push_back(static_cast<std::size_t>(cells));
     if (s.scan.size() < bound.size()) s.scan.resize(bound.size());
     s.unitPairs.resize(bound.size());
     auto run = [&s, &bound](int u) {
-        s.unitPairs[u] = ScanCellRange(s, s.scan[u], static_cast<std::int32_t>(bound[u]),
-                                       static_cast<std::int32_t>(bound[u + 1]));
+        s.unitPairs[u] =
+            ScanCellRange(s, s.scan[u], static_cast<std::int32_t>(bound[u]), static_cast<std::int32_t>(bound[u + 1]));
     };
     std::size_t np = 0;
     s.worker->Share(static_cast<int>(bound.size()) - 1, run, [&](int u) {
@@ -209,10 +209,12 @@ void BuildPairsFromLists(const TSPH& world, TSPHStepData& s) {
         const TParticle& p = *s.slotObject[i];
         s.pairBegin[i] = static_cast<std::int32_t>(np);
         s.hitBegin[i] = static_cast<std::int32_t>(s.hits.size());
-        const int hx = static_cast<int>(std::trunc(std::fmin(
-            std::fmax(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridWidth - 1)));
-        const int hy = static_cast<int>(std::trunc(std::fmin(
-            std::fmax(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH, 0.0), world.GridHeight - 1)));
+        const int hx = static_cast<int>(
+            std::trunc(std::fmin(std::fmax(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH, 0.0),
+                                 world.GridWidth - 1)));
+        const int hy = static_cast<int>(
+            std::trunc(std::fmin(std::fmax(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH, 0.0),
+                                 world.GridHeight - 1)));
         for (const auto& off : F::NEIGHBOUR_OFFSETS) {
             const int cx = hx + off[0];
             const int cy = hy + off[1];
@@ -259,8 +261,7 @@ bool BoundaryMatches(const std::vector<std::shared_ptr<TParticle>>& array, const
     if (array.size() != s.boundaryAt.size()) return false;
     for (std::size_t i = 0; i < array.size(); ++i) {
         const TParticle* p = array[i].get();
-        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) ||
-            !SameBits(p->PositionY, s.boundaryY[i]))
+        if (p != s.boundaryAt[i] || !SameBits(p->PositionX, s.boundaryX[i]) || !SameBits(p->PositionY, s.boundaryY[i]))
             return false;
     }
     return true;
@@ -278,4 +279,3 @@ void EnsurePairs(const TSPH& world, TSPHStepData& s, bool fast) {
     else
         BuildPairsFromLists(world, s);
 }
-

@@ -32,7 +32,7 @@ public:
     // Next particle in the same grid cell; a link, not an owner (the world's
     // arrays own particles and keep removed ones alive until the next rebuild).
     TParticle* Succ = nullptr;
-    std::int32_t ID = 0;          // creation number; orders pairs
+    std::int32_t ID = 0;  // creation number; orders pairs
 
     // A new particle at rest at world (x, y), taking the next ID.
     static std::shared_ptr<TParticle> Create(float x, float y);

@@ -45,8 +45,6 @@ std::size_t ChunkEnd(const TSPHStepData& s, std::size_t i0, std::size_t n, std::
     return i1;
 }
 
-
-
 const TLaneKernels kPlainKernels = {ScanCells<TPlainLanes>, DensityTerms<TPlainLanes>, ForceTerms<TPlainLanes>,
                                     SumForces<TPlainLanes>, nullptr};
 
@@ -84,8 +82,8 @@ void TermsAndSums(TSPHStepData& s, std::size_t n, Terms terms, Sums sums) {
         return;
     }
     // Chunks as units of work, no more of them than a round takes.
-    const auto perUnit = static_cast<std::int32_t>(
-        std::max<std::size_t>(kChunkPairs, s.pairCount / (TStepWorker::MAX_UNITS - 1) + 1));
+    const auto perUnit =
+        static_cast<std::int32_t>(std::max<std::size_t>(kChunkPairs, s.pairCount / (TStepWorker::MAX_UNITS - 1) + 1));
     std::vector<std::size_t>& bound = s.unitBound;
     bound.assign(1, 0);
     while (bound.back() < n) bound.push_back(ChunkEnd(s, bound.back(), n, perUnit));
@@ -118,17 +116,13 @@ const TLaneKernels& KernelsOf(TLaneSet lanes) {
     if (!LaneSetAvailable(lanes)) return kPlainKernels;
     switch (lanes) {
 #ifdef FK_SPH_X86
-        case TLaneSet::Avx2:
-            return kAvx2Kernels;
-        case TLaneSet::Avx512:
-            return kAvx512Kernels;
+    case TLaneSet::Avx2: return kAvx2Kernels;
+    case TLaneSet::Avx512: return kAvx512Kernels;
 #endif
 #ifdef __wasm_simd128__
-        case TLaneSet::Simd128:
-            return kSimd128Kernels;
+    case TLaneSet::Simd128: return kSimd128Kernels;
 #endif
-        default:
-            return kPlainKernels;
+    default: return kPlainKernels;
     }
 }
 
@@ -222,8 +216,8 @@ void StoreDensityState(TSPHStepData& s, std::size_t i0, std::size_t i1) {
         p.Mass = static_cast<float>(static_cast<double>(density) * C::PARTICLE_AREA);
         // (P_B * Density) * ((Density / REST_DENSITY)^7 - 1)
         p.Pressure = static_cast<float>((static_cast<double>(C::P_B) * density) * (s.seventhPower[i] - 1.0));
-        p.SoundSpeed = static_cast<float>(
-            std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
+        p.SoundSpeed =
+            static_cast<float>(std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
     }
 }
 
@@ -294,15 +288,15 @@ void GatherForceOperands(const TSPH& world, TSPHStepData& s) {
 // cleared for the next density pass.
 void StoreForces(TSPHStepData& s, std::size_t n) {
     ShareSweep(s, s.slotObject.size(), [&s, n](int, std::size_t k0, std::size_t k1) {
-    for (std::size_t k = k0; k < k1; ++k) {
-        TParticle& p = *s.slotObject[k];
-        const TForceSum& a = s.forceSums[k];
-        p.ForceX = a.fx;
-        p.ForceY = a.fy;
-        p.DeltaVelocityX = a.dvx;
-        p.DeltaVelocityY = a.dvy;
-        if (k < n) p.DeltaDensity = 0.0f;
-    }
+        for (std::size_t k = k0; k < k1; ++k) {
+            TParticle& p = *s.slotObject[k];
+            const TForceSum& a = s.forceSums[k];
+            p.ForceX = a.fx;
+            p.ForceY = a.fy;
+            p.DeltaVelocityX = a.dvx;
+            p.DeltaVelocityY = a.dvy;
+            if (k < n) p.DeltaDensity = 0.0f;
+        }
     });
 }
 

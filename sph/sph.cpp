@@ -205,8 +205,7 @@ void SortFluidByCell(TSPHStepData& s) {
 
 // Whether the boundary's cells, counts and cell-sorted copy from the last
 // rebuild still stand.
-bool BoundaryUnchanged(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s,
-                       std::size_t cells) {
+bool BoundaryUnchanged(const std::vector<std::shared_ptr<TParticle>>& array, const TSPHStepData& s, std::size_t cells) {
     return s.boundaryStart.size() == cells + 1 && s.boundaryFlat.size() == array.size() && BoundaryMatches(array, s);
 }
 
@@ -261,10 +260,9 @@ void TSPH::RedistributeGrid() {
     // (The IDs are taken on the same sweep: every sweep over the particle
     // objects counts once they no longer fit the caches.)
     s.fluidId.resize(Particles.size());
-    s.maxFluidPerCell =
-        BinArray(Particles, FluidGrid, s.paddedHeight, cells,
-                 TBinning{s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart},
-                 [&s](std::size_t i, const TParticle& p, int, int) { s.fluidId[i] = p.ID; });
+    s.maxFluidPerCell = BinArray(Particles, FluidGrid, s.paddedHeight, cells,
+                                 TBinning{s.fluidAt, s.fluidX, s.fluidY, s.fluidCell, s.fluidStart},
+                                 [&s](std::size_t i, const TParticle& p, int, int) { s.fluidId[i] = p.ID; });
     SortFluidByCell(s);
 
     // While the boundary stands as it was, its cells, counts and cell-sorted
@@ -276,7 +274,9 @@ void TSPH::RedistributeGrid() {
         const int height = GridHeight;
         BinArray(BoundaryParticles, BoundaryGrid, s.paddedHeight, cells,
                  TBinning{s.boundaryAt, s.boundaryX, s.boundaryY, s.boundaryCell, s.boundaryStart},
-                 [&s, height](std::size_t i, const TParticle&, int cx, int cy) { s.boundaryFlat[i] = cx * height + cy; });
+                 [&s, height](std::size_t i, const TParticle&, int cx, int cy) {
+                     s.boundaryFlat[i] = cx * height + cy;
+                 });
         SortBoundaryByCell(s, cells);
     }
     s.rebuilt = true;
@@ -287,42 +287,42 @@ void TSPH::Integrate() {
     const float keep = 1.0f - DAMPING;  // 0.99849999f
     // Each particle on its own: the sweep is shared when the step has two threads.
     ShareSweep(*step_, Particles.size(), [this, keep](int, std::size_t i0, std::size_t i1) {
-    for (std::size_t i = i0; i < i1; ++i) {
-        TParticle& p = *Particles[i];
-        const float sx = p.PositionX;
-        const float sy = p.PositionY;
-        // Damped Verlet step plus the XSPH displacement, bracket summed as written.
-        const double bx = static_cast<double>(keep) * (static_cast<double>(p.PositionX) - p.OldX) +
-                          static_cast<double>(p.DeltaVelocityX) * TIMESTEP +
-                          static_cast<double>(TIMESTEP_SQ) * p.ForceX;
-        const double by = static_cast<double>(keep) * (static_cast<double>(p.PositionY) - p.OldY) +
-                          static_cast<double>(p.DeltaVelocityY) * TIMESTEP +
-                          static_cast<double>(TIMESTEP_SQ) * p.ForceY;
-        float nx = static_cast<float>(sx + bx);
-        float ny = static_cast<float>(sy + by);
-        // Upper bound first; a NaN becomes the far edge.
-        nx = CONTAINER_WIDTH > nx ? nx : CONTAINER_WIDTH;
-        nx = 0.0f >= nx ? 0.0f : nx;
-        ny = CONTAINER_HEIGHT > ny ? ny : CONTAINER_HEIGHT;
-        ny = 0.0f >= ny ? 0.0f : ny;
-        p.PositionX = nx;
-        p.PositionY = ny;
-        p.OldX = sx;
-        p.OldY = sy;
-        p.VelocityX = static_cast<float>((static_cast<double>(nx) - sx) * INV_TIMESTEP);
-        p.VelocityY = static_cast<float>((static_cast<double>(ny) - sy) * INV_TIMESTEP);
-        const double speedSq = static_cast<double>(p.VelocityX) * p.VelocityX +
-                               static_cast<double>(p.VelocityY) * p.VelocityY;
-        if (speedSq > TSPHFormula::SPEED_CAP_SQ) {
-            // Speed cap: redo the step from the saved position at speed 2.
-            const double k = std::sqrt(TSPHFormula::SPEED_CAP_SQ / speedSq);
-            p.VelocityX = static_cast<float>(p.VelocityX * k);
-            p.VelocityY = static_cast<float>(p.VelocityY * k);
-            p.PositionX = static_cast<float>(sx + static_cast<double>(p.VelocityX) * TIMESTEP);
-            p.PositionY = static_cast<float>(sy + static_cast<double>(p.VelocityY) * TIMESTEP);
+        for (std::size_t i = i0; i < i1; ++i) {
+            TParticle& p = *Particles[i];
+            const float sx = p.PositionX;
+            const float sy = p.PositionY;
+            // Damped Verlet step plus the XSPH displacement, bracket summed as written.
+            const double bx = static_cast<double>(keep) * (static_cast<double>(p.PositionX) - p.OldX) +
+                              static_cast<double>(p.DeltaVelocityX) * TIMESTEP +
+                              static_cast<double>(TIMESTEP_SQ) * p.ForceX;
+            const double by = static_cast<double>(keep) * (static_cast<double>(p.PositionY) - p.OldY) +
+                              static_cast<double>(p.DeltaVelocityY) * TIMESTEP +
+                              static_cast<double>(TIMESTEP_SQ) * p.ForceY;
+            float nx = static_cast<float>(sx + bx);
+            float ny = static_cast<float>(sy + by);
+            // Upper bound first; a NaN becomes the far edge.
+            nx = CONTAINER_WIDTH > nx ? nx : CONTAINER_WIDTH;
+            nx = 0.0f >= nx ? 0.0f : nx;
+            ny = CONTAINER_HEIGHT > ny ? ny : CONTAINER_HEIGHT;
+            ny = 0.0f >= ny ? 0.0f : ny;
+            p.PositionX = nx;
+            p.PositionY = ny;
+            p.OldX = sx;
+            p.OldY = sy;
+            p.VelocityX = static_cast<float>((static_cast<double>(nx) - sx) * INV_TIMESTEP);
+            p.VelocityY = static_cast<float>((static_cast<double>(ny) - sy) * INV_TIMESTEP);
+            const double speedSq =
+                static_cast<double>(p.VelocityX) * p.VelocityX + static_cast<double>(p.VelocityY) * p.VelocityY;
+            if (speedSq > TSPHFormula::SPEED_CAP_SQ) {
+                // Speed cap: redo the step from the saved position at speed 2.
+                const double k = std::sqrt(TSPHFormula::SPEED_CAP_SQ / speedSq);
+                p.VelocityX = static_cast<float>(p.VelocityX * k);
+                p.VelocityY = static_cast<float>(p.VelocityY * k);
+                p.PositionX = static_cast<float>(sx + static_cast<double>(p.VelocityX) * TIMESTEP);
+                p.PositionY = static_cast<float>(sy + static_cast<double>(p.VelocityY) * TIMESTEP);
+            }
+            p.ScreenX = static_cast<float>(static_cast<double>(p.PositionX) * INV_UNIT_SCALE * WORLD_SCALE);
+            p.ScreenY = static_cast<float>(static_cast<double>(p.PositionY) * INV_UNIT_SCALE * WORLD_SCALE);
         }
-        p.ScreenX = static_cast<float>(static_cast<double>(p.PositionX) * INV_UNIT_SCALE * WORLD_SCALE);
-        p.ScreenY = static_cast<float>(static_cast<double>(p.PositionY) * INV_UNIT_SCALE * WORLD_SCALE);
-    }
     });
 }

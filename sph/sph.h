@@ -46,12 +46,12 @@ public:
     TSPH(const TSPH&) = delete;
     TSPH& operator=(const TSPH&) = delete;
 
-    std::int32_t ParticleTex = 0;  // GL texture name of the particle sprite
-    std::int32_t NiceRender = 0;   // render-mode flag, toggled by the main program
-    std::int32_t GridWidth = 0;    // number of grid columns
-    std::int32_t GridHeight = 0;   // number of grid rows
-    TCellGrid FluidGrid;           // heads of the cells' fluid particle lists
-    TCellGrid BoundaryGrid;        // heads of the cells' boundary particle lists
+    std::int32_t ParticleTex = 0;                               // GL texture name of the particle sprite
+    std::int32_t NiceRender = 0;                                // render-mode flag, toggled by the main program
+    std::int32_t GridWidth = 0;                                 // number of grid columns
+    std::int32_t GridHeight = 0;                                // number of grid rows
+    TCellGrid FluidGrid;                                        // heads of the cells' fluid particle lists
+    TCellGrid BoundaryGrid;                                     // heads of the cells' boundary particle lists
     std::vector<std::shared_ptr<TParticle>> Particles;          // fluid, in order of addition
     std::vector<std::shared_ptr<TParticle>> BoundaryParticles;  // walls, in order of addition
 

@@ -31,7 +31,7 @@ struct TBoundaryHit {
 // cache line, so that four rows transpose into four-lane vectors.
 struct alignas(64) TOperandRow {
     double vx, vy;
-    double pressure;    // Pressure * InvDensitySq
+    double pressure;  // Pressure * InvDensitySq
     double density;
     double sound;
     double kernelMass;  // -Mass * P_KERNEL_FACTOR

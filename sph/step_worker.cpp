@@ -90,8 +90,8 @@ bool TStepWorker::ClaimFront(int unit) {
     std::uint64_t round = round_.load(std::memory_order_acquire);
     for (;;) {
         if (unit >= BackOf(round)) return false;  // the worker has it
-        if (round_.compare_exchange_weak(round, Pack(generation_, unit + 1, BackOf(round)),
-                                         std::memory_order_acq_rel, std::memory_order_acquire))
+        if (round_.compare_exchange_weak(round, Pack(generation_, unit + 1, BackOf(round)), std::memory_order_acq_rel,
+                                         std::memory_order_acquire))
             return true;
     }
 }

@@ -37,7 +37,8 @@ public:
     // finishes the unit it is in and starts no other) and is rethrown here.
     template <typename Run, typename After>
     void Share(int count, Run& run, After&& after) {
-        Begin(+[](void* r, int u) { (*static_cast<Run*>(r))(u); }, &run, count);
+        Begin(
+            +[](void* r, int u) { (*static_cast<Run*>(r))(u); }, &run, count);
         try {
             for (int u = 0; u < count; ++u) {
                 if (ClaimFront(u))
@@ -79,12 +80,12 @@ private:
     std::uint32_t generation_ = 0;  // the caller's count of rounds
 
     std::mutex mutex_;
-    std::condition_variable wake_;      // a round began (or stop)
-    std::condition_variable unitDone_;  // the worker finished a unit
+    std::condition_variable wake_;       // a round began (or stop)
+    std::condition_variable unitDone_;   // the worker finished a unit
     std::atomic<bool> sleeping_{false};  // the worker sleeps on wake_
     std::atomic<bool> waiting_{false};   // the caller sleeps on unitDone_
-    bool stop_ = false;  // under mutex_
-    std::exception_ptr error_;  // under mutex_: thrown by a unit on the worker
+    bool stop_ = false;                  // under mutex_
+    std::exception_ptr error_;           // under mutex_: thrown by a unit on the worker
     std::atomic<bool> failed_{false};
     std::thread thread_;  // last: starts once the members above exist
 };

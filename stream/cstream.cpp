@@ -22,8 +22,8 @@ size_t Fitting(int32_t pos, int32_t count) {
 
 TCStream::~TCStream() { Close(); }
 
-std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t readable,
-                                             int32_t writeable, std::string* why) {
+std::shared_ptr<TCStream> TCStream::OpenFile(const std::string& path, int32_t readable, int32_t writeable,
+                                             std::string* why) {
     std::string problem;
     std::string& reason = why ? *why : problem;
     // The C library would stop at a NUL and open another file than the one named.

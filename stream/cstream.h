@@ -22,8 +22,8 @@ public:
     // for, when the name holds a NUL, the file cannot be opened, is not a
     // regular file (a directory, a named pipe, a device) or is larger than
     // 32-bit positions can count (2 GiB - 1 bytes).
-    static std::shared_ptr<TCStream> OpenFile(const std::string& path, int32_t readable,
-                                              int32_t writeable, std::string* why = nullptr);
+    static std::shared_ptr<TCStream> OpenFile(const std::string& path, int32_t readable, int32_t writeable,
+                                              std::string* why = nullptr);
     // Takes over an open file handle, keeping its current position. Null, the
     // handle left with the caller, when the file is too large for 32-bit positions.
     static std::shared_ptr<TCStream> CreateWithCStream(std::FILE* handle, int32_t mode);

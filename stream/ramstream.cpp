@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-std::shared_ptr<TRamStream> TRamStream::Create(void* buffer, int32_t size, int32_t readable,
-                                               int32_t writeable) {
+std::shared_ptr<TRamStream> TRamStream::Create(void* buffer, int32_t size, int32_t readable, int32_t writeable) {
     auto s = std::make_shared<TRamStream>();
     s->_buf = static_cast<unsigned char*>(buffer);
     s->_size = size > 0 ? size : 0;

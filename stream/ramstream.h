@@ -10,8 +10,7 @@ class TRamStream : public TStream {
 public:
     // A stream over size bytes at buffer, positioned at 0. A read-only
     // stream never writes through buffer.
-    static std::shared_ptr<TRamStream> Create(void* buffer, int32_t size, int32_t readable,
-                                              int32_t writeable);
+    static std::shared_ptr<TRamStream> Create(void* buffer, int32_t size, int32_t readable, int32_t writeable);
     // The same over constant bytes; writing is never allowed.
     static std::shared_ptr<TRamStream> Create(const void* buffer, int32_t size, int32_t readable);
 

@@ -45,8 +45,7 @@ int32_t TReplacingFile::Discard() {
     return 0;
 }
 
-std::string WriteWholeFile(const std::string& path,
-                           const std::function<void(const std::shared_ptr<TStream>&)>& write) {
+std::string WriteWholeFile(const std::string& path, const std::function<void(const std::shared_ptr<TStream>&)>& write) {
     std::string why;
     const std::shared_ptr<TReplacingFile> file = TReplacingFile::Create(path, &why);
     if (!file) return why;

@@ -39,8 +39,8 @@ public:
     const std::string& Target() const { return _target; }
 
 private:
-    std::string _temp;     // the file written
-    std::string _target;   // the file it replaces
+    std::string _temp;    // the file written
+    std::string _target;  // the file it replaces
     std::string _problem;
 };
 
@@ -48,5 +48,4 @@ private:
 // given; the file takes the place of the one at path only once write has
 // returned and every byte is on the disk. "" on success, else why: the file
 // system's reason when it gave one, else the text of what write raised.
-std::string WriteWholeFile(const std::string& path,
-                           const std::function<void(const std::shared_ptr<TStream>&)>& write);
+std::string WriteWholeFile(const std::string& path, const std::function<void(const std::shared_ptr<TStream>&)>& write);

@@ -97,9 +97,7 @@ std::string TStream::ReadString(int32_t count) {
     return text;
 }
 
-void TStream::WriteString(const std::string& text) {
-    WriteBytes(text.data(), static_cast<int32_t>(text.size()));
-}
+void TStream::WriteString(const std::string& text) { WriteBytes(text.data(), static_cast<int32_t>(text.size())); }
 
 std::shared_ptr<void> TStream::ReadObject() { throw TRuntimeError("Unable to read object"); }
 void TStream::WriteObject(const std::shared_ptr<void>&) { throw TRuntimeError("Unable to write object"); }

@@ -13,14 +13,13 @@ std::shared_ptr<TStreamFactory>& Head() {
 }
 }  // namespace
 
-std::shared_ptr<TStream> TStreamFactory::CreateStream(const TUrl&, const std::string&,
-                                                      const std::string&, int32_t, int32_t) {
+std::shared_ptr<TStream> TStreamFactory::CreateStream(const TUrl&, const std::string&, const std::string&, int32_t,
+                                                      int32_t) {
     throw TAbstractMethodError();
 }
 
 std::shared_ptr<TStream> TRamStreamFactory::CreateStream(const TUrl&, const std::string& protocol,
-                                                         const std::string& path,
-                                                         int32_t readable, int32_t writeable) {
+                                                         const std::string& path, int32_t readable, int32_t writeable) {
     if (protocol != "incbin" || writeable) return nullptr;
     const void* data = EmbeddedFileData(path);
     if (!data) return nullptr;

@@ -38,9 +38,8 @@ public:
 
     // A stream for the URL (protocol lower-cased, path as given), or null
     // when this factory does not serve it. Abstract here.
-    virtual std::shared_ptr<TStream> CreateStream(const TUrl& url, const std::string& protocol,
-                                                  const std::string& path, int32_t readable,
-                                                  int32_t writeable);
+    virtual std::shared_ptr<TStream> CreateStream(const TUrl& url, const std::string& protocol, const std::string& path,
+                                                  int32_t readable, int32_t writeable);
 
     // The next factory of the list, null at the end.
     const std::shared_ptr<TStreamFactory>& Succ() const { return _succ; }
@@ -53,9 +52,8 @@ private:
 // Serves "incbin" :: name from the embedded-file registry, read-only.
 class TRamStreamFactory : public TStreamFactory {
 public:
-    std::shared_ptr<TStream> CreateStream(const TUrl& url, const std::string& protocol,
-                                          const std::string& path, int32_t readable,
-                                          int32_t writeable) override;
+    std::shared_ptr<TStream> CreateStream(const TUrl& url, const std::string& protocol, const std::string& path,
+                                          int32_t readable, int32_t writeable) override;
 };
 
 // Links factory in at the head of the list. The "incbin" factory is always there.

@@ -88,8 +88,8 @@ std::string TEvent::ToString() const {
     return text;
 }
 
-std::shared_ptr<TEvent> TEvent::Create(int32_t id, EventSource source, int32_t data, int32_t mods,
-                                       int32_t x, int32_t y, std::any extra) {
+std::shared_ptr<TEvent> TEvent::Create(int32_t id, EventSource source, int32_t data, int32_t mods, int32_t x, int32_t y,
+                                       std::any extra) {
     auto event = std::make_shared<TEvent>();
     event->id = id;
     event->source = source;
@@ -108,8 +108,7 @@ int32_t TEvent::AllocUserId() {
 
 void TEvent::RegisterId(int32_t id, const std::string& description) {
     // A "}" would end the entry early and could forge entries for other ids.
-    if (description.find('}') != std::string::npos)
-        throw TRuntimeError("Event description must not contain '}'");
+    if (description.find('}') != std::string::npos) throw TRuntimeError("Event description must not contain '}'");
     Events().Register(id, description);
 }
 
@@ -124,8 +123,8 @@ std::string TEvent::DescriptionForId(int32_t id) {
     return registry.substr(start, e - start);
 }
 
-std::shared_ptr<TEvent> MakeEvent(int32_t id, EventSource source, int32_t data, int32_t mods, int32_t x,
-                                  int32_t y, std::any extra) {
+std::shared_ptr<TEvent> MakeEvent(int32_t id, EventSource source, int32_t data, int32_t mods, int32_t x, int32_t y,
+                                  std::any extra) {
     return TEvent::Create(id, source, data, mods, x, y, std::move(extra));
 }
 

@@ -83,8 +83,8 @@ public:
     std::string ToString() const;
 
     // A new event with the seven fields set.
-    static std::shared_ptr<TEvent> Create(int32_t id, EventSource source, int32_t data, int32_t mods,
-                                          int32_t x, int32_t y, std::any extra = {});
+    static std::shared_ptr<TEvent> Create(int32_t id, EventSource source, int32_t data, int32_t mods, int32_t x,
+                                          int32_t y, std::any extra = {});
     // Next user id: 0x80000001, 0x80000002, ... (negative as int32).
     static int32_t AllocUserId();
     // Appends id and description to the registry; the first registration of an id wins.
@@ -94,8 +94,8 @@ public:
 };
 
 // TEvent::Create.
-std::shared_ptr<TEvent> MakeEvent(int32_t id, EventSource source, int32_t data, int32_t mods,
-                                  int32_t x, int32_t y, std::any extra = {});
+std::shared_ptr<TEvent> MakeEvent(int32_t id, EventSource source, int32_t data, int32_t mods, int32_t x, int32_t y,
+                                  std::any extra = {});
 // event->Emit(); a null event raises the runtime's null-object error.
 void SendEvent(const std::shared_ptr<TEvent>& event);
 // A fresh user id, registered with description unless it is empty.

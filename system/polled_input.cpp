@@ -78,9 +78,7 @@ HookData PolledInputHook(int32_t, HookData data, const HookContext&) {
         polled.mouseLocation[0] = event->x;
         polled.mouseLocation[1] = event->y;
         break;
-    case EVENT_MOUSE_WHEEL:
-        polled.mouseLocation[2] += code;
-        break;
+    case EVENT_MOUSE_WHEEL: polled.mouseLocation[2] += code; break;
     case EVENT_APP_SUSPEND:
         ResetKeys();
         ResetMouse();
@@ -91,11 +89,8 @@ HookData PolledInputHook(int32_t, HookData data, const HookContext&) {
         ResetMouse();
         polled.suspended = 0;
         break;
-    case EVENT_APP_TERMINATE:
-        polled.terminateFlag = 1;
-        break;
-    default:
-        break;
+    case EVENT_APP_TERMINATE: polled.terminateFlag = 1; break;
+    default: break;
     }
     return data;
 }

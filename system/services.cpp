@@ -50,16 +50,11 @@ std::string RealFileOrDirectory(const std::string& path) {
 
 int32_t NotifyUser(const std::string& text, int32_t serious) { return SystemDriver()->Notify(text, serious); }
 
-int32_t ConfirmWithUser(const std::string& text, int32_t serious) {
-    return SystemDriver()->Confirm(text, serious);
-}
+int32_t ConfirmWithUser(const std::string& text, int32_t serious) { return SystemDriver()->Confirm(text, serious); }
 
-int32_t ProceedWithUser(const std::string& text, int32_t serious) {
-    return SystemDriver()->Proceed(text, serious);
-}
+int32_t ProceedWithUser(const std::string& text, int32_t serious) { return SystemDriver()->Proceed(text, serious); }
 
-std::string AskForFile(const std::string& text, const std::string& extensions, int32_t save,
-                       const std::string& path) {
+std::string AskForFile(const std::string& text, const std::string& extensions, int32_t save, const std::string& path) {
     return SystemDriver()->RequestFile(text, extensions, save, path);
 }
 

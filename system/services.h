@@ -17,8 +17,7 @@ int32_t ProceedWithUser(const std::string& text, int32_t serious);
 // The open (save 0) or save (save 1) file chooser titled text, filtered by
 // extensions ("Image Files:png,jpg;Text:txt"), starting at path; the chosen
 // path, or "" when cancelled.
-std::string AskForFile(const std::string& text, const std::string& extensions, int32_t save,
-                       const std::string& path);
+std::string AskForFile(const std::string& text, const std::string& extensions, int32_t save, const std::string& path);
 // The folder chooser titled text, starting at path; the chosen folder or "".
 std::string AskForDirectory(const std::string& text, const std::string& path);
 // Opens url with the desktop after NormaliseShellUrl; 1 when that started,

@@ -32,8 +32,8 @@ public:
     virtual int32_t Notify(const std::string& text, int32_t serious);
     virtual int32_t Confirm(const std::string& text, int32_t serious);
     virtual int32_t Proceed(const std::string& text, int32_t serious);
-    virtual std::string RequestFile(const std::string& text, const std::string& extensions,
-                                    int32_t save, const std::string& path);
+    virtual std::string RequestFile(const std::string& text, const std::string& extensions, int32_t save,
+                                    const std::string& path);
     virtual std::string RequestDir(const std::string& text, const std::string& path);
     virtual int32_t OpenURL(const std::string& url);
 };

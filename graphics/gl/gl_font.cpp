@@ -14,6 +14,4 @@ std::shared_ptr<TPixmap> BuildFontAtlas(const unsigned char* font) {
     return atlas;
 }
 
-int32_t RegisterGLDrawTextFont() {
-    return RegisterEmbeddedFile(GL_FONT_FILE_NAME, GLDrawTextFontData, GL_FONT_BYTES);
-}
+int32_t RegisterGLDrawTextFont() { return RegisterEmbeddedFile(GL_FONT_FILE_NAME, GLDrawTextFontData, GL_FONT_BYTES); }

@@ -5,8 +5,7 @@
 
 std::shared_ptr<TGraphicsDriver> TGLGraphics::Driver() { return GLGraphicsDriverInstance(); }
 
-int32_t TGLGraphics::GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz,
-                                 int32_t* flags) {
+int32_t TGLGraphics::GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz, int32_t* flags) {
     GLContextSettings settings;
     // A closed graphics has no surface left; it reports zeros.
     if (_context) settings = ReadContextSettings(_context);
@@ -40,9 +39,8 @@ std::shared_ptr<TGraphics> TGLGraphicsDriver::AttachGraphics(uintptr_t widget, i
     return std::make_shared<TGLGraphics>(record);
 }
 
-std::shared_ptr<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height,
-                                                             int32_t depth, int32_t hertz,
-                                                             int32_t flags) {
+std::shared_ptr<TGraphics> TGLGraphicsDriver::CreateGraphics(int32_t width, int32_t height, int32_t depth,
+                                                             int32_t hertz, int32_t flags) {
     GLContextRecord* record = CreateWindowContext(width, height, depth, hertz, flags);
     if (!record) return nullptr;
     return std::make_shared<TGLGraphics>(record);
@@ -61,8 +59,7 @@ int32_t TGLGraphicsDriver::Flip(int32_t sync) {
 
 std::shared_ptr<TGLGraphicsDriver> GLGraphicsDriverInstance() {
     // Never destroyed: graphics may still name their driver during exit.
-    static auto* const instance =
-        new std::shared_ptr<TGLGraphicsDriver>(std::make_shared<TGLGraphicsDriver>());
+    static auto* const instance = new std::shared_ptr<TGLGraphicsDriver>(std::make_shared<TGLGraphicsDriver>());
     return *instance;
 }
 
@@ -75,8 +72,7 @@ void StartGLGraphicsModule() {
     (void)started;
 }
 
-std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth,
-                                          int32_t hertz, int32_t flags) {
+std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
     StartGLGraphicsModule();
     SelectGraphicsDriver(GLGraphicsDriverInstance(), GFX_BACKBUFFER);
     return OpenGraphics(width, height, depth, hertz, flags);

@@ -25,8 +25,7 @@ public:
     // The GLGraphicsDriverInstance.
     std::shared_ptr<TGraphicsDriver> Driver() override;
     // The record's settings; an attached window reports its current size.
-    int32_t GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz,
-                        int32_t* flags) override;
+    int32_t GetSettings(int32_t* width, int32_t* height, int32_t* depth, int32_t* hertz, int32_t* flags) override;
     // Destroys the record (once; later calls do nothing).
     int32_t Close() override;
     // The platform record, null once closed.
@@ -45,8 +44,8 @@ public:
     std::shared_ptr<TGraphics> AttachGraphics(uintptr_t widget, int32_t flags) override;
     // A window of its own with a context; null when the platform makes none.
     // The platform's display-mode error propagates (CreateGraphicsContext turns it into null).
-    std::shared_ptr<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth,
-                                              int32_t hertz, int32_t flags) override;
+    std::shared_ptr<TGraphics> CreateGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz,
+                                              int32_t flags) override;
     // Makes g's context current; anything but an open TGLGraphics makes none current.
     int32_t SetGraphics(const std::shared_ptr<TGraphics>& g) override;
     // Swaps the current context's buffers; sync != 0 waits for the vertical blank.
@@ -61,8 +60,7 @@ std::shared_ptr<TGLGraphicsDriver> GLGraphicsDriverInstance();
 void StartGLGraphicsModule();
 
 // Selects the OpenGL driver with default flags 2, then OpenGraphics with these arguments.
-std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth,
-                                          int32_t hertz, int32_t flags);
+std::shared_ptr<TGraphics> OpenGLGraphics(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags);
 // Why the last OpenGLGraphics (or CreateGraphics of the OpenGL driver) gave
 // null, in one line: the platform layer's reason ("X11: Failed to open display
 // ..."), else the runtime error raised while the window was made, else "the

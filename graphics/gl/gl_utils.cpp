@@ -42,9 +42,7 @@ public:
     ScopedPixmapUnpack(const ScopedPixmapUnpack&) = delete;
     ScopedPixmapUnpack& operator=(const ScopedPixmapUnpack&) = delete;
     // The next transfer reads rows of p.
-    static void RowsOf(const TPixmap& p) {
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, p.pitch / FormatByteSize[p.format]);
-    }
+    static void RowsOf(const TPixmap& p) { glPixelStorei(GL_UNPACK_ROW_LENGTH, p.pitch / FormatByteSize[p.format]); }
 };
 
 // Rebinds the caller's 2-D texture at the end of the scope.
@@ -62,8 +60,7 @@ private:
 // The pixmap, or a new copy of it, in RGBA32 with rows a whole number of pixels apart.
 std::shared_ptr<TPixmap> AsRGBA32(const std::shared_ptr<TPixmap>& pixmap) {
     if (!pixmap) throw TNullObjectError();
-    if (pixmap->format == PIXFMT_RGBA32 && pixmap->pitch >= 0 && pixmap->pitch % RGBA_BYTES == 0)
-        return pixmap;
+    if (pixmap->format == PIXFMT_RGBA32 && pixmap->pitch >= 0 && pixmap->pitch % RGBA_BYTES == 0) return pixmap;
     return pixmap->Convert(PIXFMT_RGBA32);
 }
 
@@ -87,8 +84,8 @@ const unsigned char* EmbeddedFont() {
     RegisterGLDrawTextFont();  // no change when start-up registered it already
     const void* data = EmbeddedFileData(GL_FONT_FILE_NAME);
     if (!data || EmbeddedFileSize(GL_FONT_FILE_NAME) != GL_FONT_BYTES)
-        throw TRuntimeError(std::string("DrawGLText: the embedded file \"") + GL_FONT_FILE_NAME +
-                            "\" is not " + std::to_string(GL_FONT_BYTES) + " bytes long");
+        throw TRuntimeError(std::string("DrawGLText: the embedded file \"") + GL_FONT_FILE_NAME + "\" is not " +
+                            std::to_string(GL_FONT_BYTES) + " bytes long");
     return static_cast<const unsigned char*>(data);
 }
 
@@ -102,10 +99,14 @@ uint32_t NextCodePoint(const std::string& text, size_t& at) {
     // Continuation count and the range of the second byte (Unicode's well-formed sequences).
     int more = 0;
     unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) more = 1;
-    else if (lead >= 0xE0 && lead <= 0xEF) more = 2, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
-    else if (lead >= 0xF0 && lead <= 0xF4) more = 3, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
-    else return NOT_DRAWN;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        more = 1;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        more = 2, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        more = 3, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    else
+        return NOT_DRAWN;
     if (at + more > text.size() || byte(at) < low || byte(at) > high) return NOT_DRAWN;
     uint32_t cp = lead & (0x3F >> more);
     for (int i = 0; i < more; ++i) {
@@ -117,9 +118,7 @@ uint32_t NextCodePoint(const std::string& text, size_t& at) {
 }
 
 // A pixel coordinate sum kept inside the int range (only far off any screen does it matter).
-GLint ClampedSum(int64_t a, int64_t b) {
-    return static_cast<GLint>(std::clamp<int64_t>(a + b, INT32_MIN, INT32_MAX));
-}
+GLint ClampedSum(int64_t a, int64_t b) { return static_cast<GLint>(std::clamp<int64_t>(a + b, INT32_MIN, INT32_MAX)); }
 
 }  // namespace
 
@@ -159,8 +158,7 @@ int32_t UploadPixmapTexture(const std::shared_ptr<TPixmap>& pixmap, int32_t mipm
     glBindTexture(GL_TEXTURE_2D, texture);
     for (GLint n = 0;; ++n) {
         ScopedPixmapUnpack::RowsOf(*level);
-        glTexImage2D(GL_TEXTURE_2D, n, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                     level->pixels);
+        glTexImage2D(GL_TEXTURE_2D, n, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, level->pixels);
         if (mipmapped == 0 || (width == 1 && height == 1)) break;
         if (width > 1) width /= 2;
         if (height > 1) height /= 2;
@@ -194,8 +192,7 @@ void EndGL2D() {
 }
 
 void DrawGLText(const std::string& text, int32_t x, int32_t y) {
-    if (gl_utils.FontTexture == 0)
-        gl_utils.FontTexture = UploadPixmapTexture(BuildFontAtlas(EmbeddedFont()), 1);
+    if (gl_utils.FontTexture == 0) gl_utils.FontTexture = UploadPixmapTexture(BuildFontAtlas(EmbeddedFont()), 1);
 
     BeginGL2D();
     glEnable(GL_TEXTURE_2D);
@@ -231,8 +228,7 @@ void DrawGLPixmap(const std::shared_ptr<TPixmap>& pixmap, int32_t x, int32_t y) 
     // A raster position outside the viewport would be invalid and draw nothing; a
     // bitmap move from the valid corner has no such test, so the image may start outside.
     glRasterPos2i(0, 0);
-    glBitmap(0, 0, 0, 0, static_cast<GLfloat>(x), static_cast<GLfloat>(-int64_t{y} - p->height),
-             nullptr);
+    glBitmap(0, 0, 0, 0, static_cast<GLfloat>(x), static_cast<GLfloat>(-int64_t{y} - p->height), nullptr);
     glDrawPixels(p->width, p->height, GL_RGBA, GL_UNSIGNED_BYTE, p->pixels);
     EndGL2D();
 }

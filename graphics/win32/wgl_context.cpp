@@ -93,9 +93,7 @@ void ApplyDisplayMode(GLContextRecord* record) {
 // The message table of our windows, after the event translation.
 LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
+    case WM_PAINT: ValidateRect(window, nullptr); return 0;
     case WM_SYSKEYDOWN:
         // Only Alt+F4 goes on (to become a close request); other Alt keys
         // would open the system menu and stall the program.
@@ -108,8 +106,7 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_SCREENSAVE || (wParam & 0xFFF0) == SC_MONITORPOWER) return 1;
         return DefaultProcessing(window, message, wParam, lParam);
-    case WM_CLOSE:
-        return 0;  // the program hears "AppTerminate"; the window stays
+    case WM_CLOSE: return 0;  // the program hears "AppTerminate"; the window stays
     case WM_SETFOCUS:
         if (record->kind == GL_RECORD_FULLSCREEN && window != state.fullscreenWindow) ApplyDisplayMode(record);
         return 0;
@@ -117,8 +114,7 @@ LRESULT HandleMessage(GLContextRecord* record, HWND window, UINT message, WPARAM
     case WM_DESTROY:
         if (window == state.fullscreenWindow) LeaveFullscreen(window);
         return 0;
-    default:
-        return DefaultProcessing(window, message, wParam, lParam);
+    default: return DefaultProcessing(window, message, wParam, lParam);
     }
 }
 
@@ -167,7 +163,8 @@ bool CreateGLObjects(GLContextRecord* record) {
     const PIXELFORMATDESCRIPTOR request = WGLPixelFormatRequest(record->flags);
     const int format = ChoosePixelFormat(record->dc, &request);
     if (format == 0) {
-        state.lastCreateError = "WGL: Failed to find a pixel format for graphics flags " + std::to_string(record->flags);
+        state.lastCreateError =
+            "WGL: Failed to find a pixel format for graphics flags " + std::to_string(record->flags);
         return false;
     }
     if (!SetPixelFormat(record->dc, format, &request)) {

@@ -11,9 +11,9 @@
 
 // One window with its WGL context: the shared fields, then the Win32 and WGL handles.
 struct GLContextRecord : GLContextRecordBase {
-    HDC dc = nullptr;                 // GetDC of the window
-    HWND window = nullptr;            // the window
-    HGLRC glContext = nullptr;        // from wglCreateContext
+    HDC dc = nullptr;           // GetDC of the window
+    HWND window = nullptr;      // the window
+    HGLRC glContext = nullptr;  // from wglCreateContext
 };
 
 // The window class of our own windows.

@@ -48,9 +48,8 @@ GLContextRecord* Fail(const std::string& why) {
     return nullptr;
 }
 
-const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-                        PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
-                        StructureNotifyMask | ExposureMask;
+const long kEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                        EnterWindowMask | LeaveWindowMask | FocusChangeMask | StructureNotifyMask | ExposureMask;
 
 GLContextRecord* FindByWindow(Window window) {
     for (GLContextRecord* r = glx.head; r; r = r->next)
@@ -72,16 +71,18 @@ int ConfigAttrib(Display* display, GLXFBConfig config, int attribute) {
 GLXFBConfig ChooseConfig(Display* display, int32_t flags, VisualID visual) {
     const bool wantAlpha = flags & GFX_ALPHABUFFER, wantDepth = flags & GFX_DEPTHBUFFER;
     const bool wantStencil = flags & GFX_STENCILBUFFER, wantAccum = flags & GFX_ACCUMBUFFER;
-    std::vector<int> request = {GLX_X_RENDERABLE, True, GLX_DRAWABLE_TYPE, GLX_WINDOW_BIT,
-                                GLX_RENDER_TYPE, GLX_RGBA_BIT, GLX_DOUBLEBUFFER,
-                                (flags & GFX_BACKBUFFER) ? True : False, GLX_RED_SIZE, 1,
-                                GLX_GREEN_SIZE, 1, GLX_BLUE_SIZE, 1};
+    std::vector<int> request = {GLX_X_RENDERABLE,  True,
+                                GLX_DRAWABLE_TYPE, GLX_WINDOW_BIT,
+                                GLX_RENDER_TYPE,   GLX_RGBA_BIT,
+                                GLX_DOUBLEBUFFER,  (flags & GFX_BACKBUFFER) ? True : False,
+                                GLX_RED_SIZE,      1,
+                                GLX_GREEN_SIZE,    1,
+                                GLX_BLUE_SIZE,     1};
     if (wantAlpha) request.insert(request.end(), {GLX_ALPHA_SIZE, 1});
     if (wantDepth) request.insert(request.end(), {GLX_DEPTH_SIZE, 1});
     if (wantStencil) request.insert(request.end(), {GLX_STENCIL_SIZE, 1});
     if (wantAccum)
-        request.insert(request.end(),
-                       {GLX_ACCUM_RED_SIZE, 1, GLX_ACCUM_GREEN_SIZE, 1, GLX_ACCUM_BLUE_SIZE, 1});
+        request.insert(request.end(), {GLX_ACCUM_RED_SIZE, 1, GLX_ACCUM_GREEN_SIZE, 1, GLX_ACCUM_BLUE_SIZE, 1});
     request.push_back(None);
 
     int screen = DefaultScreen(display);
@@ -171,8 +172,8 @@ void ApplyDisplayMode(Display* display, GLContextRecord* record) {
 // Focus changes that mean the window gained or lost the keyboard, not the
 // pointer wandering over it or a grab coming and going.
 bool IsRealFocusChange(const XFocusChangeEvent& focus) {
-    return (focus.mode == NotifyNormal || focus.mode == NotifyWhileGrabbed) &&
-           focus.detail != NotifyInferior && focus.detail != NotifyPointer;
+    return (focus.mode == NotifyNormal || focus.mode == NotifyWhileGrabbed) && focus.detail != NotifyInferior &&
+           focus.detail != NotifyPointer;
 }
 
 // The window procedure of our own windows: the system translates the event,
@@ -205,11 +206,9 @@ void WindowProc(XEvent& event, void* /*user*/) {
             GLXHoldScreenSaver(display, false);
             record->holdsScreenSaver = false;
         }
-        if (record->window == glx.fullscreenWindow)
-            LeaveFullscreen(display, record, event.type == FocusOut);
+        if (record->window == glx.fullscreenWindow) LeaveFullscreen(display, record, event.type == FocusOut);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -236,17 +235,14 @@ std::string ToLatin1(const std::string& utf8) {
 }
 
 // Title, class, close protocol and size hints of one of our windows.
-void SetWindowProperties(Display* display, Window window, int32_t kind, int x, int y,
-                         int32_t width, int32_t height) {
+void SetWindowProperties(Display* display, Window window, int32_t kind, int x, int y, int32_t width, int32_t height) {
     std::string title = ApplicationTitle();
     std::string latin = ToLatin1(title);
     XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(latin.data()),
-                    static_cast<int>(latin.size()));
+                    reinterpret_cast<const unsigned char*>(latin.data()), static_cast<int>(latin.size()));
     XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
                     XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title.data()),
-                    static_cast<int>(title.size()));
+                    reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
 
     std::string className = kWindowClassName;
     XClassHint classHint;
@@ -298,9 +294,8 @@ void MapAndWait(Display* display, Window window) {
             WindowProc(event, nullptr);
             continue;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) break;
         pollfd p{ConnectionNumber(display), POLLIN, 0};
         poll(&p, 1, static_cast<int>(left < 10 ? left : 10));
@@ -336,12 +331,11 @@ std::string NoConfigError(int32_t flags) {
 
 }  // namespace
 
-GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                                     int32_t flags) {
+GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
     glx.lastCreateError.clear();
     if (width <= 0 || height <= 0 || width > kMaxWindowSize || height > kMaxWindowSize)
-        return Fail("X11: Failed to create a window of " + std::to_string(width) + " by " +
-                    std::to_string(height) + " pixels (sizes run from 1 to 32767)");
+        return Fail("X11: Failed to create a window of " + std::to_string(width) + " by " + std::to_string(height) +
+                    " pixels (sizes run from 1 to 32767)");
     Display* display = X11Display();
     if (!display) return Fail(NoDisplayError());
     int screen = DefaultScreen(display);
@@ -372,11 +366,9 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
         attributes.border_pixel = 0;
         attributes.background_pixmap = None;
         attributes.event_mask = kEventMask;
-        record->window = XCreateWindow(display, root, x, y, static_cast<unsigned>(width),
-                                       static_cast<unsigned>(height), 0, visual->depth,
-                                       InputOutput, visual->visual,
-                                       CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
-                                       &attributes);
+        record->window = XCreateWindow(display, root, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                       0, visual->depth, InputOutput, visual->visual,
+                                       CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask, &attributes);
         XFree(visual);
     }
     int error = X11EndErrorTrap();
@@ -474,8 +466,7 @@ void MakeContextCurrent(GLContextRecord* record) {
     Display* display = X11Display();
     if (!display) return;
     X11BeginErrorTrap();
-    Bool ok = record ? glXMakeContextCurrent(display, record->drawable, record->drawable,
-                                             record->glContext)
+    Bool ok = record ? glXMakeContextCurrent(display, record->drawable, record->drawable, record->glContext)
                      : glXMakeContextCurrent(display, None, None, nullptr);
     int error = X11EndErrorTrap();
     if (record && (!ok || error != 0)) {
@@ -532,22 +523,17 @@ void SetSwapInterval(int32_t interval) {
         if (!listed) return false;
         size_t length = std::strlen(name);
         for (const char* p = std::strstr(listed, name); p; p = std::strstr(p + 1, name))
-            if ((p == listed || p[-1] == ' ') && (p[length] == ' ' || p[length] == '\0'))
-                return true;
+            if ((p == listed || p[-1] == ' ') && (p[length] == ' ' || p[length] == '\0')) return true;
         return false;
     };
-    auto lookup = [](const char* name) {
-        return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name));
-    };
+    auto lookup = [](const char* name) { return glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)); };
     X11BeginErrorTrap();
     if (has("GLX_EXT_swap_control")) {
         using Fn = void (*)(Display*, GLXDrawable, int);
-        if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalEXT")))
-            fn(display, glx.current->drawable, interval);
+        if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalEXT"))) fn(display, glx.current->drawable, interval);
     } else if (has("GLX_MESA_swap_control")) {
         using Fn = int (*)(unsigned);
-        if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalMESA")))
-            fn(static_cast<unsigned>(interval));
+        if (auto fn = reinterpret_cast<Fn>(lookup("glXSwapIntervalMESA"))) fn(static_cast<unsigned>(interval));
     } else if (has("GLX_SGI_swap_control") && interval > 0) {
         // The SGI entry cannot switch synchronisation off.
         using Fn = int (*)(int);

@@ -64,16 +64,14 @@ ConfigPtr ReadConfig(Display* display) {
 }
 
 // Applies size index and rate (0: any) under an error trap.
-bool ApplyConfig(Display* display, XRRScreenConfiguration* config, int sizeIndex,
-                 Rotation rotation, short rate) {
+bool ApplyConfig(Display* display, XRRScreenConfiguration* config, int sizeIndex, Rotation rotation, short rate) {
     Time configTime = 0;
     Time stamp = XRRConfigTimes(config, &configTime);
     X11BeginErrorTrap();
-    Status status = rate != 0
-                        ? XRRSetScreenConfigAndRate(display, config, DefaultRootWindow(display),
-                                                    sizeIndex, rotation, rate, stamp)
-                        : XRRSetScreenConfig(display, config, DefaultRootWindow(display),
-                                             sizeIndex, rotation, stamp);
+    Status status =
+        rate != 0
+            ? XRRSetScreenConfigAndRate(display, config, DefaultRootWindow(display), sizeIndex, rotation, rate, stamp)
+            : XRRSetScreenConfig(display, config, DefaultRootWindow(display), sizeIndex, rotation, stamp);
     int error = X11EndErrorTrap();
     return error == 0 && status == RRSetConfigSuccess;
 }
@@ -100,8 +98,7 @@ GLXMonitorArea GLXPrimaryMonitorArea(Display* display) {
     area.height = DisplayHeight(display, screen);
     if (!HasRandR(display)) return area;
     int major = 0, minor = 0;
-    if (!XRRQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 5))
-        return area;
+    if (!XRRQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 5)) return area;
     int count = 0;
     X11BeginErrorTrap();
     XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
@@ -160,7 +157,8 @@ void GLXRestoreDesktopMode(Display* display) {
     if (!displayState.desktop.valid) return;
     displayState.desktop.valid = false;
     if (ConfigPtr config = ReadConfig(display))
-        ApplyConfig(display, config.get(), displayState.desktop.sizeIndex, displayState.desktop.rotation, displayState.desktop.rate);
+        ApplyConfig(display, config.get(), displayState.desktop.sizeIndex, displayState.desktop.rotation,
+                    displayState.desktop.rate);
 }
 
 void GLXHoldScreenSaver(Display* display, bool hold) {
@@ -174,15 +172,16 @@ void GLXHoldScreenSaver(Display* display, bool hold) {
     // Counted by the server per client and dropped when the connection closes,
     // so a crash never leaves the screen saver off.
     int eventBase = 0, errorBase = 0;
-    if (XScreenSaverQueryExtension(display, &eventBase, &errorBase))
-        XScreenSaverSuspend(display, hold ? True : False);
+    if (XScreenSaverQueryExtension(display, &eventBase, &errorBase)) XScreenSaverSuspend(display, hold ? True : False);
 #else
     if (hold) {
         XGetScreenSaver(display, &displayState.saverTimeout, &displayState.saverInterval, &displayState.saverBlanking,
                         &displayState.saverExposures);
-        XSetScreenSaver(display, 0, displayState.saverInterval, displayState.saverBlanking, displayState.saverExposures);
+        XSetScreenSaver(display, 0, displayState.saverInterval, displayState.saverBlanking,
+                        displayState.saverExposures);
     } else {
-        XSetScreenSaver(display, displayState.saverTimeout, displayState.saverInterval, displayState.saverBlanking, displayState.saverExposures);
+        XSetScreenSaver(display, displayState.saverTimeout, displayState.saverInterval, displayState.saverBlanking,
+                        displayState.saverExposures);
     }
 #endif
     X11EndErrorTrap();

@@ -12,12 +12,12 @@
 
 // One window with its GL context: the shared fields, then the X and GLX handles.
 struct GLContextRecord : GLContextRecordBase {
-    Window window = 0;                // the X window
-    GLXWindow drawable = 0;           // GLX drawable on the window
-    GLXContext glContext = nullptr;   // the rendering context
-    GLXFBConfig config = nullptr;     // the chosen framebuffer config
-    Colormap colormap = 0;            // ours for kinds 2 and 3, else 0
-    bool holdsScreenSaver = false;    // this window has the screen saver suspended
+    Window window = 0;               // the X window
+    GLXWindow drawable = 0;          // GLX drawable on the window
+    GLXContext glContext = nullptr;  // the rendering context
+    GLXFBConfig config = nullptr;    // the chosen framebuffer config
+    Colormap colormap = 0;           // ours for kinds 2 and 3, else 0
+    bool holdsScreenSaver = false;   // this window has the screen saver suspended
 };
 
 // What the tests read back about a record and its framebuffer config.
@@ -25,8 +25,7 @@ struct GLXRecordInfo {
     bool listed = false;  // the record is in the list
     int32_t kind = 0;
     Window window = 0;
-    int doubleBuffer = 0, redSize = 0, alphaSize = 0, depthSize = 0, stencilSize = 0,
-        accumRedSize = 0;
+    int doubleBuffer = 0, redSize = 0, alphaSize = 0, depthSize = 0, stencilSize = 0, accumRedSize = 0;
     VisualID visualId = 0;
 };
 

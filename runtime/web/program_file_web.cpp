@@ -13,8 +13,8 @@ namespace {
 
 // The path into out (size bytes); its length in bytes.
 EM_JS(int, fk_program_file, (char* out, int size), {
-    var name = (typeof thisProgram === 'string' && thisProgram) ? thisProgram : 'program';
-    if (typeof process === 'object' && process.versions && process.versions.node)
+    var name = (typeof thisProgram == = 'string' && thisProgram) ? thisProgram : 'program';
+    if (typeof process == = 'object' && process.versions && process.versions.node)
         name = require('path').resolve(name);
     else
         name = '/' + name.split('/').pop();

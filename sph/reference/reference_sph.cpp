@@ -24,8 +24,8 @@ std::shared_ptr<TParticle> Copy(const TParticle& p) {
 // cell in their fixed order; in each, fluid(q, dx, dy, r2) for every fluid
 // partner with a lower ID inside the pair window, then afterCell(cell).
 template <typename Fluid, typename AfterCell>
-void VisitNeighbours(TParticle& p, const std::vector<TParticle*>& fluidGrid, int width, int height,
-                     Fluid fluid, AfterCell afterCell) {
+void VisitNeighbours(TParticle& p, const std::vector<TParticle*>& fluidGrid, int width, int height, Fluid fluid,
+                     AfterCell afterCell) {
     const int hx = Clamp(std::trunc(static_cast<double>(p.PositionX) * C::INV_SMOOTHING_LENGTH), width);
     const int hy = Clamp(std::trunc(static_cast<double>(p.PositionY) * C::INV_SMOOTHING_LENGTH), height);
     for (const auto& o : F::NEIGHBOUR_OFFSETS) {
@@ -102,8 +102,9 @@ void ReferenceWorld::UpdateDensity() {
         p.InvDensity = static_cast<float>(1.0 / static_cast<double>(p.Density));
         p.InvDensitySq = static_cast<float>(static_cast<double>(p.InvDensity) * p.InvDensity);
         p.Mass = static_cast<float>(static_cast<double>(p.Density) * C::PARTICLE_AREA);
-        p.Pressure = static_cast<float>((static_cast<double>(C::P_B) * p.Density) *
-                                        (std::pow(static_cast<double>(p.Density) / C::REST_DENSITY, F::STATE_EXPONENT) - 1.0));
+        p.Pressure =
+            static_cast<float>((static_cast<double>(C::P_B) * p.Density) *
+                               (std::pow(static_cast<double>(p.Density) / C::REST_DENSITY, F::STATE_EXPONENT) - 1.0));
         p.SoundSpeed =
             static_cast<float>(std::sqrt(std::fabs(static_cast<double>(C::HEAT_RATIO) * p.Pressure * p.InvDensity)));
     }
@@ -128,7 +129,8 @@ void ReferenceWorld::CalcForces() {
                 const float hr = static_cast<float>(h - r);
                 const double dvx = static_cast<double>(q->VelocityX) - p.VelocityX;
                 const double dvy = static_cast<double>(q->VelocityY) - p.VelocityY;
-                double a = static_cast<double>(p.Pressure) * p.InvDensitySq + static_cast<double>(q->Pressure) * q->InvDensitySq;
+                double a = static_cast<double>(p.Pressure) * p.InvDensitySq +
+                           static_cast<double>(q->Pressure) * q->InvDensitySq;
                 const double b = 2.0 / (static_cast<double>(p.Density) + q->Density);
                 const double vr = -static_cast<double>(dx) * dvx - static_cast<double>(dy) * dvy;
                 if (vr < 0.0) {
@@ -187,12 +189,14 @@ void ReferenceWorld::Integrate() {
     for (auto& pp : Particles) {
         TParticle& p = *pp;
         const float sx = p.PositionX, sy = p.PositionY;
-        p.PositionX = static_cast<float>(p.PositionX + (static_cast<double>(keep) * (static_cast<double>(p.PositionX) - p.OldX) +
-                                                        static_cast<double>(p.DeltaVelocityX) * C::TIMESTEP +
-                                                        static_cast<double>(C::TIMESTEP_SQ) * p.ForceX));
-        p.PositionY = static_cast<float>(p.PositionY + (static_cast<double>(keep) * (static_cast<double>(p.PositionY) - p.OldY) +
-                                                        static_cast<double>(p.DeltaVelocityY) * C::TIMESTEP +
-                                                        static_cast<double>(C::TIMESTEP_SQ) * p.ForceY));
+        p.PositionX =
+            static_cast<float>(p.PositionX + (static_cast<double>(keep) * (static_cast<double>(p.PositionX) - p.OldX) +
+                                              static_cast<double>(p.DeltaVelocityX) * C::TIMESTEP +
+                                              static_cast<double>(C::TIMESTEP_SQ) * p.ForceX));
+        p.PositionY =
+            static_cast<float>(p.PositionY + (static_cast<double>(keep) * (static_cast<double>(p.PositionY) - p.OldY) +
+                                              static_cast<double>(p.DeltaVelocityY) * C::TIMESTEP +
+                                              static_cast<double>(C::TIMESTEP_SQ) * p.ForceY));
         p.PositionX = C::CONTAINER_WIDTH > p.PositionX ? p.PositionX : C::CONTAINER_WIDTH;
         p.PositionX = 0.0f >= p.PositionX ? 0.0f : p.PositionX;
         p.PositionY = C::CONTAINER_HEIGHT > p.PositionY ? p.PositionY : C::CONTAINER_HEIGHT;
@@ -201,7 +205,8 @@ void ReferenceWorld::Integrate() {
         p.OldY = sy;
         p.VelocityX = static_cast<float>((static_cast<double>(p.PositionX) - sx) * C::INV_TIMESTEP);
         p.VelocityY = static_cast<float>((static_cast<double>(p.PositionY) - sy) * C::INV_TIMESTEP);
-        const double v2 = static_cast<double>(p.VelocityX) * p.VelocityX + static_cast<double>(p.VelocityY) * p.VelocityY;
+        const double v2 =
+            static_cast<double>(p.VelocityX) * p.VelocityX + static_cast<double>(p.VelocityY) * p.VelocityY;
         if (v2 > F::SPEED_CAP_SQ) {
             const double k = std::sqrt(F::SPEED_CAP_SQ / v2);
             p.PositionX = sx;
@@ -250,9 +255,10 @@ std::uint32_t Bits(float f) {
 }
 
 void Fields(const TParticle& p, std::uint32_t out[21]) {
-    const float f[19] = {p.ScreenX, p.ScreenY, p.PositionX, p.PositionY, p.OldX, p.OldY, p.VelocityX,
-                         p.VelocityY, p.DeltaVelocityX, p.DeltaVelocityY, p.ForceX, p.ForceY, p.Density,
-                         p.DeltaDensity, p.InvDensity, p.InvDensitySq, p.Mass, p.Pressure, p.SoundSpeed};
+    const float f[19] = {p.ScreenX,      p.ScreenY,   p.PositionX, p.PositionY,      p.OldX,
+                         p.OldY,         p.VelocityX, p.VelocityY, p.DeltaVelocityX, p.DeltaVelocityY,
+                         p.ForceX,       p.ForceY,    p.Density,   p.DeltaDensity,   p.InvDensity,
+                         p.InvDensitySq, p.Mass,      p.Pressure,  p.SoundSpeed};
     for (int i = 0; i < 19; ++i) out[i] = Bits(f[i]);
     out[19] = static_cast<std::uint32_t>(p.Succ ? p.Succ->ID : -1);
     out[20] = static_cast<std::uint32_t>(p.ID);

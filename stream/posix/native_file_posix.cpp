@@ -18,11 +18,11 @@ std::string ErrorText(int error) { return std::strerror(error != 0 ? error : EIO
 
 // Why a file of this type is not opened as a disk file.
 std::string NotRegular(mode_t type) {
-    const char* kind = S_ISDIR(type)                      ? "a directory"
-                       : S_ISFIFO(type)                   ? "a named pipe (FIFO)"
-                       : S_ISCHR(type) || S_ISBLK(type)   ? "a device"
-                       : S_ISSOCK(type)                   ? "a socket"
-                                                          : "something other than a file";
+    const char* kind = S_ISDIR(type)                    ? "a directory"
+                       : S_ISFIFO(type)                 ? "a named pipe (FIFO)"
+                       : S_ISCHR(type) || S_ISBLK(type) ? "a device"
+                       : S_ISSOCK(type)                 ? "a socket"
+                                                        : "something other than a file";
     return std::string("it is ") + kind + ", not a regular file";
 }
 
@@ -56,15 +56,14 @@ void SyncFolder(const std::string& path) {
 
 // Opens temp as the temporary file of made, emptying a regular file left
 // there; a link, a pipe or a device of that name is refused, not written into.
-TNativeTemp CreateNamedTemp(TNativeTemp& made, const std::string& temp, const struct stat* target,
-                            std::string& why) {
+TNativeTemp CreateNamedTemp(TNativeTemp& made, const std::string& temp, const struct stat* target, std::string& why) {
     made.temp = temp;
     struct stat left {};
     if (lstat(temp.c_str(), &left) == 0 && !S_ISREG(left.st_mode))
         return why = "its part file " + temp + ": " + NotRegular(left.st_mode), made;
     // Checked again once open: no O_NONBLOCK wait on a pipe, no link followed.
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                        0666);
+    const int fd =
+        open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) return why = ErrorText(errno), made;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

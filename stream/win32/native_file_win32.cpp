@@ -21,9 +21,9 @@ std::string ErrorText(int error) { return std::strerror(error != 0 ? error : EIO
 // The system's text for a Win32 error code, without its line end.
 std::string Win32ErrorText(DWORD error) {
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string utf8 = n > 0 ? Win32Utf8(text, n) : "Windows error " + std::to_string(error);
     if (text) LocalFree(text);
     while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) utf8.pop_back();
@@ -62,7 +62,7 @@ std::FILE* OpenNativeFile(const std::string& path, const char* mode, std::string
     if (!file) {
         const DWORD attributes = Attributes(path);
         why = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kDirectory
-                                                                                                : ErrorText(errno);
+                                                                                               : ErrorText(errno);
         return nullptr;
     }
     // Devices (CON, NUL) and pipes are no disk files.
@@ -90,7 +90,10 @@ void AdoptTempHandle(TNativeTemp& made, HANDLE handle, std::string& why) {
     made.file = fd < 0 ? nullptr : _fdopen(fd, "wb");
     if (!made.file) {
         why = ErrorText(errno);
-        if (fd < 0) CloseHandle(handle); else _close(fd);
+        if (fd < 0)
+            CloseHandle(handle);
+        else
+            _close(fd);
         DiscardNativeTemp(made);
     }
 }
@@ -109,7 +112,8 @@ TNativeTemp CreateNativeTemp(const std::string& target, std::string& why, const 
         made.temp = target + suffix;
         const DWORD left = Attributes(made.temp);
         if (left != INVALID_FILE_ATTRIBUTES && ((left & FILE_ATTRIBUTE_DIRECTORY) || !IsDiskFile(made.temp)))
-            return why = "its part file " + made.temp + ": " + ((left & FILE_ATTRIBUTE_DIRECTORY) ? kDirectory : kNotDisk),
+            return why = "its part file " + made.temp + ": " +
+                         ((left & FILE_ATTRIBUTE_DIRECTORY) ? kDirectory : kNotDisk),
                    made;
         HANDLE handle = CreateTempHandle(made.temp, CREATE_ALWAYS);
         if (handle == INVALID_HANDLE_VALUE) return why = Win32ErrorText(GetLastError()), made;
@@ -120,8 +124,8 @@ TNativeTemp CreateNativeTemp(const std::string& target, std::string& why, const 
     const std::string folder = FolderOf(target);
     const std::string name = target.substr(folder.size());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        made.temp = folder + "." + name + "." + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(serial++) + ".tmp";
+        made.temp =
+            folder + "." + name + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
         HANDLE handle = CreateTempHandle(made.temp, CREATE_NEW);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();

@@ -207,8 +207,8 @@ std::string TWin32SystemDriver::RequestDir(const std::string& text, const std::s
 int32_t TWin32SystemDriver::OpenURL(const std::string& url) {
     // ShellExecute reports success with a value above 32.
     const INT_PTR kShellSuccess = 32;
-    HINSTANCE result = UseWideApi()
-                           ? ShellExecuteW(nullptr, nullptr, Win32Wide(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT)
-                           : ShellExecuteA(nullptr, nullptr, Win32Narrow(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
+    HINSTANCE result =
+        UseWideApi() ? ShellExecuteW(nullptr, nullptr, Win32Wide(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT)
+                     : ShellExecuteA(nullptr, nullptr, Win32Narrow(url).c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
     return reinterpret_cast<INT_PTR>(result) > kShellSuccess ? 1 : 0;
 }

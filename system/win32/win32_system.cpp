@@ -150,8 +150,7 @@ int32_t TWin32SystemDriver::Wait() {
         // Keys, mouse, posted and sent messages, timers, paint, hot keys; also
         // what is queued already but was seen by an earlier peek.
         const DWORD kWakeMask = 0xFF;
-        MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, INFINITE, kWakeMask,
-                                    MWMO_INPUTAVAILABLE);
+        MsgWaitForMultipleObjectsEx(wake ? 1 : 0, wake ? &wake : nullptr, INFINITE, kWakeMask, MWMO_INPUTAVAILABLE);
     }
     return Poll();
 }

@@ -62,12 +62,8 @@ void TranslateButton(HWND window, bool down, int32_t button, LPARAM lParam, Even
 
 void TranslateWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, EventSource source) {
     switch (message) {
-    case WM_CLOSE:
-        Emit(EVENT_APP_TERMINATE, source, 0);
-        break;
-    case WM_ACTIVATEAPP:
-        Emit(wParam ? EVENT_APP_RESUME : EVENT_APP_SUSPEND, source, 0);
-        break;
+    case WM_CLOSE: Emit(EVENT_APP_TERMINATE, source, 0); break;
+    case WM_ACTIVATEAPP: Emit(wParam ? EVENT_APP_RESUME : EVENT_APP_SUSPEND, source, 0); break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
         if (IsKeyCode(wParam))
@@ -78,12 +74,8 @@ void TranslateWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (IsKeyCode(wParam)) Emit(EVENT_KEY_UP, source, KeyCode(wParam, lParam));
         break;
     case WM_CHAR:
-    case WM_SYSCHAR:
-        Emit(EVENT_KEY_CHAR, source, static_cast<int32_t>(wParam));
-        break;
-    case WM_MOUSEMOVE:
-        TranslateMouseMove(window, wParam, lParam, source);
-        break;
+    case WM_SYSCHAR: Emit(EVENT_KEY_CHAR, source, static_cast<int32_t>(wParam)); break;
+    case WM_MOUSEMOVE: TranslateMouseMove(window, wParam, lParam, source); break;
     case WM_LBUTTONDOWN: TranslateButton(window, true, 1, lParam, source); break;
     case WM_RBUTTONDOWN: TranslateButton(window, true, 2, lParam, source); break;
     case WM_MBUTTONDOWN: TranslateButton(window, true, 3, lParam, source); break;
@@ -99,7 +91,6 @@ void TranslateWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_MOUSELEAVE:
         if (window == TrackedWindow()) Win32TrackPointer(nullptr, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), source);
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -59,9 +59,9 @@ struct HelperRun {
 };
 
 struct HelperOptions {
-    const std::string* input = nullptr;  // standard input (else /dev/null)
-    bool capture = true;                 // stdout and stderr collected (else /dev/null and ours)
-    int timeoutMs = -1;                  // -1: until it exits
+    const std::string* input = nullptr;    // standard input (else /dev/null)
+    bool capture = true;                   // stdout and stderr collected (else /dev/null and ours)
+    int timeoutMs = -1;                    // -1: until it exits
     std::vector<std::string> environment;  // NAME=value, replacing inherited ones
 };
 
@@ -262,7 +262,8 @@ std::string Why(const std::string& program, const HelperRun& run) {
     std::string why = program + (run.status < 0 ? " was ended by a signal"
                                                 : " failed with exit status " + std::to_string(run.status));
     const size_t start = run.err.find_first_not_of(" \t\r\n");
-    const std::string firstLine = start == std::string::npos ? "" : run.err.substr(start, run.err.find('\n', start) - start);
+    const std::string firstLine =
+        start == std::string::npos ? "" : run.err.substr(start, run.err.find('\n', start) - start);
     return firstLine.empty() ? why : why + " (" + firstLine + ")";
 }
 
@@ -335,7 +336,8 @@ Answer ZenityAnswer(const HelperRun& run) {
     return run.status == kZenityCancel ? Answer::Second : Answer::Other;
 }
 
-std::vector<std::string> ZenityMessageBox(BoxKind kind, const std::string& text, bool serious, const FocusKeeper& focus) {
+std::vector<std::string> ZenityMessageBox(BoxKind kind, const std::string& text, bool serious,
+                                          const FocusKeeper& focus) {
     const std::string title = ApplicationTitle();
     if (kind == BoxKind::Notify) {
         auto argv = ZenityCommand(serious ? "--warning" : "--info", title, focus);
@@ -384,9 +386,8 @@ Answer ShowMessageBox(BoxKind kind, const std::string& text, bool serious) {
 // The absolute form of a directory, without a trailing "/" (but "/" itself).
 std::string AbsoluteDirectory(const std::string& directory) {
     std::error_code error;
-    std::string absolute = std::filesystem::absolute(directory.empty() ? "." : directory, error)
-                               .lexically_normal()
-                               .string();
+    std::string absolute =
+        std::filesystem::absolute(directory.empty() ? "." : directory, error).lexically_normal().string();
     if (error) absolute = directory;
     while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
     return absolute;

@@ -144,4 +144,3 @@ int32_t TX11SystemDriver::SetMouseVisible(int32_t visible) {
     ApplyCursorRule();
     return 0;
 }
-

@@ -11,15 +11,55 @@ namespace {
 
 // Windows virtual-key codes the translation produces beyond letters and digits.
 enum : int32_t {
-    VK_BACK = 8, VK_TAB = 9, VK_CLEAR = 12, VK_RETURN = 13, VK_PAUSE = 19, VK_CAPITAL = 20,
-    VK_ESCAPE = 27, VK_SPACE = 32, VK_PRIOR = 33, VK_NEXT = 34, VK_END = 35, VK_HOME = 36,
-    VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40, VK_SNAPSHOT = 44, VK_INSERT = 45,
-    VK_DELETE = 46, VK_LWIN = 91, VK_RWIN = 92, VK_APPS = 93, VK_NUMPAD0 = 96, VK_MULTIPLY = 106,
-    VK_ADD = 107, VK_SEPARATOR = 108, VK_SUBTRACT = 109, VK_DECIMAL = 110, VK_DIVIDE = 111,
-    VK_F1 = 112, VK_NUMLOCK = 144, VK_SCROLL = 145, VK_LSHIFT = 160, VK_RSHIFT = 161,
-    VK_LCONTROL = 162, VK_RCONTROL = 163, VK_LMENU = 164, VK_RMENU = 165,
-    VK_OEM_1 = 186, VK_OEM_PLUS = 187, VK_OEM_COMMA = 188, VK_OEM_MINUS = 189, VK_OEM_PERIOD = 190,
-    VK_OEM_2 = 191, VK_OEM_3 = 192, VK_OEM_4 = 219, VK_OEM_5 = 220, VK_OEM_6 = 221, VK_OEM_7 = 222,
+    VK_BACK = 8,
+    VK_TAB = 9,
+    VK_CLEAR = 12,
+    VK_RETURN = 13,
+    VK_PAUSE = 19,
+    VK_CAPITAL = 20,
+    VK_ESCAPE = 27,
+    VK_SPACE = 32,
+    VK_PRIOR = 33,
+    VK_NEXT = 34,
+    VK_END = 35,
+    VK_HOME = 36,
+    VK_LEFT = 37,
+    VK_UP = 38,
+    VK_RIGHT = 39,
+    VK_DOWN = 40,
+    VK_SNAPSHOT = 44,
+    VK_INSERT = 45,
+    VK_DELETE = 46,
+    VK_LWIN = 91,
+    VK_RWIN = 92,
+    VK_APPS = 93,
+    VK_NUMPAD0 = 96,
+    VK_MULTIPLY = 106,
+    VK_ADD = 107,
+    VK_SEPARATOR = 108,
+    VK_SUBTRACT = 109,
+    VK_DECIMAL = 110,
+    VK_DIVIDE = 111,
+    VK_F1 = 112,
+    VK_NUMLOCK = 144,
+    VK_SCROLL = 145,
+    VK_LSHIFT = 160,
+    VK_RSHIFT = 161,
+    VK_LCONTROL = 162,
+    VK_RCONTROL = 163,
+    VK_LMENU = 164,
+    VK_RMENU = 165,
+    VK_OEM_1 = 186,
+    VK_OEM_PLUS = 187,
+    VK_OEM_COMMA = 188,
+    VK_OEM_MINUS = 189,
+    VK_OEM_PERIOD = 190,
+    VK_OEM_2 = 191,
+    VK_OEM_3 = 192,
+    VK_OEM_4 = 219,
+    VK_OEM_5 = 220,
+    VK_OEM_6 = 221,
+    VK_OEM_7 = 222,
 };
 
 int32_t VirtualKeyOfKeysym(KeySym ks) {
@@ -31,19 +71,31 @@ int32_t VirtualKeyOfKeysym(KeySym ks) {
     switch (ks) {
     case XK_Escape: return VK_ESCAPE;
     case XK_space: return VK_SPACE;
-    case XK_Return: case XK_KP_Enter: return VK_RETURN;
+    case XK_Return:
+    case XK_KP_Enter: return VK_RETURN;
     case XK_BackSpace: return VK_BACK;
-    case XK_Tab: case XK_ISO_Left_Tab: return VK_TAB;
-    case XK_Left: case XK_KP_Left: return VK_LEFT;
-    case XK_Up: case XK_KP_Up: return VK_UP;
-    case XK_Right: case XK_KP_Right: return VK_RIGHT;
-    case XK_Down: case XK_KP_Down: return VK_DOWN;
-    case XK_Prior: case XK_KP_Prior: return VK_PRIOR;
-    case XK_Next: case XK_KP_Next: return VK_NEXT;
-    case XK_End: case XK_KP_End: return VK_END;
-    case XK_Home: case XK_KP_Home: return VK_HOME;
-    case XK_Insert: case XK_KP_Insert: return VK_INSERT;
-    case XK_Delete: case XK_KP_Delete: return VK_DELETE;
+    case XK_Tab:
+    case XK_ISO_Left_Tab: return VK_TAB;
+    case XK_Left:
+    case XK_KP_Left: return VK_LEFT;
+    case XK_Up:
+    case XK_KP_Up: return VK_UP;
+    case XK_Right:
+    case XK_KP_Right: return VK_RIGHT;
+    case XK_Down:
+    case XK_KP_Down: return VK_DOWN;
+    case XK_Prior:
+    case XK_KP_Prior: return VK_PRIOR;
+    case XK_Next:
+    case XK_KP_Next: return VK_NEXT;
+    case XK_End:
+    case XK_KP_End: return VK_END;
+    case XK_Home:
+    case XK_KP_Home: return VK_HOME;
+    case XK_Insert:
+    case XK_KP_Insert: return VK_INSERT;
+    case XK_Delete:
+    case XK_KP_Delete: return VK_DELETE;
     case XK_KP_Begin: return VK_CLEAR;
     case XK_KP_Multiply: return VK_MULTIPLY;
     case XK_KP_Add: return VK_ADD;
@@ -75,7 +127,9 @@ int32_t VirtualKeyOfKeysym(KeySym ks) {
     case XK_Control_L: return VK_LCONTROL;
     case XK_Control_R: return VK_RCONTROL;
     case XK_Alt_L: return VK_LMENU;
-    case XK_Alt_R: case XK_ISO_Level3_Shift: case XK_Mode_switch: return VK_RMENU;  // AltGr is right Alt
+    case XK_Alt_R:
+    case XK_ISO_Level3_Shift:
+    case XK_Mode_switch: return VK_RMENU;  // AltGr is right Alt
     default: return 0;
     }
 }
@@ -138,8 +192,8 @@ bool ReleaseStartsRepeat(const XKeyEvent& release) {
     if (!d || XEventsQueued(d, QueuedAfterReading) == 0) return false;
     XEvent next;
     XPeekEvent(d, &next);
-    return next.type == KeyPress && next.xkey.window == release.window &&
-           next.xkey.keycode == release.keycode && next.xkey.time == release.time;
+    return next.type == KeyPress && next.xkey.window == release.window && next.xkey.keycode == release.keycode &&
+           next.xkey.time == release.time;
 }
 
 bool IsDeleteWindowMessage(const XClientMessageEvent& message) {
@@ -170,8 +224,8 @@ bool ClientSize(const XEvent& event, unsigned int& width, unsigned int& height) 
 // pointer-root bookkeeping.
 bool IsApplicationFocusChange(const XFocusChangeEvent& focus) {
     if (focus.mode == NotifyGrab || focus.mode == NotifyUngrab) return false;
-    return focus.detail != NotifyInferior && focus.detail != NotifyPointer &&
-           focus.detail != NotifyPointerRoot && focus.detail != NotifyDetailNone;
+    return focus.detail != NotifyInferior && focus.detail != NotifyPointer && focus.detail != NotifyPointerRoot &&
+           focus.detail != NotifyDetailNone;
 }
 
 void TranslateKeyPress(const XKeyEvent& key, EventSource source) {
@@ -261,17 +315,12 @@ void TranslateWindowMessage(const XEvent& event, EventSource source) {
             Emit(EVENT_APP_SUSPEND, source, 0);
         }
         break;
-    case KeyPress:
-        TranslateKeyPress(event.xkey, source);
-        break;
-    case KeyRelease:
-        TranslateKeyRelease(event.xkey, source);
-        break;
+    case KeyPress: TranslateKeyPress(event.xkey, source); break;
+    case KeyRelease: TranslateKeyRelease(event.xkey, source); break;
     case ButtonPress:
         if (event.xbutton.button == Button4 || event.xbutton.button == Button5) {
             // One notch per press: away from the user is +1.
-            Emit(EVENT_MOUSE_WHEEL, source, event.xbutton.button == Button4 ? 1 : -1, event.xbutton.x,
-                 event.xbutton.y);
+            Emit(EVENT_MOUSE_WHEEL, source, event.xbutton.button == Button4 ? 1 : -1, event.xbutton.x, event.xbutton.y);
         } else if (const int32_t button = ButtonNumber(event.xbutton.button)) {
             Emit(EVENT_MOUSE_DOWN, source, button, event.xbutton.x, event.xbutton.y);
         }
@@ -280,9 +329,7 @@ void TranslateWindowMessage(const XEvent& event, EventSource source) {
         if (const int32_t button = ButtonNumber(event.xbutton.button))
             Emit(EVENT_MOUSE_UP, source, button, event.xbutton.x, event.xbutton.y);
         break;
-    case MotionNotify:
-        TranslateMotion(event.xmotion, event, source);
-        break;
+    case MotionNotify: TranslateMotion(event.xmotion, event, source); break;
     case LeaveNotify:
         if (event.xcrossing.window == TrackedWindow() && event.xcrossing.mode == NotifyNormal &&
             event.xcrossing.detail != NotifyInferior) {
@@ -290,7 +337,6 @@ void TranslateWindowMessage(const XEvent& event, EventSource source) {
             X11TrackPointer(None, lx, ly, source, &lx, &ly);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }

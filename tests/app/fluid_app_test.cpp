@@ -18,9 +18,7 @@
 namespace {
 
 // Emits what a window would for input at client pixel (x, y).
-void Emit(int32_t id, int32_t data, int32_t x = 0, int32_t y = 0) {
-    SendEvent(MakeEvent(id, nullptr, data, 0, x, y));
-}
+void Emit(int32_t id, int32_t data, int32_t x = 0, int32_t y = 0) { SendEvent(MakeEvent(id, nullptr, data, 0, x, y)); }
 
 void PressKey(int32_t key) {
     Emit(EVENT_KEY_DOWN, key);
@@ -55,10 +53,8 @@ protected:
 }  // namespace
 
 TEST(FluidStatusLine, MeasurementsAreCutOrPaddedToTheirWidths) {
-    EXPECT_EQ(HudText(5, 16, 58, 3749),
-              "Updatezeit: 5  ms  Renderzeit: 16  ms  FPS: 58   Partikel: 3749");
-    EXPECT_EQ(HudText(1234, 123456, 12345, 17595),
-              "Updatezeit: 123ms  Renderzeit: 1234ms  FPS: 1234 Partikel: 17595");
+    EXPECT_EQ(HudText(5, 16, 58, 3749), "Updatezeit: 5  ms  Renderzeit: 16  ms  FPS: 58   Partikel: 3749");
+    EXPECT_EQ(HudText(1234, 123456, 12345, 17595), "Updatezeit: 123ms  Renderzeit: 1234ms  FPS: 1234 Partikel: 17595");
     // A clock stepping back shows its sign, still within the width.
     EXPECT_EQ(HudText(-7, -12345, 0, 0), "Updatezeit: -7 ms  Renderzeit: -123ms  FPS: 0    Partikel: 0");
 }
@@ -76,10 +72,11 @@ TEST(FluidOptions, AcceptTheDocumentedFormsAndRefuseTheRest) {
         ASSERT_TRUE(ParseFluidOptions(args, options, error)) << error;
         EXPECT_EQ(Parsed(options.frames, options.screenshot, options.smooth, options.help), want);
     }
-    const std::vector<std::vector<std::string>> bad = {
-        {"--frames"}, {"--frames", "-1"}, {"--frames", "ten"}, {"--frames", "5x"}, {"--frames", ""},
-        {"--frames", "99999999999999999999"}, {"--screenshot"}, {"--screenshot", ""}, {"--fast"},
-        {"frames"}};
+    const std::vector<std::vector<std::string>> bad = {{"--frames"},        {"--frames", "-1"},
+                                                       {"--frames", "ten"}, {"--frames", "5x"},
+                                                       {"--frames", ""},    {"--frames", "99999999999999999999"},
+                                                       {"--screenshot"},    {"--screenshot", ""},
+                                                       {"--fast"},          {"frames"}};
     for (const auto& args : bad) {
         TFluidOptions refused;
         std::string error;
@@ -127,8 +124,8 @@ TEST_F(FluidControls, ClicksPourAndBuildClampedLatticesOncePerFrame) {
     const Case cases[] = {
         {1, 400, 100, 256, 0, 360, 438.75f, 60, 138.75f},  // open space: 16 x 16
         {2, 400, 300, 0, 16, 390, 405.75f, 290, 305.75f},  // 4 x 4
-        {1, 5, 5, 81, 0, 0, 42, 0, 42},                   // clamped at the top left
-        {1, 798, 598, 81, 0, 758, 800, 558, 600},         // both far ends included
+        {1, 5, 5, 81, 0, 0, 42, 0, 42},                    // clamped at the top left
+        {1, 798, 598, 81, 0, 758, 800, 558, 600},          // both far ends included
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "button " << c.button << " at " << c.x << "," << c.y);
@@ -167,8 +164,9 @@ TEST_F(FluidControls, PouringClearsTheSquareAroundThePointerWallsIncluded) {
     Click(2, 300, 505);
     HandleInput(built);
     auto inSquare = [](const std::vector<std::pair<float, float>>& points) {
-        return std::count_if(points.begin(), points.end(),
-                             [](auto p) { return p.first >= 259 && p.first <= 341 && p.second >= 464 && p.second <= 546; });
+        return std::count_if(points.begin(), points.end(), [](auto p) {
+            return p.first >= 259 && p.first <= 341 && p.second >= 464 && p.second <= 546;
+        });
     };
     EXPECT_EQ(inSquare(Points(built.BoundaryParticles)), 16);
     EXPECT_EQ(Points(built.BoundaryParticles).size(), walls - 16 * 3 + 16);  // 16 floor columns of 3

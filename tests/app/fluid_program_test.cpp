@@ -44,8 +44,7 @@ const int kCellWidth = 8, kCellHeight = 16, kGlyphs = 96, kFirstCode = 32;
 const int kStatusCells = 72;
 
 // fluid (or a copy of it at program) with args; DISPLAY unset when display is null.
-std::function<int()> Fluid(std::vector<std::string> args, const char* display = "",
-                           std::string program = FLUID_PATH) {
+std::function<int()> Fluid(std::vector<std::string> args, const char* display = "", std::string program = FLUID_PATH) {
     return [=] {
         if (!display) unsetenv("DISPLAY");
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -73,8 +72,7 @@ std::string ReadText(const PixelAt& pixel, int cells) {
             rows[y] = 0;
             for (int k = 0; k < kCellWidth; ++k) {
                 const uint32_t rgb = pixel(c * kCellWidth + k, y);
-                if (((rgb >> 16) & 0xFF) > 127 && ((rgb >> 8) & 0xFF) > 127 && (rgb & 0xFF) > 127)
-                    rows[y] |= 1u << k;
+                if (((rgb >> 16) & 0xFF) > 127 && ((rgb >> 8) & 0xFF) > 127 && (rgb & 0xFF) > 127) rows[y] |= 1u << k;
             }
         }
         char found = '?';
@@ -100,8 +98,9 @@ PixelAt PixmapPixels(const std::shared_ptr<TPixmap>& image) {
 // What the server shows of a rectangle of window w, read at once: its
 // pixels by window coordinates, or null when the server refused it.
 PixelAt Grab(Display* d, Window w, int left, int top, int width, int height) {
-    std::shared_ptr<XImage> image(XGetImage(d, w, left, top, width, height, AllPlanes, ZPixmap),
-                                  [](XImage* i) { if (i) XDestroyImage(i); });
+    std::shared_ptr<XImage> image(XGetImage(d, w, left, top, width, height, AllPlanes, ZPixmap), [](XImage* i) {
+        if (i) XDestroyImage(i);
+    });
     if (!image) return nullptr;
     return [=](int x, int y) { return static_cast<uint32_t>(XGetPixel(image.get(), x - left, y - top)) & 0xFFFFFF; };
 }
@@ -150,7 +149,8 @@ protected:
     }
     // Waits up to 30 s for shown while collecting fluid's output.
     static bool WaitFor(ChildProcess& fluid, const std::function<bool()>& shown) {
-        return WaitUntil(shown, [&] { fluid.Collect(20); }, 30000);
+        return WaitUntil(
+            shown, [&] { fluid.Collect(20); }, 30000);
     }
     bool WaitForCount(int count, ChildProcess& fluid) {
         return WaitFor(fluid, [&] { return ShownParticleCount(d, window) == count; });
@@ -171,9 +171,9 @@ protected:
         EXPECT_EQ(fluid.err, "");
         const auto lines = ChildProcess::Lines(fluid.out);
         ASSERT_EQ(lines.size(), 1u) << fluid.out;
-        EXPECT_TRUE(std::regex_match(
-            lines[0], std::regex("Updatezeit: .{3}ms  Renderzeit: .{4}ms  FPS: .{4} Partikel: " +
-                                 std::to_string(particles))))
+        EXPECT_TRUE(
+            std::regex_match(lines[0], std::regex("Updatezeit: .{3}ms  Renderzeit: .{4}ms  FPS: .{4} Partikel: " +
+                                                  std::to_string(particles))))
             << lines[0];
     }
 
@@ -250,14 +250,22 @@ TEST_F(FluidProgram, FailuresToStartSayWhyWithStatusOne) {
     const Case cases[] = {
         {"no display", [] {}, nullptr, "fluid: cannot open the 800 by 600 OpenGL window: X11: "},
         {"no image", [] {}, "", path + ": No such file or directory"},
-        {"truncated", [&] { WriteFileBytes(path, image.substr(0, 100)); },
-         "", path + ": not a PNG image, or a damaged or truncated one"},
+        {"truncated", [&] { WriteFileBytes(path, image.substr(0, 100)); }, "",
+         path + ": not a PNG image, or a damaged or truncated one"},
         {"damaged", [&] { WriteFileBytes(path, damaged); }, "",
          path + ": not a PNG image, or a damaged or truncated one"},
-        {"a directory", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); },
+        {"a directory",
+         [&] {
+             std::filesystem::remove(path);
+             std::filesystem::create_directory(path);
+         },
          "", path + ": it is a directory"},
         // Opened as it was, the pipe would wait for a writer with the window open.
-        {"a named pipe", [&] { std::filesystem::remove(path); mkfifo(path.c_str(), 0600); },
+        {"a named pipe",
+         [&] {
+             std::filesystem::remove(path);
+             mkfifo(path.c_str(), 0600);
+         },
          "", path + ": it is a named pipe (FIFO), not a regular file"},
     };
     for (const Case& c : cases) {
@@ -292,8 +300,7 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
         ChildProcess fluid(Fluid({"--frames", "2", "--screenshot", target}));
         EXPECT_EQ(fluid.WaitForExit(60000), 1) << target;
         EXPECT_EQ(ChildProcess::Lines(fluid.out).size(), 1u);
-        EXPECT_NE(fluid.err.find("fluid: cannot write the screenshot " + target), std::string::npos)
-            << fluid.err;
+        EXPECT_NE(fluid.err.find("fluid: cannot write the screenshot " + target), std::string::npos) << fluid.err;
     }
     // A status line that cannot be printed fails the run too.
     ChildProcess full([] {
@@ -302,8 +309,7 @@ TEST_F(FluidProgram, OptionsAndOutputFailures) {
         return Fluid({"--frames", "1"})();
     });
     EXPECT_EQ(full.WaitForExit(60000), 1);
-    EXPECT_NE(full.err.find("fluid: cannot write standard output: No space left on device"),
-              std::string::npos)
+    EXPECT_NE(full.err.find("fluid: cannot write standard output: No space left on device"), std::string::npos)
         << full.err;
 }
 
@@ -501,7 +507,8 @@ TEST_F(FluidProgram, ARecordedRunReplaysToTheSameStateAndLastFrame) {
     EXPECT_TRUE(ReadFileBytes(dir.File("bench.dump")) == state);
     // The paused frames held the world: fewer steps than frames.
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(bench.out, m, std::regex("replayed ([0-9]+) frames of .*: ([0-9]+) steps"))) << bench.out;
+    ASSERT_TRUE(std::regex_search(bench.out, m, std::regex("replayed ([0-9]+) frames of .*: ([0-9]+) steps")))
+        << bench.out;
     EXPECT_LT(std::stol(m[2]), std::stol(m[1]));
 }
 
@@ -556,23 +563,30 @@ TEST_F(FluidProgram, BadRecordingsSayWhatIsWrongAndWriteNothing) {
          "its header is damaged (frame records of 40 bytes, not 44)"},
         {"garbage frames", [&] { WriteFileBytes(rec, RecordingBytes(1, 44, std::string(44, '\0') + garbage)); },
          "frame 2 is damaged (values no frame loop reads)"},
-        {"a directory", [&] { std::filesystem::remove(rec); std::filesystem::create_directory(rec); },
+        {"a directory",
+         [&] {
+             std::filesystem::remove(rec);
+             std::filesystem::create_directory(rec);
+         },
          "it is a directory, not a regular file"},
-        {"huge", [&] {
+        {"huge",
+         [&] {
              std::filesystem::remove(rec);
              WriteFileBytes(rec, RecordingBytes(1, 44, ""));
              std::filesystem::resize_file(rec, 200000016);
-         }, "it is 200000016 bytes, more than any recording (under 184549436)"},
+         },
+         "it is 200000016 bytes, more than any recording (under 184549436)"},
         {"beyond 2 GiB", [&] { std::filesystem::resize_file(rec, 3ull << 30); }, "it is larger than 2 GiB"},
     };
-    const std::vector<std::string> outputs = {"--record", dir.File("out.rec"), "--dump", dir.File("out.dump"),
-                                              "--screenshot", dir.File("out.png")};
+    const std::vector<std::string> outputs = {"--record",           dir.File("out.rec"), "--dump",
+                                              dir.File("out.dump"), "--screenshot",      dir.File("out.png")};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.make();
         for (const char* program : {"fluid", "fluid-bench"}) {
             std::vector<std::string> args = {"--replay", rec, "--dump", dir.File("out.dump")};
-            if (program == std::string("fluid")) args = {"--replay", rec, "--frames", "3"}, args.insert(args.end(), outputs.begin(), outputs.end());
+            if (program == std::string("fluid"))
+                args = {"--replay", rec, "--frames", "3"}, args.insert(args.end(), outputs.begin(), outputs.end());
             ChildProcess run(program == std::string("fluid") ? Fluid(args, nullptr) : FluidBench(args));
             EXPECT_EQ(run.WaitForExit(60000), 1);
             EXPECT_EQ(run.out, "");
@@ -585,12 +599,13 @@ TEST_F(FluidProgram, BadRecordingsSayWhatIsWrongAndWriteNothing) {
     WriteFileBytes(rec, RecordingBytes(1, 44, std::string(88, '\0') + "\1\0\0"));
     ChildProcess bench(FluidBench({"--replay", rec, "--dump", dir.File("partial.dump")}));
     EXPECT_EQ(bench.WaitForExit(60000), 0);
-    EXPECT_EQ(bench.err, "fluid-bench: warning: the recording " + rec +
-                             " ends inside a frame; replaying its 2 whole frames\n");
+    EXPECT_EQ(bench.err,
+              "fluid-bench: warning: the recording " + rec + " ends inside a frame; replaying its 2 whole frames\n");
     EXPECT_NE(bench.out.find("replayed 2 frames"), std::string::npos) << bench.out;
     ChildProcess fluid(Fluid({"--replay", rec, "--frames", "2"}));
     EXPECT_EQ(fluid.WaitForExit(60000), 0);
-    EXPECT_EQ(fluid.err, "fluid: warning: the recording " + rec + " ends inside a frame; replaying its 2 whole frames\n");
+    EXPECT_EQ(fluid.err,
+              "fluid: warning: the recording " + rec + " ends inside a frame; replaying its 2 whole frames\n");
 }
 
 // Outputs that cannot be written fail before the first frame, leaving nothing.
@@ -600,12 +615,12 @@ TEST_F(FluidProgram, ARecordingOrDumpThatCannotBeWrittenEndsTheRunBeforeItsFirst
         const char* option;
         std::string path, want;
     } cases[] = {
-        {"--record", dir.File("missing/run.rec"), "fluid: cannot write the recording " + dir.File("missing/run.rec") +
-                                                      ": No such file or directory\n"},
-        {"--record", dir.path.string(), "fluid: cannot write the recording " + dir.path.string() +
-                                            ": it is a directory, not a regular file\n"},
-        {"--dump", dir.File("missing/run.dump"), "fluid: cannot write the state dump " +
-                                                     dir.File("missing/run.dump") + ": No such file or directory\n"},
+        {"--record", dir.File("missing/run.rec"),
+         "fluid: cannot write the recording " + dir.File("missing/run.rec") + ": No such file or directory\n"},
+        {"--record", dir.path.string(),
+         "fluid: cannot write the recording " + dir.path.string() + ": it is a directory, not a regular file\n"},
+        {"--dump", dir.File("missing/run.dump"),
+         "fluid: cannot write the state dump " + dir.File("missing/run.dump") + ": No such file or directory\n"},
     };
     for (const auto& c : cases) {
         ChildProcess fluid(Fluid({c.option, c.path, "--frames", "5"}));

@@ -25,8 +25,8 @@ struct TState {
     int32_t particleCount = 0;
     int32_t randomState = 0;
     bool operator==(const TState& o) const {
-        return dump == o.dump && ids == o.ids && niceRender == o.niceRender &&
-               particleCount == o.particleCount && randomState == o.randomState;
+        return dump == o.dump && ids == o.ids && niceRender == o.niceRender && particleCount == o.particleCount &&
+               randomState == o.randomState;
     }
 };
 
@@ -124,10 +124,10 @@ TEST(PlayControls, ResetGivesTheStartingSceneBitForBitKeepingTheDrawing) {
     TPlayState play;
     // Steps, pours (one through the floor), walls, a switch of the drawing,
     // a pause and single steps: then R while paused.
-    const std::vector<TFrameInput> frames = {
-        TFrameInput{}, Click(true, 400, 100), Click(false, 650, 150), Click(true, 300, 505),
-        Keys(1, 0, 0, 0), TFrameInput{}, Keys(0, 1, 0, 0), Keys(0, 0, 1, 0), Click(true, 100, 300),
-        Keys(0, 0, 0, 1)};
+    const std::vector<TFrameInput> frames = {TFrameInput{},         Click(true, 400, 100), Click(false, 650, 150),
+                                             Click(true, 300, 505), Keys(1, 0, 0, 0),      TFrameInput{},
+                                             Keys(0, 1, 0, 0),      Keys(0, 0, 1, 0),      Click(true, 100, 300),
+                                             Keys(0, 0, 0, 1)};
     for (const TFrameInput& f : frames) PlayFrame(*world, play, f);
     EXPECT_TRUE(play.paused);
     EXPECT_EQ(world->NiceRender, 1);

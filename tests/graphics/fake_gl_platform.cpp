@@ -83,12 +83,10 @@ void FakeSleep(int32_t ms) {
 
 void FakePlacePointer(int32_t x, int32_t y) { Fake().pointerPlacements.emplace_back(x, y); }
 
-GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz,
-                                     int32_t flags) {
+GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t depth, int32_t hertz, int32_t flags) {
     FakeGLPlatform& f = Fake();
-    std::string call = "create " + std::to_string(width) + "x" + std::to_string(height) + "x" +
-                       std::to_string(depth) + "@" + std::to_string(hertz) + " f" +
-                       std::to_string(flags);
+    std::string call = "create " + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth) +
+                       "@" + std::to_string(hertz) + " f" + std::to_string(flags);
     if (f.createResult == FakeGLPlatform::CreateResult::kThrowDisplayMode) {
         f.log.push_back(call + " -> error");
         throw TRuntimeError("GLGraphicsDriver failed to set display mode");
@@ -98,8 +96,8 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
 }
 
 GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
-    return NewRecord("attach " + std::to_string(window) + " f" + std::to_string(flags), Fake().attachFails,
-                     true, GLContextSettings{0, 0, 0, 0, flags});
+    return NewRecord("attach " + std::to_string(window) + " f" + std::to_string(flags), Fake().attachFails, true,
+                     GLContextSettings{0, 0, 0, 0, flags});
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
@@ -151,8 +149,6 @@ std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity) {
     return out;
 }
 
-void SetSwapInterval(int32_t interval) {
-    Fake().log.push_back("interval " + std::to_string(interval));
-}
+void SetSwapInterval(int32_t interval) { Fake().log.push_back("interval " + std::to_string(interval)); }
 
 const char* LastWindowContextError() { return ""; }

@@ -45,7 +45,8 @@ std::vector<double> CallerState() {
         glGetDoublev(m, v);
         s.insert(s.end(), v, v + 16);
     }
-    for (GLenum cap : {GL_TEXTURE_2D, GL_CULL_FACE, GL_ALPHA_TEST, GL_DEPTH_TEST, GL_BLEND}) s.push_back(glIsEnabled(cap));
+    for (GLenum cap : {GL_TEXTURE_2D, GL_CULL_FACE, GL_ALPHA_TEST, GL_DEPTH_TEST, GL_BLEND})
+        s.push_back(glIsEnabled(cap));
     return s;
 }
 
@@ -146,9 +147,17 @@ protected:
 
 TEST(GLUtilsNoContextTest, NextPowerOfTwo) {
     const std::pair<int32_t, int32_t> table[] = {
-        {-5, 1}, {0, 1}, {1, 1}, {2, 2}, {3, 4}, {64, 64}, {65, 128}, {1 << 30, 1 << 30},
+        {-5, 1},
+        {0, 1},
+        {1, 1},
+        {2, 2},
+        {3, 4},
+        {64, 64},
+        {65, 128},
+        {1 << 30, 1 << 30},
         // Past the largest int32 power of two the answer stays there rather than overflowing.
-        {(1 << 30) + 1, 1 << 30}, {INT32_MAX, 1 << 30}};
+        {(1 << 30) + 1, 1 << 30},
+        {INT32_MAX, 1 << 30}};
     for (auto [n, want] : table) EXPECT_EQ(NextPowerOfTwo(n), want) << n;
 }
 
@@ -216,16 +225,24 @@ TEST_F(GLUtilsTest, UploadsHaveTheLevelsTheGLTakesEachResampledFromTheOneBefore)
         std::vector<Bytes> content;  // of the first levels
     };
     const Upload uploads[] = {
-        {"mipmapped", [&] { return UploadPixmapTexture(source, 1); },
+        {"mipmapped",
+         [&] { return UploadPixmapTexture(source, 1); },
          {{128, 32}, {64, 16}, {32, 8}, {16, 4}, {8, 2}, {4, 1}, {2, 1}, {1, 1}},
          {BytesOf(*level0), BytesOf(*level1), BytesOf(*ResamplePixmap(level1, 32, 8))}},
         {"level 0 only", [&] { return UploadPixmapTexture(source, 0); }, {{128, 32}}, {BytesOf(*level0)}},
         {"empty: one transparent black pixel",
-         [] { return UploadPixmapTexture(TPixmap::Create(0, 0, PIXFMT_RGBA32), 1); }, {{1, 1}}, {Bytes(4, 0)}},
+         [] { return UploadPixmapTexture(TPixmap::Create(0, 0, PIXFMT_RGBA32), 1); },
+         {{1, 1}},
+         {Bytes(4, 0)}},
         {"one pixel taller than the GL takes: the largest size it does take",
-         [&] { return UploadPixmapTexture(Pattern(2, maxSize + 1, PIXFMT_RGBA32), 0); }, {{1, maxSize}}, {}},
+         [&] { return UploadPixmapTexture(Pattern(2, maxSize + 1, PIXFMT_RGBA32), 0); },
+         {{1, maxSize}},
+         {}},
         {"the font atlas, made by a DrawGLText that draws nothing",
-         [] { DrawGLText("", 0, 0); return GLUtilsFontTexture(); },
+         [] {
+             DrawGLText("", 0, 0);
+             return GLUtilsFontTexture();
+         },
          {{1024, 16}, {512, 8}, {256, 4}, {128, 2}, {64, 1}, {32, 1}, {16, 1}, {8, 1}, {4, 1}, {2, 1}, {1, 1}},
          {BytesOf(*BuildFontAtlas(GLDrawTextFontData))}},
     };
@@ -272,7 +289,11 @@ TEST_F(GLUtilsTest, EveryOperationLeavesTheCallersStateAsItWas) {
         {"DrawGLPixmap", [&] { DrawGLPixmap(pixmap, -2, 5); }},
         {"DrawGLPixmap(null)", [] { EXPECT_THROW(DrawGLPixmap(nullptr, 0, 0), TNullObjectError); }},
         {"DrawGLRect", [] { DrawGLRect(1, 2, 30, 40); }},
-        {"BeginGL2D + EndGL2D", [] { BeginGL2D(); EndGL2D(); }},
+        {"BeginGL2D + EndGL2D",
+         [] {
+             BeginGL2D();
+             EndGL2D();
+         }},
     };
     for (const auto& [name, run] : operations) {
         run();
@@ -288,7 +309,11 @@ TEST_F(GLUtilsTest, TextPixmapsAndRectanglesLandOnTheirPixels) {
     DrawGLText(all, 8, 10);
     // Tab, 'é' (two UTF-8 bytes, one cell) and a stray byte each leave one empty cell.
     glColor3f(1.0f, 1.0f, 0.0f);  // the glyphs take the current colour
-    DrawGLText("A\tB\xC3\xA9" "C\xFF" "D", 0, 40);
+    DrawGLText(
+        "A\tB\xC3\xA9"
+        "C\xFF"
+        "D",
+        0, 40);
     glColor3f(1.0f, 1.0f, 1.0f);
     DrawGLText("WX", -4, -8);  // half outside the window on the left and at the top
 
@@ -309,7 +334,7 @@ TEST_F(GLUtilsTest, TextPixmapsAndRectanglesLandOnTheirPixels) {
     Clear(kBlue);
     auto pixmap = Pattern(20, 10, PIXFMT_RGB24);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);  // the caller's, not the pixmap's
-    DrawGLPixmap(pixmap, -5, -3);  // starts outside the viewport: its visible part shows
+    DrawGLPixmap(pixmap, -5, -3);            // starts outside the viewport: its visible part shows
     DrawGLPixmap(pixmap, 100, 50);
     glColor3f(1.0f, 0.0f, 0.0f);
     DrawGLRect(300, 20, 30, 40);

@@ -43,8 +43,7 @@ public:
         ++enumerations;
         return modes;
     }
-    std::shared_ptr<TGraphics> CreateGraphics(int32_t w, int32_t h, int32_t, int32_t,
-                                              int32_t flags) override {
+    std::shared_ptr<TGraphics> CreateGraphics(int32_t w, int32_t h, int32_t, int32_t, int32_t flags) override {
         lastFlags = flags;
         return std::make_shared<RecordingGraphics>(shared_from_this(), w, h);
     }
@@ -110,10 +109,13 @@ TEST(GraphicsModelTest, ModeTextAndAbstractOperations) {
     EXPECT_EQ(g._pad(), 0);
     int32_t v = 0;
     const std::function<void()> abstract[] = {
-        [&] { g.Driver(); },           [&] { g.Close(); },
+        [&] { g.Driver(); },
+        [&] { g.Close(); },
         [&] { g.GetSettings(&v, &v, &v, &v, &v); },
-        [&] { d.GraphicsModes(); },    [&] { d.CreateGraphics(1, 1, 0, 0, 0); },
-        [&] { d.AttachGraphics(1, 0); }, [&] { d.SetGraphics(nullptr); },
+        [&] { d.GraphicsModes(); },
+        [&] { d.CreateGraphics(1, 1, 0, 0, 0); },
+        [&] { d.AttachGraphics(1, 0); },
+        [&] { d.SetGraphics(nullptr); },
         [&] { d.Flip(0); },
     };
     for (const auto& call : abstract) EXPECT_EQ(ErrorText(call), "Attempt to call abstract method");
@@ -174,7 +176,7 @@ TEST_F(GraphicsManagerTest, ModeQueriesSkipNullsAndFetchAnEmptyListAgain) {
     SelectGraphicsDriver(driver, 0);
     EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 0);  // empty list
     driver->modes = {nullptr, std::make_shared<TGraphicsMode>(320, 200, 8, 70)};
-    EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);   // an empty cache is fetched again
+    EXPECT_EQ(HasGraphicsMode(0, 0, 0, 0), 1);  // an empty cache is fetched again
     EXPECT_EQ(HasGraphicsMode(320, 0, 0, 70), 1);
     EXPECT_EQ(driver->enumerations, 2);
 }
@@ -262,9 +264,8 @@ TEST_F(GraphicsManagerTest, OpenGLGraphicsOpensTheDemoWindow) {
     EXPECT_EQ(Fake().log.back(), "current #1");
     EXPECT_EQ(ActiveGraphics(), g);
     EXPECT_EQ(OpenedGraphics(), g);
-    EXPECT_EQ(std::vector<int32_t>({ActiveGraphicsWidth(), ActiveGraphicsHeight(),
-                                    ActiveGraphicsDepth(), ActiveGraphicsHertz(),
-                                    ActiveGraphicsFlags()}),
+    EXPECT_EQ(std::vector<int32_t>({ActiveGraphicsWidth(), ActiveGraphicsHeight(), ActiveGraphicsDepth(),
+                                    ActiveGraphicsHertz(), ActiveGraphicsFlags()}),
               std::vector<int32_t>({800, 600, 0, 60, 10}));
     EXPECT_EQ(ReadGraphicsPacingState().softSync, 1);
     EXPECT_TRUE(Fake().pointerPlacements.empty());  // windowed: the pointer stays

@@ -42,8 +42,8 @@ std::string TextProperty(Display* d, Window w, const char* name, Atom type) {
     unsigned long count, after;
     unsigned char* data = nullptr;
     std::string text;
-    if (XGetWindowProperty(d, w, XInternAtom(d, name, False), 0, 1024, False, type, &actualType,
-                           &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, w, XInternAtom(d, name, False), 0, 1024, False, type, &actualType, &format, &count,
+                           &after, &data) == Success &&
         data) {
         if (format == 8) text.assign(reinterpret_cast<char*>(data), count);
         XFree(data);
@@ -117,8 +117,7 @@ TEST(GlxNoDisplay, CreatesNothingAndPrintsNothing) {
         unsetenv("DISPLAY");
         bool ok = X11Display() == nullptr;
         ok = ok && CreateWindowContext(800, 600, 0, 60, 10) == nullptr;
-        ok = ok && std::string(LastWindowContextError()) ==
-                       "X11: Failed to open the display: DISPLAY is not set";
+        ok = ok && std::string(LastWindowContextError()) == "X11: Failed to open the display: DISPLAY is not set";
         ok = ok && CreateWindowContext(800, 600, 32, 60, 10) == nullptr;
         ok = ok && AttachWindowContext(0x200001, 10) == nullptr;
         ok = ok && EnumerateDisplayModes(1024).empty();
@@ -281,8 +280,8 @@ TEST_F(GlxWindow, KeyboardFocusHoldsTheScreenSaver) {
 
 TEST_F(GlxAttach, ContextOnTheCallersWindowFollowsItsSize) {
     const int screen = DefaultScreen(d);
-    const Window w = XCreateSimpleWindow(d, RootWindow(d, screen), 10, 20, 300, 200, 0,
-                                         BlackPixel(d, screen), BlackPixel(d, screen));
+    const Window w = XCreateSimpleWindow(d, RootWindow(d, screen), 10, 20, 300, 200, 0, BlackPixel(d, screen),
+                                         BlackPixel(d, screen));
     XMapWindow(d, w);
     XSync(d, False);
 
@@ -401,8 +400,8 @@ void AddMode1024x768(Display* d) {
     ASSERT_GT(resources->noutput, 0);
     char name[] = "1024x768_60.00";
     // id, size, dot clock, horizontal sync start/end/total, skew, vertical sync start/end/total
-    XRRModeInfo mode{0, 1024, 768, 63500000, 1072, 1176, 1328, 0, 771, 775, 798, name,
-                     static_cast<unsigned>(std::strlen(name)), 0};
+    XRRModeInfo mode{
+        0, 1024, 768, 63500000, 1072, 1176, 1328, 0, 771, 775, 798, name, static_cast<unsigned>(std::strlen(name)), 0};
     XRRAddOutputMode(d, resources->outputs[0], XRRCreateMode(d, root, &mode));
     XRRFreeScreenResources(resources);
     XSync(d, False);

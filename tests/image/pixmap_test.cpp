@@ -68,7 +68,12 @@ TEST(Pixmap, WindowsShareBytesAndKeepTheirParentAlive) {
 
 TEST(Pixmap, ReadAndWritePixelPerFormat) {
     // What a written 0xAARRGGBB leaves in memory and what reads back.
-    struct Case { int32_t format; uint32_t written; std::vector<uint8_t> stored; uint32_t read; };
+    struct Case {
+        int32_t format;
+        uint32_t written;
+        std::vector<uint8_t> stored;
+        uint32_t read;
+    };
     const Case cases[] = {
         {PIXFMT_RGBA32, 0x80102030u, {0x10, 0x20, 0x30, 0x80}, 0x80102030u},
         {PIXFMT_BGRA32, 0x80102030u, {0x30, 0x20, 0x10, 0x80}, 0x80102030u},
@@ -96,14 +101,24 @@ TEST(Pixmap, ReadAndWritePixelPerFormat) {
 TEST(Pixmap, ConvertPixelRunFollowsTheHubRules) {
     // Into and out of RGBA: single channels, grey from green, black and white alphas.
     const std::vector<uint8_t> px = {1, 2, 5, 10};  // means that truncate: 8 / 3 and 18 / 4
-    struct Case { std::vector<uint8_t> from; int32_t src, dst; std::vector<uint8_t> to; };
+    struct Case {
+        std::vector<uint8_t> from;
+        int32_t src, dst;
+        std::vector<uint8_t> to;
+    };
     const Case cases[] = {
-        {px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, {4}},       {px, PIXFMT_RGBA32, PIXFMT_GREY8, {2}},
-        {px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, {2}},       {px, PIXFMT_RGBA32, PIXFMT_BGRA32, {5, 2, 1, 10}},
-        {px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, {10}},     {px, PIXFMT_RGBA32, PIXFMT_GREEN8, {2}},
-        {{7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, {0, 0, 0, 7}}, {{7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, {7, 7, 7, 7}},
-        {{7}, PIXFMT_BLUE8, PIXFMT_RGBA32, {0, 0, 7, 255}},      {{7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, {7, 7, 7, 255}},
-        {{7}, PIXFMT_GREY8, PIXFMT_RGBA32, {7, 7, 7, 255}},      {{77}, PIXFMT_ALPHA8, PIXFMT_RGBA32, {255, 255, 255, 77}},
+        {px, PIXFMT_RGBA32, PIXFMT_INTENSITY8, {4}},
+        {px, PIXFMT_RGBA32, PIXFMT_GREY8, {2}},
+        {px, PIXFMT_RGBA32, PIXFMT_LUMINANCE8, {2}},
+        {px, PIXFMT_RGBA32, PIXFMT_BGRA32, {5, 2, 1, 10}},
+        {px, PIXFMT_RGBA32, PIXFMT_BLACK_ALPHA8, {10}},
+        {px, PIXFMT_RGBA32, PIXFMT_GREEN8, {2}},
+        {{7}, PIXFMT_BLACK_ALPHA8, PIXFMT_RGBA32, {0, 0, 0, 7}},
+        {{7}, PIXFMT_INTENSITY8, PIXFMT_RGBA32, {7, 7, 7, 7}},
+        {{7}, PIXFMT_BLUE8, PIXFMT_RGBA32, {0, 0, 7, 255}},
+        {{7}, PIXFMT_LUMINANCE8, PIXFMT_RGBA32, {7, 7, 7, 255}},
+        {{7}, PIXFMT_GREY8, PIXFMT_RGBA32, {7, 7, 7, 255}},
+        {{77}, PIXFMT_ALPHA8, PIXFMT_RGBA32, {255, 255, 255, 77}},
         {{10, 20, 30}, PIXFMT_BGR24, PIXFMT_RGBA32, {30, 20, 10, 255}},
     };
     for (const Case& c : cases) EXPECT_EQ(ConvertRun(c.from, c.src, c.dst, 1), c.to) << c.src << " -> " << c.dst;
@@ -246,15 +261,15 @@ public:
     std::shared_ptr<TPixmap> LoadPixmap(const std::shared_ptr<TStream>& stream) override {
         gStarts.push_back(stream->Pos());
         switch (gMode) {
-            case Mode::Off: return nullptr;
-            case Mode::ReadAndRefuse: stream->SkipBytes(3); return nullptr;
-            case Mode::StreamError: stream->SkipBytes(1); throw TStreamReadException();
-            case Mode::OtherError: throw std::logic_error("probe");
-            case Mode::Answer: {
-                auto p = TPixmap::Create(1, 1, PIXFMT_GREY8, 4);
-                p->pixels[0] = uint8_t(stream->ReadByte());
-                return p;
-            }
+        case Mode::Off: return nullptr;
+        case Mode::ReadAndRefuse: stream->SkipBytes(3); return nullptr;
+        case Mode::StreamError: stream->SkipBytes(1); throw TStreamReadException();
+        case Mode::OtherError: throw std::logic_error("probe");
+        case Mode::Answer: {
+            auto p = TPixmap::Create(1, 1, PIXFMT_GREY8, 4);
+            p->pixels[0] = uint8_t(stream->ReadByte());
+            return p;
+        }
         }
         return nullptr;
     }
@@ -273,7 +288,10 @@ public:
         pos += k;
         return k;
     }
-    int32_t Close() override { ++closes; return 0; }
+    int32_t Close() override {
+        ++closes;
+        return 0;
+    }
     int32_t pos = 0;
     bool positioned = true;
     int closes = 0;

@@ -32,8 +32,8 @@ std::vector<uint8_t> EncodePng(const TPngImage& image) {
     }
     png_set_write_fn(png, &out, Append, NoFlush);
     png_set_IHDR(png, info, image.width, image.height, image.bitDepth, image.colourType,
-                 image.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 image.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_color_16 key{};
     key.gray = image.keyGrey;
@@ -50,8 +50,8 @@ std::vector<uint8_t> EncodePng(const TPngImage& image) {
     return out;
 }
 
-TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitDepth,
-                       bool interlaced, bool transparency) {
+TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitDepth, bool interlaced,
+                       bool transparency) {
     TPngImage im;
     im.width = width;
     im.height = height;
@@ -63,8 +63,8 @@ TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitD
     const int maxSample = (1 << bitDepth) - 1;
     if (colourType == 3) {
         for (int i = 0; i <= maxSample; ++i)
-            im.palette.push_back({static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i * 11),
-                                  static_cast<uint8_t>(i * 5 + 3)});
+            im.palette.push_back(
+                {static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i * 11), static_cast<uint8_t>(i * 5 + 3)});
         if (transparency)
             for (int i = 0; i < (maxSample + 1) / 2 + 1 && i <= maxSample; ++i)
                 im.paletteAlpha.push_back(static_cast<uint8_t>(i * 40));
@@ -122,8 +122,8 @@ void FixChunkCrc(std::vector<uint8_t>& png, size_t offset) {
 size_t FindChunk(const std::vector<uint8_t>& png, const char* type) {
     size_t at = 8;
     while (at + 12 <= png.size()) {
-        uint32_t length = (uint32_t{png[at]} << 24) | (uint32_t{png[at + 1]} << 16) |
-                          (uint32_t{png[at + 2]} << 8) | png[at + 3];
+        uint32_t length =
+            (uint32_t{png[at]} << 24) | (uint32_t{png[at + 1]} << 16) | (uint32_t{png[at + 2]} << 8) | png[at + 3];
         if (std::memcmp(png.data() + at + 4, type, 4) == 0) return at;
         at += 12 + length;
     }

@@ -24,8 +24,8 @@ struct TPngImage {
 std::vector<uint8_t> EncodePng(const TPngImage& image);
 
 // A small image of the given kind, rows filled with a varied pattern.
-TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitDepth,
-                       bool interlaced = false, bool transparency = false);
+TPngImage PatternImage(uint32_t width, uint32_t height, int colourType, int bitDepth, bool interlaced = false,
+                       bool transparency = false);
 
 // One kind of PNG: colour type, bit depth, Adam7 or not, with tRNS or not.
 struct TPngKind {

@@ -54,28 +54,28 @@ uint32_t ExpectedPixel(const TPngImage& im, uint32_t x, uint32_t y) {
     };
     auto pack = [](unsigned a, unsigned r, unsigned g, unsigned b) { return (a << 24) | (r << 16) | (g << 8) | b; };
     switch (im.colourType) {
-        case 0: {
-            unsigned v = Sample(im, y, x);
-            unsigned a = im.colourKey && v == im.keyGrey ? 0 : 255;
-            return pack(a, to8(v), to8(v), to8(v));
-        }
-        case 2: {
-            unsigned r = Sample(im, y, 3 * x), g = Sample(im, y, 3 * x + 1), b = Sample(im, y, 3 * x + 2);
-            bool key = im.colourKey && r == im.keyRed && g == im.keyGreen && b == im.keyBlue;
-            return pack(key ? 0 : 255, to8(r), to8(g), to8(b));
-        }
-        case 3: {
-            unsigned i = Sample(im, y, x);
-            unsigned a = i < im.paletteAlpha.size() ? im.paletteAlpha[i] : 255;
-            return pack(a, im.palette[i][0], im.palette[i][1], im.palette[i][2]);
-        }
-        case 4: {
-            unsigned v = to8(Sample(im, y, 2 * x));
-            return pack(to8(Sample(im, y, 2 * x + 1)), v, v, v);
-        }
-        default:
-            return pack(to8(Sample(im, y, 4 * x + 3)), to8(Sample(im, y, 4 * x)), to8(Sample(im, y, 4 * x + 1)),
-                        to8(Sample(im, y, 4 * x + 2)));
+    case 0: {
+        unsigned v = Sample(im, y, x);
+        unsigned a = im.colourKey && v == im.keyGrey ? 0 : 255;
+        return pack(a, to8(v), to8(v), to8(v));
+    }
+    case 2: {
+        unsigned r = Sample(im, y, 3 * x), g = Sample(im, y, 3 * x + 1), b = Sample(im, y, 3 * x + 2);
+        bool key = im.colourKey && r == im.keyRed && g == im.keyGreen && b == im.keyBlue;
+        return pack(key ? 0 : 255, to8(r), to8(g), to8(b));
+    }
+    case 3: {
+        unsigned i = Sample(im, y, x);
+        unsigned a = i < im.paletteAlpha.size() ? im.paletteAlpha[i] : 255;
+        return pack(a, im.palette[i][0], im.palette[i][1], im.palette[i][2]);
+    }
+    case 4: {
+        unsigned v = to8(Sample(im, y, 2 * x));
+        return pack(to8(Sample(im, y, 2 * x + 1)), v, v, v);
+    }
+    default:
+        return pack(to8(Sample(im, y, 4 * x + 3)), to8(Sample(im, y, 4 * x)), to8(Sample(im, y, 4 * x + 1)),
+                    to8(Sample(im, y, 4 * x + 2)));
     }
 }
 
@@ -118,7 +118,12 @@ TEST(PngLoad, EveryColourTypeAndBitDepthDecodes) {
 TEST(PngLoad, SpecialValuesOfTheTransformations) {
     // 1-bit grey widens to 0 and 255; grey with alpha spreads the grey;
     // 16-bit samples keep their high byte.
-    struct Case { int type, depth, width; std::vector<uint8_t> row; int32_t format; std::vector<uint8_t> pixels; };
+    struct Case {
+        int type, depth, width;
+        std::vector<uint8_t> row;
+        int32_t format;
+        std::vector<uint8_t> pixels;
+    };
     const Case cases[] = {
         {0, 1, 8, {0xA5}, PIXFMT_GREY8, {255, 0, 255, 0, 0, 255, 0, 255}},
         {4, 8, 1, {200, 50}, PIXFMT_RGBA32, {200, 200, 200, 50}},
@@ -142,14 +147,15 @@ TEST(PngSave, RoundTripsEveryWritableFormat) {
         auto src = TPixmap::Create(5, 3, format, 4);
         for (int32_t y = 0; y < 3; ++y)
             for (int32_t x = 0; x < 5; ++x)
-                src->WritePixel(x, y, 0x10000000u * uint32_t(x + 3 * y) + 0x00102030u * uint32_t(x + 1) + 7u * uint32_t(y));
+                src->WritePixel(x, y,
+                                0x10000000u * uint32_t(x + 3 * y) + 0x00102030u * uint32_t(x + 1) + 7u * uint32_t(y));
         std::string path = dir.File("round.png");
         ASSERT_EQ(SavePNGPixmap(src, path, 6), 1);
         auto back = LoadPNGPixmap(path);
         ASSERT_TRUE(back);
-        int32_t expected = format == PIXFMT_GREY8   ? PIXFMT_GREY8
+        int32_t expected = format == PIXFMT_GREY8                             ? PIXFMT_GREY8
                            : format == PIXFMT_RGB24 || format == PIXFMT_BGR24 ? PIXFMT_RGB24
-                                                                               : PIXFMT_RGBA32;
+                                                                              : PIXFMT_RGBA32;
         EXPECT_EQ(back->format, expected);
         for (int32_t y = 0; y < 3; ++y)
             for (int32_t x = 0; x < 5; ++x) {
@@ -237,7 +243,12 @@ TEST(PngLoad, DamagedDataGivesNullAndClosesTheFile) {
     const size_t fds = OpenFds();
     // Each damage: bytes to overwrite, and whether the chunk's checksum is
     // then made right again so that only the content is wrong.
-    struct Damage { const char* what; size_t at; std::vector<uint8_t> bytes; size_t fixCrcOf; };
+    struct Damage {
+        const char* what;
+        size_t at;
+        std::vector<uint8_t> bytes;
+        size_t fixCrcOf;
+    };
     const Damage damages[] = {
         {"header checksum", ihdr + 8 + 13, {uint8_t(good[ihdr + 8 + 13] ^ 0x55)}, 0},
         {"image data checksum", idat + 8 + 13 + 3, {uint8_t(good[idat + 8 + 13 + 3] ^ 0x01)}, 0},
@@ -302,7 +313,10 @@ public:
         pos_ += n;
         return n;
     }
-    int32_t Close() override { ++closes; return 0; }
+    int32_t Close() override {
+        ++closes;
+        return 0;
+    }
     int closes = 0;
 
 private:

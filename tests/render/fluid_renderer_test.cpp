@@ -159,8 +159,8 @@ TEST_F(FluidRendererTest, StripsWithGapsMatchImmediateModeDrawing) {
     // Blobs at the left and right edges, in the middle, and lone particles:
     // strips open with a gap, close gaps, and end inside liquid and in a gap.
     auto world = std::make_shared<TRenderedSPH>();
-    const float blobs[][2] = {{0.0f, 100.0f}, {400.0f, 100.0f}, {795.0f, 100.0f}, {200.0f, 300.0f},
-                              {600.0f, 310.0f}, {20.0f, 590.0f}, {780.0f, 598.0f}};
+    const float blobs[][2] = {{0.0f, 100.0f},   {400.0f, 100.0f}, {795.0f, 100.0f}, {200.0f, 300.0f},
+                              {600.0f, 310.0f}, {20.0f, 590.0f},  {780.0f, 598.0f}};
     for (const auto& b : blobs) {
         for (int k = 0; k < 25; ++k) world->AddParticle(b[0] + 4.0f * (k % 5), b[1] + 4.0f * (k / 5));
     }

@@ -82,8 +82,8 @@ void LiteralSmooth(const TSPH& world) {
 
 void LiteralSmoothFields(const TSPH& world, TSmoothFields& fields) {
     fields.Clear();
-    const float step = static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE *
-                                          TSPH::INV_WORLD_SCALE);
+    const float step =
+        static_cast<float>(static_cast<double>(TSPH::SAMPLE_RATE) * TSPH::UNIT_SCALE * TSPH::INV_WORLD_SCALE);
     const double radiusSq = TSPH::SMOOTHING_LENGTH_SQ;
     for (float j = 0.0f; j < TSmoothFields::ROWS; j += 1.0f) {
         for (float i = 0.0f; i < TSmoothFields::COLUMNS; i += 1.0f) {
@@ -165,10 +165,13 @@ GLuint MakeParticleTexture() {
         for (int y = 0; y < half; ++y) {
             for (int x = 0; x < half; ++x) {
                 for (int c = 0; c < 4; ++c) {
-                    auto texel = [&](int xx, int yy) { return level[(static_cast<std::size_t>(yy) * size + xx) * 4 + c]; };
-                    next[(static_cast<std::size_t>(y) * half + x) * 4 + c] = static_cast<unsigned char>(
-                        (texel(2 * x, 2 * y) + texel(2 * x + 1, 2 * y) + texel(2 * x, 2 * y + 1) +
-                         texel(2 * x + 1, 2 * y + 1) + 2) / 4);
+                    auto texel = [&](int xx, int yy) {
+                        return level[(static_cast<std::size_t>(yy) * size + xx) * 4 + c];
+                    };
+                    next[(static_cast<std::size_t>(y) * half + x) * 4 + c] =
+                        static_cast<unsigned char>((texel(2 * x, 2 * y) + texel(2 * x + 1, 2 * y) +
+                                                    texel(2 * x, 2 * y + 1) + texel(2 * x + 1, 2 * y + 1) + 2) /
+                                                   4);
                 }
             }
         }

@@ -64,9 +64,13 @@ TEST(RenderBench, FailsWithoutADisplay) {
 }
 
 TEST(RenderBench, RejectsBadArgumentsWithItsUsage) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--repeat", "0"}, {"--steps", "-1"}, {"--repeat"}, {"--steps", "12x"}, {"--frames", "3"},
-             {"--lanes", "avx1024"}, {"--lanes"}}) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--repeat", "0"},
+                                                                                      {"--steps", "-1"},
+                                                                                      {"--repeat"},
+                                                                                      {"--steps", "12x"},
+                                                                                      {"--frames", "3"},
+                                                                                      {"--lanes", "avx1024"},
+                                                                                      {"--lanes"}}) {
         ChildProcess child(Bench(args));
         EXPECT_EQ(child.WaitForExit(30000), 2) << args[0];
         EXPECT_NE(child.err.find("usage: render-bench"), std::string::npos) << child.err;

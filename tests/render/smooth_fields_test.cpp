@@ -160,9 +160,9 @@ TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
     TSmoothFieldMaker maker;
     const TSmoothFields binned = ExpectSameAsLiteral(world, maker);
     // The clamped particles near the edges do reach samples.
-    EXPECT_GT(binned.Density[TSmoothFields::Index(0, 83)], 0.0f);    // (-1, 100)
-    EXPECT_GT(binned.Density[TSmoothFields::Index(267, 84)], 0.0f);  // (322, 100.5)
-    EXPECT_GT(binned.Density[TSmoothFields::Index(125, 199)], 0.0f); // (150, 240.7)
+    EXPECT_GT(binned.Density[TSmoothFields::Index(0, 83)], 0.0f);     // (-1, 100)
+    EXPECT_GT(binned.Density[TSmoothFields::Index(267, 84)], 0.0f);   // (322, 100.5)
+    EXPECT_GT(binned.Density[TSmoothFields::Index(125, 199)], 0.0f);  // (150, 240.7)
 
     // Moved after binning, as the integration step does: the lists still
     // say where they were, so the samples around the old cells see them.
@@ -178,12 +178,12 @@ TEST(SmoothFields, VisitParticlesByTheirCellListsNotTheirPositions) {
 
 TEST(SmoothFields, ShadingFollowsTheWhiteLimit) {
     const float kNone = -1.0f;  // alpha compared to a hair instead
-    const struct { float density, white, alpha; } table[] = {
-        {0.1f, TSPH::MAX_WHITE, kNone},
-        {0.5f, 0.5f, 1.0f},
-        {0.2f, TSPH::MAX_WHITE, 0.4f},  // 1 - 0.2 rounds to exactly MAX_WHITE: no scaling
-        {0.0f, TSPH::MAX_WHITE, 0.0f},
-        {1.5f, -0.5f, 3.0f},  // beyond 1: passed on for the GL to clamp
+    const struct {
+        float density, white, alpha;
+    } table[] = {
+        {0.1f, TSPH::MAX_WHITE, kNone}, {0.5f, 0.5f, 1.0f},
+        {0.2f, TSPH::MAX_WHITE, 0.4f},                        // 1 - 0.2 rounds to exactly MAX_WHITE: no scaling
+        {0.0f, TSPH::MAX_WHITE, 0.0f},  {1.5f, -0.5f, 3.0f},  // beyond 1: passed on for the GL to clamp
     };
     for (const auto& t : table) {
         float white = 0.0f, alpha = 0.0f;

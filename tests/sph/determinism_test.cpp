@@ -52,9 +52,9 @@ std::string StepSetup(const TSPH& world, TLaneSet lanes) {
 
 // Field names for failure messages, in the order FirstDifferentField uses.
 const char* const kFieldNames[21] = {
-    "ScreenX", "ScreenY", "PositionX", "PositionY", "OldX", "OldY", "VelocityX", "VelocityY",
-    "DeltaVelocityX", "DeltaVelocityY", "ForceX", "ForceY", "Density", "DeltaDensity", "InvDensity",
-    "InvDensitySq", "Mass", "Pressure", "SoundSpeed", "Succ", "ID"};
+    "ScreenX",    "ScreenY",        "PositionX",      "PositionY", "OldX",       "OldY",    "VelocityX",
+    "VelocityY",  "DeltaVelocityX", "DeltaVelocityY", "ForceX",    "ForceY",     "Density", "DeltaDensity",
+    "InvDensity", "InvDensitySq",   "Mass",           "Pressure",  "SoundSpeed", "Succ",    "ID"};
 
 ::testing::AssertionResult SameState(const TSPH& world, const ReferenceWorld& ref) {
     if (world.Particles.size() != ref.Particles.size() ||

@@ -44,8 +44,8 @@ const bool kFontRegistered = RegisterEmbeddedFile("gldrawtextfont.bin", kFont, 1
 // Counts the calls a factory receives and answers none of them.
 class TRecordingFactory : public TStreamFactory {
 public:
-    std::shared_ptr<TStream> CreateStream(const TUrl&, const std::string& protocol,
-                                          const std::string& path, int32_t, int32_t) override {
+    std::shared_ptr<TStream> CreateStream(const TUrl&, const std::string& protocol, const std::string& path, int32_t,
+                                          int32_t) override {
         calls.push_back(protocol + "|" + path);
         return nullptr;
     }
@@ -69,7 +69,9 @@ TEST(RamStream, SeekClampsReadsStopAtTheEndAndFlagsGovernAccess) {
     EXPECT_EQ(wo->Read(buf, 1), 0) << "write-only";
     wo->Seek(2);
     EXPECT_EQ(wo->Write("abcdef", 6), 2) << "the block never grows";
-    EXPECT_EQ(std::string(bytes, 5), std::string("\x00\x01" "ab\x04", 5));
+    EXPECT_EQ(std::string(bytes, 5), std::string("\x00\x01"
+                                                 "ab\x04",
+                                                 5));
     EXPECT_EQ(wo->Size(), 4);
 }
 
@@ -230,10 +232,11 @@ TEST(ReplacingFile, TheTargetChangesOnlyWhenTheFileIsComplete) {
     TempDir dir;
     const std::string target = dir.File("t.bin");
     WriteFileBytes(target, "old");
-    EXPECT_EQ(WriteWholeFile(target, [](const std::shared_ptr<TStream>& s) {
-                  s->WriteString("half");
-                  throw TRuntimeError("gave up");
-              }),
+    EXPECT_EQ(WriteWholeFile(target,
+                             [](const std::shared_ptr<TStream>& s) {
+                                 s->WriteString("half");
+                                 throw TRuntimeError("gave up");
+                             }),
               "gave up");
     TReplacingFile::Create(target)->WriteString("dropped");
     EXPECT_EQ(ReadFileBytes(target), "old");

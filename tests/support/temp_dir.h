@@ -19,9 +19,8 @@ struct TempDir {
     std::string File(const std::string& name) const { return (path / name).string(); }
 
     static inline int count = 0;
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("fk_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("fk_test_" + std::to_string(::getpid()) + "_" + std::to_string(count++));
 };
 
 // A whole file's bytes; "" when it cannot be read.

@@ -52,8 +52,8 @@ bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& s
 }
 
 bool operator==(const WindowBox& a, const WindowBox& b) {
-    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
-           a.viewable == b.viewable && a.exists == b.exists;
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height && a.viewable == b.viewable &&
+           a.exists == b.exists;
 }
 
 std::ostream& operator<<(std::ostream& out, const WindowBox& box) {
@@ -67,8 +67,7 @@ WindowBox BoxOf(Display* d, Window w) {
     ErrorsIgnored ignored(d);
     XWindowAttributes a{};
     Window child = 0;
-    if (XGetWindowAttributes(d, w, &a) &&
-        XTranslateCoordinates(d, w, a.root, 0, 0, &box.x, &box.y, &child)) {
+    if (XGetWindowAttributes(d, w, &a) && XTranslateCoordinates(d, w, a.root, 0, 0, &box.x, &box.y, &child)) {
         box.width = a.width;
         box.height = a.height;
         box.viewable = a.map_state == IsViewable;
@@ -194,8 +193,7 @@ bool TypeText(Display* d, const std::string& text) {
         const KeyCode code = XKeysymToKeycode(d, keysym);
         if (code == 0) return false;
         // The shifted level of its key gives this character.
-        const bool shift =
-            XkbKeycodeToKeysym(d, code, 0, 0) != keysym && XkbKeycodeToKeysym(d, code, 0, 1) == keysym;
+        const bool shift = XkbKeycodeToKeysym(d, code, 0, 0) != keysym && XkbKeycodeToKeysym(d, code, 0, 1) == keysym;
         if (shift) FakeKey(d, XK_Shift_L, true);
         XTestFakeKeyEvent(d, code, True, CurrentTime);
         XTestFakeKeyEvent(d, code, False, CurrentTime);

@@ -29,8 +29,7 @@ private:
 };
 
 // Calls step() and sleeps a little until done() holds; false after timeoutMs.
-bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& step = {},
-               int timeoutMs = 5000);
+bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& step = {}, int timeoutMs = 5000);
 
 // A window as the server sees it: position on the root, size, viewable.
 struct WindowBox {

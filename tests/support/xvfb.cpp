@@ -24,9 +24,8 @@ std::string ReadDisplayNumber(int fd, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now())
-                                        .count());
+        int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
         if (poll(&p, 1, left > 0 ? left : 0) <= 0) break;
         char c;
         ssize_t n = read(fd, &c, 1);
@@ -53,9 +52,8 @@ XvfbServer::XvfbServer(int width, int height) {
             dup2(devnull, 1);
             dup2(devnull, 2);
         }
-        execlp("Xvfb", "Xvfb", "-displayfd", fdArg.c_str(), "-screen", "0", screen.c_str(),
-               "-nolisten", "tcp", "-noreset", "+extension", "GLX", "+extension", "RANDR",
-               static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fdArg.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               "-noreset", "+extension", "GLX", "+extension", "RANDR", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

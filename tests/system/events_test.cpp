@@ -112,8 +112,7 @@ TEST_F(HookTableTest, AFailingHookStopsTheRunAndTheErrorReachesTheCaller) {
     EXPECT_EQ(RaisedText([&] { table.RunHookChain(id, nullptr); }), "hook failed");
     EXPECT_EQ(hookLog, (std::vector<std::string>{"first"}));
     // A new entry's function is the uninitialised one, which says so.
-    EXPECT_EQ(RaisedText([] { THook().func(0, nullptr, nullptr); }),
-              "Attempt to call uninitialized function pointer");
+    EXPECT_EQ(RaisedText([] { THook().func(0, nullptr, nullptr); }), "Attempt to call uninitialized function pointer");
 }
 
 TEST_F(HookTableTest, Ids0To255ThenTooManyHookIdsAndOthersAreBoundsErrors) {
@@ -155,15 +154,15 @@ HookData SeeEvent(int32_t, HookData data, const HookContext&) {
 
 TEST(Events, TheSystemIdsAreRegisteredWithTheirDescriptions) {
     const std::pair<int32_t, const char*> ids[] = {
-        {257, "AppSuspend"},     {258, "AppResume"},     {259, "AppTerminate"},   {260, "AppOpenFile"},
-        {261, "AppIdle"},        {513, "KeyDown"},       {514, "KeyUp"},          {515, "KeyChar"},
-        {516, "KeyRepeat"},      {1025, "MouseDown"},    {1026, "MouseUp"},       {1027, "MouseMove"},
-        {1028, "MouseWheel"},    {1029, "MouseEnter"},   {1030, "MouseLeave"},    {2049, "TimerTick"},
-        {4097, "HotkeyHit"},     {8193, "GadgetAction"}, {8194, "GadgetPaint"},   {8195, "GadgetSelect"},
-        {8196, "GadgetMenu"},    {8197, "GadgetOpen"},   {8198, "GadgetClose"},   {8199, "GadgetDone"},
-        {8200, "GadgetLostFocus"}, {8201, "GadgetShape"}, {16385, "WindowMove"},  {16386, "WindowSize"},
-        {16387, "WindowClose"},  {16388, "WindowActivate"}, {16389, "WindowAccept"}, {32769, "MenuAction"},
-        {65537, "StreamEof"},    {65538, "StreamAvail"}, {131073, "ProcessExit"},
+        {257, "AppSuspend"},       {258, "AppResume"},        {259, "AppTerminate"},   {260, "AppOpenFile"},
+        {261, "AppIdle"},          {513, "KeyDown"},          {514, "KeyUp"},          {515, "KeyChar"},
+        {516, "KeyRepeat"},        {1025, "MouseDown"},       {1026, "MouseUp"},       {1027, "MouseMove"},
+        {1028, "MouseWheel"},      {1029, "MouseEnter"},      {1030, "MouseLeave"},    {2049, "TimerTick"},
+        {4097, "HotkeyHit"},       {8193, "GadgetAction"},    {8194, "GadgetPaint"},   {8195, "GadgetSelect"},
+        {8196, "GadgetMenu"},      {8197, "GadgetOpen"},      {8198, "GadgetClose"},   {8199, "GadgetDone"},
+        {8200, "GadgetLostFocus"}, {8201, "GadgetShape"},     {16385, "WindowMove"},   {16386, "WindowSize"},
+        {16387, "WindowClose"},    {16388, "WindowActivate"}, {16389, "WindowAccept"}, {32769, "MenuAction"},
+        {65537, "StreamEof"},      {65538, "StreamAvail"},    {131073, "ProcessExit"},
     };
     for (const auto& [id, text] : ids) EXPECT_EQ(TEvent::DescriptionForId(id), text) << id;
     EXPECT_EQ(TEvent::DescriptionForId(512), "");
@@ -195,7 +194,8 @@ TEST(Events, UserIdsCountUpFromTheSignBitAndPrintByDescriptionOrNumber) {
     EXPECT_EQ(static_cast<uint32_t>(second), 0x80000002u);
     EXPECT_EQ(TEvent::DescriptionForId(second), "");
     EXPECT_EQ(MakeEvent(second, nullptr, 0, 0, 0, 0)->ToString(), "UserEvent2: data=0, mods=0, x=0, y=0, extra=\"\"");
-    EXPECT_EQ(MakeEvent(static_cast<int32_t>(0x80000005u), nullptr, 0, 0, 0, 0)->ToString().rfind("UserEvent5: ", 0), 0u);
+    EXPECT_EQ(MakeEvent(static_cast<int32_t>(0x80000005u), nullptr, 0, 0, 0, 0)->ToString().rfind("UserEvent5: ", 0),
+              0u);
     EXPECT_EQ(static_cast<uint32_t>(TEvent::AllocUserId()), 0x80000003u);
 }
 

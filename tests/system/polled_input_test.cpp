@@ -28,7 +28,11 @@ protected:
 };
 
 TEST_F(PolledInputTest, PressesAreCountedUntilAskedAndAHeldOneCountsOnce) {
-    struct Kind { int32_t down, up, code, other; int32_t (*isDown)(int32_t); int32_t (*hits)(int32_t); };
+    struct Kind {
+        int32_t down, up, code, other;
+        int32_t (*isDown)(int32_t);
+        int32_t (*hits)(int32_t);
+    };
     const Kind kinds[] = {{EVENT_KEY_DOWN, EVENT_KEY_UP, 27, 32, IsKeyDown, KeyHitCount},
                           {EVENT_MOUSE_DOWN, EVENT_MOUSE_UP, 2, 1, IsMouseButtonDown, MouseHitCount}};
     for (const Kind& k : kinds) {
@@ -59,8 +63,8 @@ TEST_F(PolledInputTest, SuspendingClearsHeldKeysAndButtons) {
     Send(EVENT_MOUSE_DOWN, 1);
     Send(EVENT_KEY_CHAR, 'a');
     Send(EVENT_APP_SUSPEND);
-    EXPECT_EQ(std::vector<int32_t>({IsSuspended(), IsKeyDown(65), KeyHitCount(65), IsMouseButtonDown(1),
-                                    MouseHitCount(1), NextChar()}),
+    EXPECT_EQ(std::vector<int32_t>(
+                  {IsSuspended(), IsKeyDown(65), KeyHitCount(65), IsMouseButtonDown(1), MouseHitCount(1), NextChar()}),
               std::vector<int32_t>({1, 0, 0, 0, 0, 0}));
     Send(EVENT_APP_RESUME);
     EXPECT_EQ(IsSuspended(), 0);

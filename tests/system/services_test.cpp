@@ -51,7 +51,7 @@ TEST(FileFilters, TheStartingFilesExtensionPicksTheGroup) {
         {"Image Files:png,jpg;Text:txt", "notes", 0},
         {"Image Files:png,jpg;Text:txt", "/home/u.txt/notes", 0},  // a dot in a directory means nothing
         {"Image Files:png,jpg;Text:txt", "/home/u.txt/", 0},
-        {"Png:png", "image.files", 0},  // a description is not an extension
+        {"Png:png", "image.files", 0},            // a description is not an extension
         {"Archives:tar.gz", "backup.tar.gz", 1},  // from the first dot of the file name
         {"Archives:gz", "backup.tar.gz", 0},
         {"", "x.png", 0},
@@ -173,9 +173,9 @@ TEST(ServiceFunctions, EachForwardsToTheDriverWithItsResult) {
     EXPECT_EQ(OpenUrlInShell("no/such/page"), 1);
     EXPECT_EQ(OpenUrlInShell(""), 0) << "an empty text opens nothing";
     SetSystemDriver(nullptr);
-    EXPECT_EQ(driver->calls, (std::vector<std::string>{"Notify n 1", "Confirm c 0", "Proceed p 1",
-                                                         "RequestFile f png /x.png 1", "RequestDir d / 0",
-                                                         "OpenURL http:no/such/page 0"}));
+    EXPECT_EQ(driver->calls,
+              (std::vector<std::string>{"Notify n 1", "Confirm c 0", "Proceed p 1", "RequestFile f png /x.png 1",
+                                        "RequestDir d / 0", "OpenURL http:no/such/page 0"}));
 }
 
 }  // namespace

@@ -68,9 +68,18 @@ TEST(TimerPeriod, TheRateBecomesWholeMillisecondsOrNoTimer) {
     const struct {
         float hertz;
         int32_t period;
-    } kCases[] = {{60.0f, 16}, {1000.0f, 1}, {1.0f, 1000}, {0.5f, 2000}, {30.0f, 33}, {999.0f, 1},
-                  {1000.5f, 0}, {2000.0f, 0}, {0.0f, 0}, {-60.0f, 0},
-                  {std::numeric_limits<float>::quiet_NaN(), 0}, {std::numeric_limits<float>::infinity(), 0},
+    } kCases[] = {{60.0f, 16},
+                  {1000.0f, 1},
+                  {1.0f, 1000},
+                  {0.5f, 2000},
+                  {30.0f, 33},
+                  {999.0f, 1},
+                  {1000.5f, 0},
+                  {2000.0f, 0},
+                  {0.0f, 0},
+                  {-60.0f, 0},
+                  {std::numeric_limits<float>::quiet_NaN(), 0},
+                  {std::numeric_limits<float>::infinity(), 0},
                   {1e-10f, 0}};
     for (const auto& c : kCases) {
         EXPECT_EQ(TimerPeriodMillis(c.hertz), c.period) << "hertz " << c.hertz;
@@ -166,7 +175,7 @@ TEST_F(Timers, ATimerStoppedOutsideOrInsideItsTickFiresNoMore) {
         ASSERT_TRUE(inside);
         insideWatch = inside;
         insideTimer = inside.get();
-    }  // the running timer holds itself
+    }                 // the running timer holds itself
     SleepMillis(30);  // ticks queued, not pumped
     EXPECT_TRUE(MainThreadCallsPending());
     outside->Stop();

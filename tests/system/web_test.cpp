@@ -30,11 +30,13 @@ HookData Record(int32_t, HookData data, const HookContext&) {
 
 // Queues one record as the listeners do and raises the wake-up.
 void Queue(const char* record) {
-    EM_ASM({
-        var input = Module.fkInput || (Module.fkInput = {queue: [], listeners: {}, capture: -1});
-        input.queue.push(JSON.parse(UTF8ToString($0)));
-        if (Module.fkWake) Module.fkWake.raise();
-    }, record);
+    EM_ASM(
+        {
+            var input = Module.fkInput || (Module.fkInput = {queue : [], listeners : {}, capture : -1});
+            input.queue.push(JSON.parse(UTF8ToString($0)));
+            if (Module.fkWake) Module.fkWake.raise();
+        },
+        record);
 }
 
 class WebDriver : public ::testing::Test {
@@ -60,10 +62,10 @@ TEST_F(WebDriver, KeysArriveWithVirtualKeyCodesModifiersAndCharacters) {
     Queue(R"({"kind":1,"canvas":0,"code":"Lang1","key":"x"})");
     PumpMessages();
     const std::vector<Seen> expected = {
-        {EVENT_KEY_DOWN, 160, 1, 0, 0},  {EVENT_KEY_DOWN, 'A', 1, 0, 0}, {EVENT_KEY_CHAR, 'A', 1, 0, 0},
+        {EVENT_KEY_DOWN, 160, 1, 0, 0},   {EVENT_KEY_DOWN, 'A', 1, 0, 0}, {EVENT_KEY_CHAR, 'A', 1, 0, 0},
         {EVENT_KEY_REPEAT, 'A', 1, 0, 0}, {EVENT_KEY_CHAR, 'A', 1, 0, 0}, {EVENT_KEY_UP, 'A', 1, 0, 0},
-        {EVENT_KEY_UP, 160, 0, 0, 0},    {EVENT_KEY_DOWN, 27, 0, 0, 0},  {EVENT_KEY_CHAR, 27, 0, 0, 0},
-        {EVENT_KEY_DOWN, 'C', 2, 0, 0},  {EVENT_KEY_CHAR, 3, 2, 0, 0},   {EVENT_KEY_DOWN, 165, 4, 0, 0},
+        {EVENT_KEY_UP, 160, 0, 0, 0},     {EVENT_KEY_DOWN, 27, 0, 0, 0},  {EVENT_KEY_CHAR, 27, 0, 0, 0},
+        {EVENT_KEY_DOWN, 'C', 2, 0, 0},   {EVENT_KEY_CHAR, 3, 2, 0, 0},   {EVENT_KEY_DOWN, 165, 4, 0, 0},
         {EVENT_KEY_CHAR, 'x', 0, 0, 0},
     };
     EXPECT_EQ(seen, expected);
@@ -71,9 +73,9 @@ TEST_F(WebDriver, KeysArriveWithVirtualKeyCodesModifiersAndCharacters) {
 
 TEST_F(WebDriver, KeyCodesFollowTheDesktopTable) {
     const std::vector<std::pair<const char*, int32_t>> table = {
-        {"Space", 32}, {"Digit7", '7'}, {"Numpad3", 99}, {"F1", 112}, {"F24", 135}, {"F25", 0},
-        {"ArrowLeft", 37}, {"ControlRight", 163}, {"MetaLeft", 91}, {"Enter", 13}, {"Quote", 222},
-        {"Key", 0}, {"Keya", 0}, {"", 0},
+        {"Space", 32},  {"Digit7", '7'},   {"Numpad3", 99},       {"F1", 112},      {"F24", 135},
+        {"F25", 0},     {"ArrowLeft", 37}, {"ControlRight", 163}, {"MetaLeft", 91}, {"Enter", 13},
+        {"Quote", 222}, {"Key", 0},        {"Keya", 0},           {"", 0},
     };
     for (const auto& [code, vk] : table) EXPECT_EQ(VirtualKeyOfCode(code), vk) << code;
 }
@@ -91,10 +93,10 @@ TEST_F(WebDriver, ButtonsWheelAndPointerTrackingAsOnTheDesktop) {
     Queue(R"({"kind":7,"canvas":0,"x":-1,"y":40})");
     PumpMessages();
     const std::vector<Seen> expected = {
-        {EVENT_MOUSE_ENTER, 0, 0, 10, 20}, {EVENT_MOUSE_MOVE, 0, 0, 10, 20},  {EVENT_MOUSE_DOWN, 1, 0, 10, 20},
+        {EVENT_MOUSE_ENTER, 0, 0, 10, 20}, {EVENT_MOUSE_MOVE, 0, 0, 10, 20},   {EVENT_MOUSE_DOWN, 1, 0, 10, 20},
         {EVENT_MOUSE_DOWN, 2, 0, 10, 20},  {EVENT_MOUSE_LEAVE, 0, 0, 900, 20}, {EVENT_MOUSE_MOVE, 2, 0, 900, 20},
-        {EVENT_MOUSE_UP, 2, 0, 900, 20},   {EVENT_MOUSE_ENTER, 0, 0, 30, 40}, {EVENT_MOUSE_MOVE, 4, 0, 30, 40},
-        {EVENT_MOUSE_WHEEL, 2, 0, 30, 40}, {EVENT_MOUSE_WHEEL, 0, 0, 30, 40}, {EVENT_MOUSE_LEAVE, 0, 0, -1, 40},
+        {EVENT_MOUSE_UP, 2, 0, 900, 20},   {EVENT_MOUSE_ENTER, 0, 0, 30, 40},  {EVENT_MOUSE_MOVE, 4, 0, 30, 40},
+        {EVENT_MOUSE_WHEEL, 2, 0, 30, 40}, {EVENT_MOUSE_WHEEL, 0, 0, 30, 40},  {EVENT_MOUSE_LEAVE, 0, 0, -1, 40},
     };
     EXPECT_EQ(seen, expected);
 }
@@ -116,10 +118,12 @@ TEST_F(WebDriver, ThePagesCloseControlAndFocusReachThePolledInput) {
 
 TEST_F(WebDriver, WaitYieldsUntilARecordArrives) {
     EM_ASM({
-        setTimeout(function() {
-            Module.fkInput.queue.push({kind: 1, canvas: 0, code: 'KeyQ', key: 'q'});
-            Module.fkWake.raise();
-        }, 20);
+        setTimeout(
+            function() {
+                Module.fkInput.queue.push({kind : 1, canvas : 0, code : 'KeyQ', key : 'q'});
+                Module.fkWake.raise();
+            },
+            20);
     });
     WaitForMessages();
     ASSERT_FALSE(seen.empty());

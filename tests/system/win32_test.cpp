@@ -189,12 +189,16 @@ TEST_F(Win32Window, InjectedKeysArriveWithTheirCodesAndModifierBits) {
 
     // Right alt (extended 0x38), a repeat, keys outside 1..255, and a character beyond ASCII.
     seen.clear();
-    Post({{WM_SYSKEYDOWN, VK_MENU, KeyParam(0x38, true)}, {WM_SYSKEYDOWN, VK_MENU, KeyParam(0x38, true, true)},
-          {WM_KEYDOWN, 0, KeyParam(0)}, {WM_KEYDOWN, 256, KeyParam(0)}, {WM_KEYDOWN, VK_SPACE, KeyParam(0x39)},
+    Post({{WM_SYSKEYDOWN, VK_MENU, KeyParam(0x38, true)},
+          {WM_SYSKEYDOWN, VK_MENU, KeyParam(0x38, true, true)},
+          {WM_KEYDOWN, 0, KeyParam(0)},
+          {WM_KEYDOWN, 256, KeyParam(0)},
+          {WM_KEYDOWN, VK_SPACE, KeyParam(0x39)},
           {WM_CHAR, L'\u00e4', KeyParam(0x28)}});
     // The pump's TranslateMessage adds the space's own character.
     ASSERT_EQ(seen.size(), 5u);
-    EXPECT_EQ(Of(-1, &Seen::id), (Ints{EVENT_KEY_DOWN, EVENT_KEY_REPEAT, EVENT_KEY_DOWN, EVENT_KEY_CHAR, EVENT_KEY_CHAR}));
+    EXPECT_EQ(Of(-1, &Seen::id),
+              (Ints{EVENT_KEY_DOWN, EVENT_KEY_REPEAT, EVENT_KEY_DOWN, EVENT_KEY_CHAR, EVENT_KEY_CHAR}));
     EXPECT_EQ(Of(-1), (Ints{165, 165, 32, 0xE4, 32}));
 }
 
@@ -214,7 +218,8 @@ TEST_F(Win32Window, AltKeysNeverReachDefaultProcessingButAltF4AndTheCloseBoxAskT
         nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     Post({{WM_SYSKEYDOWN, VK_MENU, KeyParam(0x38, false, false, true)},
-          {WM_SYSKEYDOWN, 'X', KeyParam(0x2D, false, false, true)}, {WM_SYSKEYUP, VK_MENU, KeyParam(0x38)}});
+          {WM_SYSKEYDOWN, 'X', KeyParam(0x2D, false, false, true)},
+          {WM_SYSKEYUP, VK_MENU, KeyParam(0x38)}});
     EXPECT_EQ(commands, 0) << "an Alt key reached default processing: " << last;
     Ints downs = Of(EVENT_KEY_DOWN);
     ASSERT_GE(downs.size(), 2u);
@@ -235,9 +240,12 @@ TEST_F(Win32Window, AltKeysNeverReachDefaultProcessingButAltF4AndTheCloseBoxAskT
 }
 
 TEST_F(Win32Window, ButtonsAndTheWheelArriveAsOnX11) {
-    Post({{WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 20)}, {WM_LBUTTONUP, 0, MAKELPARAM(11, 21)},
-          {WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(30, 40)}, {WM_RBUTTONUP, 0, MAKELPARAM(30, 40)},
-          {WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(5, 6)}, {WM_MBUTTONUP, 0, MAKELPARAM(5, 6)}});
+    Post({{WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 20)},
+          {WM_LBUTTONUP, 0, MAKELPARAM(11, 21)},
+          {WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(30, 40)},
+          {WM_RBUTTONUP, 0, MAKELPARAM(30, 40)},
+          {WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(5, 6)},
+          {WM_MBUTTONUP, 0, MAKELPARAM(5, 6)}});
     EXPECT_EQ(Of(EVENT_MOUSE_DOWN), (Ints{1, 2, 3}));
     EXPECT_EQ(Of(EVENT_MOUSE_UP), (Ints{1, 2, 3}));
     EXPECT_EQ(Of(EVENT_MOUSE_DOWN, &Seen::x), (Ints{10, 30, 5}));
@@ -249,7 +257,8 @@ TEST_F(Win32Window, ButtonsAndTheWheelArriveAsOnX11) {
     POINT at{100, 50};
     ClientToScreen(window, &at);
     const LPARAM screen = MAKELPARAM(at.x, at.y);
-    Post({{WM_MOUSEWHEEL, MAKEWPARAM(0, 120), screen}, {WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-120)), screen},
+    Post({{WM_MOUSEWHEEL, MAKEWPARAM(0, 120), screen},
+          {WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-120)), screen},
           {WM_MOUSEWHEEL, MAKEWPARAM(0, 60), screen}});
     EXPECT_EQ(Of(EVENT_MOUSE_WHEEL), (Ints{1, -1, 0}));
     EXPECT_EQ(Of(EVENT_MOUSE_WHEEL, &Seen::x), (Ints{100, 100, 100}));
@@ -277,7 +286,8 @@ TEST_F(Win32Window, FullscreenTakesOnlyTheOfferedSizeAndGivesTheDisplayBack) {
     EXPECT_EQ(CurrentDisplayMode().dmPelsWidth, 1280u);
     EXPECT_EQ(CurrentDisplayMode().dmPelsHeight, 1024u);
     Ints listed;
-    for (const GLDisplayMode& m : EnumerateDisplayModes(64)) listed.insert(listed.end(), {m.width, m.height, m.depth, m.hertz});
+    for (const GLDisplayMode& m : EnumerateDisplayModes(64))
+        listed.insert(listed.end(), {m.width, m.height, m.depth, m.hertz});
     EXPECT_EQ(listed, (Ints{1280, 1024, 32, 0, 1280, 1024, 16, 0}));
 
     const int records = WGLRecordCount();
@@ -368,7 +378,9 @@ HWND AwaitDialog(DWORD thread, HWND except = nullptr, int tries = 500) {
 }
 
 // Waits up to five seconds for a window to go.
-void AwaitGone(HWND window) { WaitFor([&] { return !IsWindow(window); }); }
+void AwaitGone(HWND window) {
+    WaitFor([&] { return !IsWindow(window); });
+}
 
 // The window holding the keyboard focus in the given thread.
 HWND FocusOf(DWORD thread) {
@@ -448,8 +460,8 @@ TEST(Win32System, MessageBoxesAreAnsweredByKeys) {
 
 // The file names the chooser's list shows, sorted.
 Names ListedFiles(HWND dialog) {
-    HWND list = FindWindowExW(FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr), nullptr,
-                              L"SysListView32", nullptr);
+    HWND list =
+        FindWindowExW(FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr), nullptr, L"SysListView32", nullptr);
     Names names;
     for (LRESULT i = 0, count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); i < count; ++i) {
         wchar_t text[MAX_PATH] = {0};
@@ -487,7 +499,8 @@ View ViewOf(HWND dialog) {
 void ChooseFilter(HWND dialog, int group) {
     HWND combo = GetDlgItem(dialog, cmb1);
     SendMessageW(combo, CB_SETCURSEL, group, 0);
-    for (WORD note : {CBN_SELCHANGE, CBN_SELENDOK}) SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, note), LPARAM(combo));
+    for (WORD note : {CBN_SELCHANGE, CBN_SELENDOK})
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(cmb1, note), LPARAM(combo));
 }
 
 // The name of the folder the folder chooser's tree has selected.
@@ -517,7 +530,8 @@ protected:
     static void SetUpTestSuite() {
         StartWin32System();
         folder = TempPath() + L"fk_choosers";
-        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt", L"d\u00fc.txt", L"ran.txt"}) DeleteFileW(Path(name).c_str());
+        for (const wchar_t* name : {L"a.png", L"b.jpg", L"c.txt", L"d\u00fc.txt", L"ran.txt"})
+            DeleteFileW(Path(name).c_str());
         RemoveDirectoryW(Path(L"sub").c_str());
         // The subfolder exists before any chooser looks: Wine's folder chooser
         // cannot select a folder made after a file chooser showed its parent.
@@ -640,7 +654,9 @@ TEST(Win32Startup, ProgramFileComesFromTheModuleAndWideNamesOpen) {
     const std::wstring temp = TempPath(), wideName = temp + L"fk_\u00fcber_\u65e5.bin";
     ASSERT_FALSE(temp.empty());
     std::string name(temp.begin(), temp.end());  // ASCII temp path
-    name += "fk_\xc3\xbc" "ber_\xe6\x97\xa5.bin";
+    name +=
+        "fk_\xc3\xbc"
+        "ber_\xe6\x97\xa5.bin";
     {
         auto out = TCStream::OpenFile(name, 0, 1);
         ASSERT_TRUE(out) << name;

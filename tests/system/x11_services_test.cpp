@@ -129,9 +129,9 @@ private:
                 FocusWindow(d, w);
                 std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
                 answer(d, w);
-                const bool moved = WaitUntil(
-                    [&] { return !BoxOf(d, w).viewable || (next = ShownWindow(d, windowClass, w)) != None; }, {},
-                    kAttemptMs);
+                const bool moved =
+                    WaitUntil([&] { return !BoxOf(d, w).viewable || (next = ShownWindow(d, windowClass, w)) != None; },
+                              {}, kAttemptMs);
                 if (moved) break;
             }
             if (window < prompts &&
@@ -215,8 +215,8 @@ TEST_F(Dialogs, AConfirmationKeepsTheProgramsMessagesFlowingAndGivesTheFocusBack
     EXPECT_EQ(program.duringDialog, 1) << "the program's window got its message while the box was up";
     EXPECT_EQ(callsDuringDialog, 1) << "main-thread calls ran while the box was up";
     EXPECT_EQ(answerer.title, ApplicationTitle());
-    EXPECT_TRUE(InOrder(answerer.args, {"--modal", "--attach=" + std::to_string(program.window),
-                                        "--icon-name=dialog-information"}));
+    EXPECT_TRUE(InOrder(answerer.args,
+                        {"--modal", "--attach=" + std::to_string(program.window), "--icon-name=dialog-information"}));
     EXPECT_EQ(answerer.owner, program.window) << "the box belongs to the program's window";
     Window focus = None;
     int revert = 0;
@@ -279,17 +279,52 @@ TEST_F(Dialogs, EachDialogGivesItsAnswerAndTakesItsTextsIntact) {
         int prompts;
     } kCases[] = {
         {"notify, Return", [] { return Text(NotifyUser("Done.", 0)); }, kReturn, "0", {"--info"}, "", {}, "Zenity", 0},
-        {"serious notify, close box", [] { return Text(NotifyUser("Careful.", 1)); }, kCloseBox, "0", {"--warning"},
-         "", {}, "Zenity", 0},
-        {"confirm, Escape", [] { return Text(ConfirmWithUser("Sure?", 1)); }, kEscape, "0",
-         {"--icon-name=dialog-warning"}, "", {}, "Zenity", 0},
+        {"serious notify, close box",
+         [] { return Text(NotifyUser("Careful.", 1)); },
+         kCloseBox,
+         "0",
+         {"--warning"},
+         "",
+         {},
+         "Zenity",
+         0},
+        {"confirm, Escape",
+         [] { return Text(ConfirmWithUser("Sure?", 1)); },
+         kEscape,
+         "0",
+         {"--icon-name=dialog-warning"},
+         "",
+         {},
+         "Zenity",
+         0},
         {"proceed, Return", [] { return Text(ProceedWithUser("Save?", 0)); }, kReturn, "1", {}, "", {}, "Zenity", 0},
-        {"proceed, No", [] { return Text(ProceedWithUser("Save?", 0)); }, Press({XK_Alt_L, XK_n}), "0", {}, "", {},
-         "Zenity", 0},
-        {"proceed, Cancel", [] { return Text(ProceedWithUser("Save?", 1)); }, Press({XK_Alt_L, XK_c}), "-1", {}, "",
-         {}, "Zenity", 0},
-        {"proceed, close box", [] { return Text(ProceedWithUser("Save?", 0)); }, kCloseBox, "-1", {}, "", {},
-         "Zenity", 0},
+        {"proceed, No",
+         [] { return Text(ProceedWithUser("Save?", 0)); },
+         Press({XK_Alt_L, XK_n}),
+         "0",
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
+        {"proceed, Cancel",
+         [] { return Text(ProceedWithUser("Save?", 1)); },
+         Press({XK_Alt_L, XK_c}),
+         "-1",
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
+        {"proceed, close box",
+         [] { return Text(ProceedWithUser("Save?", 0)); },
+         kCloseBox,
+         "-1",
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
         // A question is shown and answered, not the help or the version.
         {"hostile text and title",
          [&] {
@@ -298,22 +333,60 @@ TEST_F(Dialogs, EachDialogGivesItsAnswerAndTakesItsTextsIntact) {
              SetApplicationTitle("Ferrumkit Application");
              return Text(answer);
          },
-         kReturn, "1", {"--title=--version 'Title'", "--text=" + text}, "--version 'Title'", {}, "Zenity", 0},
+         kReturn,
+         "1",
+         {"--title=--version 'Title'", "--text=" + text},
+         "--version 'Title'",
+         {},
+         "Zenity",
+         0},
         // The group of the starting file's extension is offered first.
-        {"open, the starting file taken", [&] { return AskForFile("Pick a file", kExtensions, 0, notes); }, kReturn,
+        {"open, the starting file taken",
+         [&] { return AskForFile("Pick a file", kExtensions, 0, notes); },
+         kReturn,
          notes,
          {"--file-filter=Text | *.[tT][xX][tT]", "--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]",
           "--filename=" + notes},
-         "Pick a file", {"--save"}, "Zenity", 0},
-        {"open, a typed path", [&] { return AskForFile("Pick a file", "png", 0, dir.path.string() + "/"); },
-         TypePath(picture), picture, {}, "", {}, "Zenity", 0},
-        {"open, cancelled", [&] { return AskForFile("Pick a file", kExtensions, 0, notes); }, kEscape, "", {}, "", {},
-         "Zenity", 0},
+         "Pick a file",
+         {"--save"},
+         "Zenity",
+         0},
+        {"open, a typed path",
+         [&] { return AskForFile("Pick a file", "png", 0, dir.path.string() + "/"); },
+         TypePath(picture),
+         picture,
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
+        {"open, cancelled",
+         [&] { return AskForFile("Pick a file", kExtensions, 0, notes); },
+         kEscape,
+         "",
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
         {"save over an existing file, confirmed when asked",
-         [&] { return AskForFile("Save as", kExtensions, 1, notes); }, kReturn, notes,
-         {"--filename=" + notes, "--save", "--confirm-overwrite"}, "", {}, "Zenity", 1},
-        {"a hostile path both ways", [&] { return AskForFile("--help", "Text:txt", 1, hostilePath); }, kReturn,
-         hostilePath, {"--title=--help", "--filename=" + hostilePath}, "", {}, "Zenity", 0},
+         [&] { return AskForFile("Save as", kExtensions, 1, notes); },
+         kReturn,
+         notes,
+         {"--filename=" + notes, "--save", "--confirm-overwrite"},
+         "",
+         {},
+         "Zenity",
+         1},
+        {"a hostile path both ways",
+         [&] { return AskForFile("--help", "Text:txt", 1, hostilePath); },
+         kReturn,
+         hostilePath,
+         {"--title=--help", "--filename=" + hostilePath},
+         "",
+         {},
+         "Zenity",
+         0},
         // A relative starting folder is made absolute.
         {"folder, taken",
          [&] {
@@ -322,14 +395,33 @@ TEST_F(Dialogs, EachDialogGivesItsAnswerAndTakesItsTextsIntact) {
              const std::string chosen = AskForDirectory("Pick a folder", "sub/../sub/");
              return chdir(here) == 0 ? chosen : "no chdir back";
          },
-         kReturn, sub, {"--directory", "--filename=" + sub}, "", {}, "Zenity", 0},
-        {"folder, close box", [&] { return AskForDirectory("Pick a folder", sub); }, kCloseBox, "", {}, "", {},
-         "Zenity", 0},
-        // The text goes through standard input: no argument carries it.
-        {"xmessage confirm", [] { return Text(ConfirmWithUser("-help", 0)); }, kReturn, "1", {"-file"},
-         ApplicationTitle(), {"-help"}, "Xmessage", 0},
-        {"xmessage proceed", [] { return Text(ProceedWithUser("Save?", 1)); }, kReturn, "1", {}, "", {}, "Xmessage",
+         kReturn,
+         sub,
+         {"--directory", "--filename=" + sub},
+         "",
+         {},
+         "Zenity",
          0},
+        {"folder, close box",
+         [&] { return AskForDirectory("Pick a folder", sub); },
+         kCloseBox,
+         "",
+         {},
+         "",
+         {},
+         "Zenity",
+         0},
+        // The text goes through standard input: no argument carries it.
+        {"xmessage confirm",
+         [] { return Text(ConfirmWithUser("-help", 0)); },
+         kReturn,
+         "1",
+         {"-file"},
+         ApplicationTitle(),
+         {"-help"},
+         "Xmessage",
+         0},
+        {"xmessage proceed", [] { return Text(ProceedWithUser("Save?", 1)); }, kReturn, "1", {}, "", {}, "Xmessage", 0},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -369,7 +461,8 @@ TEST(ZenityFilters, TheExtensionListBecomesFiltersWithThePreselectedGroupFirst) 
         const char* path;
         std::vector<std::string> filters;
     } kCases[] = {
-        {"Image Files:png,jpg;Text:txt", "/a/b.JPG",
+        {"Image Files:png,jpg;Text:txt",
+         "/a/b.JPG",
          {"--file-filter=Image Files | *.[pP][nN][gG] *.[jJ][pP][gG]", "--file-filter=Text | *.[tT][xX][tT]"}},
         {"png,jpg", "", {"--file-filter=Files | *.[pP][nN][gG] *.[jJ][pP][gG]"}},
         {"A:a;B:b;C:c", "x.c", {"--file-filter=C | *.[cC]", "--file-filter=A | *.[aA]", "--file-filter=B | *.[bB]"}},

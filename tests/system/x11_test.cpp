@@ -107,14 +107,14 @@ protected:
         attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                                 PointerMotionMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask |
                                 StructureNotifyMask;
-        window = XCreateWindow(d, root, kLeft, kTop, kWidth, kHeight, 0, CopyFromParent, InputOutput,
-                               CopyFromParent, CWEventMask, &attributes);
+        window = XCreateWindow(d, root, kLeft, kTop, kWidth, kHeight, 0, CopyFromParent, InputOutput, CopyFromParent,
+                               CWEventMask, &attributes);
         Atom deleteWindow = XInternAtom(d, "WM_DELETE_WINDOW", False);
         XSetWMProtocols(d, window, &deleteWindow, 1);
         X11RegisterWindow(window, WindowProc, nullptr);
         attributes.event_mask = StructureNotifyMask;
-        other = XCreateWindow(d, root, 600, 600, 50, 50, 0, CopyFromParent, InputOutput, CopyFromParent,
-                              CWEventMask, &attributes);
+        other = XCreateWindow(d, root, 600, 600, 50, 50, 0, CopyFromParent, InputOutput, CopyFromParent, CWEventMask,
+                              &attributes);
         XMapWindow(d, other);
         XMapWindow(d, window);
         ASSERT_TRUE(PumpUntil([] { return BoxOf(d, window).viewable; }));
@@ -136,7 +136,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(X11SetDetectableAutoRepeat(true));  // as the driver opens the display
-        MoveTo(10, 10);  // outside the window
+        MoveTo(10, 10);                                 // outside the window
         FocusOn(window);
         Settle();
         // Hand-made motion may have left the window tracked with the real
@@ -154,9 +154,14 @@ TEST_F(X11Input, KeysGiveVirtualKeyCodesAndModifierBits) {
     Tap(XK_a);
     Key(XK_Shift_L, false);
     Tap(XK_Escape);
-    EXPECT_EQ(seen, (Events{{EVENT_KEY_DOWN, 160, 1}, {EVENT_KEY_DOWN, 65, 1}, {EVENT_KEY_CHAR, 'A', 1},
-                            {EVENT_KEY_UP, 65, 1}, {EVENT_KEY_UP, 160, 0}, {EVENT_KEY_DOWN, 27, 0},
-                            {EVENT_KEY_CHAR, 27, 0}, {EVENT_KEY_UP, 27, 0}}));
+    EXPECT_EQ(seen, (Events{{EVENT_KEY_DOWN, 160, 1},
+                            {EVENT_KEY_DOWN, 65, 1},
+                            {EVENT_KEY_CHAR, 'A', 1},
+                            {EVENT_KEY_UP, 65, 1},
+                            {EVENT_KEY_UP, 160, 0},
+                            {EVENT_KEY_DOWN, 27, 0},
+                            {EVENT_KEY_CHAR, 27, 0},
+                            {EVENT_KEY_UP, 27, 0}}));
     EXPECT_EQ((std::vector<int32_t>{KeyHitCount(160), KeyHitCount(65), KeyHitCount(27)}),
               (std::vector<int32_t>{1, 1, 1}));
     EXPECT_EQ((std::vector<int32_t>{NextChar(), NextChar(), NextChar()}), (std::vector<int32_t>{'A', 27, 0}));
@@ -170,10 +175,15 @@ TEST_F(X11Input, KeysGiveVirtualKeyCodesAndModifierBits) {
     Key(XK_Super_L, true);
     EXPECT_EQ(IsKeyDown(91), 1);
     Key(XK_Super_L, false);
-    EXPECT_EQ(seen, (Events{{EVENT_KEY_DOWN, 163, 2}, {EVENT_KEY_DOWN, 164, 6}, {EVENT_KEY_DOWN, 67, 6},
+    EXPECT_EQ(seen, (Events{{EVENT_KEY_DOWN, 163, 2},
+                            {EVENT_KEY_DOWN, 164, 6},
+                            {EVENT_KEY_DOWN, 67, 6},
                             {EVENT_KEY_CHAR, 3, 6},  // control-C types 3
-                            {EVENT_KEY_UP, 67, 6}, {EVENT_KEY_UP, 164, 2}, {EVENT_KEY_UP, 163, 0},
-                            {EVENT_KEY_DOWN, 91, 8}, {EVENT_KEY_UP, 91, 0}}));
+                            {EVENT_KEY_UP, 67, 6},
+                            {EVENT_KEY_UP, 164, 2},
+                            {EVENT_KEY_UP, 163, 0},
+                            {EVENT_KEY_DOWN, 91, 8},
+                            {EVENT_KEY_UP, 91, 0}}));
 
     // Right Alt and AltGr (where the keyboard has them) are both right Alt.
     for (KeySym ks : {KeySym(XK_Alt_R), KeySym(XK_ISO_Level3_Shift)}) {
@@ -239,11 +249,16 @@ TEST_F(X11Input, ButtonsWheelAndEnteringTheWindow) {
         Button(button, false);
     }
     EXPECT_EQ(X11EndErrorTrap(), 0);  // the server has all these buttons
-    EXPECT_EQ(seen, (Events{{EVENT_MOUSE_ENTER, 0, 0, 50, 60}, {EVENT_MOUSE_MOVE, 0, 0, 50, 60},
-                            {EVENT_MOUSE_DOWN, 1, 0, 50, 60}, {EVENT_MOUSE_UP, 1, 0, 50, 60},
-                            {EVENT_MOUSE_DOWN, 2, 0, 50, 60}, {EVENT_MOUSE_UP, 2, 0, 50, 60},
-                            {EVENT_MOUSE_DOWN, 3, 0, 50, 60}, {EVENT_MOUSE_UP, 3, 0, 50, 60},
-                            {EVENT_MOUSE_WHEEL, 1, 0, 50, 60}, {EVENT_MOUSE_WHEEL, -1, 0, 50, 60},
+    EXPECT_EQ(seen, (Events{{EVENT_MOUSE_ENTER, 0, 0, 50, 60},
+                            {EVENT_MOUSE_MOVE, 0, 0, 50, 60},
+                            {EVENT_MOUSE_DOWN, 1, 0, 50, 60},
+                            {EVENT_MOUSE_UP, 1, 0, 50, 60},
+                            {EVENT_MOUSE_DOWN, 2, 0, 50, 60},
+                            {EVENT_MOUSE_UP, 2, 0, 50, 60},
+                            {EVENT_MOUSE_DOWN, 3, 0, 50, 60},
+                            {EVENT_MOUSE_UP, 3, 0, 50, 60},
+                            {EVENT_MOUSE_WHEEL, 1, 0, 50, 60},
+                            {EVENT_MOUSE_WHEEL, -1, 0, 50, 60},
                             {EVENT_MOUSE_WHEEL, -1, 0, 50, 60}}));
     EXPECT_EQ(MouseHitCount(1), 1);
     EXPECT_EQ(MouseHitCount(2), 1);
@@ -268,8 +283,10 @@ TEST_F(X11Input, LeavingTheWindowEmitsMouseLeave) {
     MoveTo(kLeft + 10, kTop + 10);
     MoveTo(kLeft + 20, kTop + 15);
     MoveTo(5, 5);
-    EXPECT_EQ(seen, (Events{{EVENT_MOUSE_ENTER, 0, 0, 10, 10}, {EVENT_MOUSE_MOVE, 0, 0, 10, 10},
-                            {EVENT_MOUSE_MOVE, 0, 0, 20, 15}, {EVENT_MOUSE_LEAVE, 0, 0, 5 - kLeft, 5 - kTop}}));
+    EXPECT_EQ(seen, (Events{{EVENT_MOUSE_ENTER, 0, 0, 10, 10},
+                            {EVENT_MOUSE_MOVE, 0, 0, 10, 10},
+                            {EVENT_MOUSE_MOVE, 0, 0, 20, 15},
+                            {EVENT_MOUSE_LEAVE, 0, 0, 5 - kLeft, 5 - kTop}}));
     EXPECT_EQ(TrackedWindow(), static_cast<Window>(None));
 }
 
@@ -282,10 +299,9 @@ TEST_F(X11Input, ADragKeepsReportingOutsideTheWindow) {
     Button(Button3, false);
     Button(Button1, false);
     MoveTo(kLeft + 40, kTop + 40);
-    ASSERT_EQ(SeenIds(), (std::vector<int32_t>{EVENT_MOUSE_ENTER, EVENT_MOUSE_MOVE, EVENT_MOUSE_DOWN,
-                                               EVENT_MOUSE_LEAVE, EVENT_MOUSE_MOVE, EVENT_MOUSE_DOWN,
-                                               EVENT_MOUSE_MOVE, EVENT_MOUSE_UP, EVENT_MOUSE_UP,
-                                               EVENT_MOUSE_ENTER, EVENT_MOUSE_MOVE}));
+    ASSERT_EQ(SeenIds(), (std::vector<int32_t>{EVENT_MOUSE_ENTER, EVENT_MOUSE_MOVE, EVENT_MOUSE_DOWN, EVENT_MOUSE_LEAVE,
+                                               EVENT_MOUSE_MOVE, EVENT_MOUSE_DOWN, EVENT_MOUSE_MOVE, EVENT_MOUSE_UP,
+                                               EVENT_MOUSE_UP, EVENT_MOUSE_ENTER, EVENT_MOUSE_MOVE}));
     EXPECT_EQ(seen[4], (Seen{EVENT_MOUSE_MOVE, 1, 0, 300, 250}));  // left held
     EXPECT_EQ(seen[6], (Seen{EVENT_MOUSE_MOVE, 2, 0, 310, 250}));  // left and right: right wins
     EXPECT_EQ(seen[8], (Seen{EVENT_MOUSE_UP, 1, 0, 310, 250}));
@@ -441,18 +457,52 @@ protected:
 
 TEST_F(X11Translation, KeysMapToWindowsVirtualKeyCodes) {
     const std::pair<KeySym, int32_t> table[] = {
-        {XK_Escape, 27},      {XK_space, 32},        {XK_Return, 13},      {XK_BackSpace, 8},
-        {XK_Tab, 9},          {XK_a, 65},            {XK_z, 90},           {XK_0, 48},
-        {XK_9, 57},           {XK_F1, 112},          {XK_F12, 123},        {XK_Left, 37},
-        {XK_Up, 38},          {XK_Right, 39},        {XK_Down, 40},        {XK_Prior, 33},
-        {XK_Next, 34},        {XK_End, 35},          {XK_Home, 36},        {XK_Insert, 45},
-        {XK_Delete, 46},      {XK_semicolon, 186},   {XK_equal, 187},      {XK_comma, 188},
-        {XK_minus, 189},      {XK_period, 190},      {XK_slash, 191},      {XK_grave, 192},
-        {XK_bracketleft, 219}, {XK_backslash, 220},  {XK_bracketright, 221}, {XK_apostrophe, 222},
-        {XK_Caps_Lock, 20},   {XK_Num_Lock, 144},    {XK_Super_L, 91},     {XK_Super_R, 92},
-        {XK_Shift_L, 160},    {XK_Shift_R, 161},     {XK_Control_L, 162},  {XK_Control_R, 163},
-        {XK_Alt_L, 164},      {XK_KP_Multiply, 106}, {XK_KP_Add, 107},     {XK_KP_Subtract, 109},
-        {XK_KP_Divide, 111},  {XK_KP_Enter, 13},
+        {XK_Escape, 27},
+        {XK_space, 32},
+        {XK_Return, 13},
+        {XK_BackSpace, 8},
+        {XK_Tab, 9},
+        {XK_a, 65},
+        {XK_z, 90},
+        {XK_0, 48},
+        {XK_9, 57},
+        {XK_F1, 112},
+        {XK_F12, 123},
+        {XK_Left, 37},
+        {XK_Up, 38},
+        {XK_Right, 39},
+        {XK_Down, 40},
+        {XK_Prior, 33},
+        {XK_Next, 34},
+        {XK_End, 35},
+        {XK_Home, 36},
+        {XK_Insert, 45},
+        {XK_Delete, 46},
+        {XK_semicolon, 186},
+        {XK_equal, 187},
+        {XK_comma, 188},
+        {XK_minus, 189},
+        {XK_period, 190},
+        {XK_slash, 191},
+        {XK_grave, 192},
+        {XK_bracketleft, 219},
+        {XK_backslash, 220},
+        {XK_bracketright, 221},
+        {XK_apostrophe, 222},
+        {XK_Caps_Lock, 20},
+        {XK_Num_Lock, 144},
+        {XK_Super_L, 91},
+        {XK_Super_R, 92},
+        {XK_Shift_L, 160},
+        {XK_Shift_R, 161},
+        {XK_Control_L, 162},
+        {XK_Control_R, 163},
+        {XK_Alt_L, 164},
+        {XK_KP_Multiply, 106},
+        {XK_KP_Add, 107},
+        {XK_KP_Subtract, 109},
+        {XK_KP_Divide, 111},
+        {XK_KP_Enter, 13},
     };
     for (const auto& [ks, vk] : table) {
         if (Code(ks) == 0) {
@@ -503,9 +553,14 @@ TEST_F(X11Translation, ModifierBitsAreRebuiltFromTheModifierKeys) {
                     KeyEvent(KeyPress, XK_Super_R), ButtonEvent(ButtonPress, Button1, 3, 4),
                     KeyEvent(KeyRelease, XK_Shift_R), KeyEvent(KeyRelease, XK_Super_R),
                     ButtonEvent(ButtonRelease, Button1, 3, 4)}),
-              (Events{{EVENT_KEY_DOWN, 160, 1}, {EVENT_KEY_DOWN, 161, 1}, {EVENT_KEY_UP, 160, 1},
-                      {EVENT_KEY_DOWN, 92, 9}, {EVENT_MOUSE_DOWN, 1, 9, 3, 4}, {EVENT_KEY_UP, 161, 8},
-                      {EVENT_KEY_UP, 92, 0}, {EVENT_MOUSE_UP, 1, 0, 3, 4}}));
+              (Events{{EVENT_KEY_DOWN, 160, 1},
+                      {EVENT_KEY_DOWN, 161, 1},
+                      {EVENT_KEY_UP, 160, 1},
+                      {EVENT_KEY_DOWN, 92, 9},
+                      {EVENT_MOUSE_DOWN, 1, 9, 3, 4},
+                      {EVENT_KEY_UP, 161, 8},
+                      {EVENT_KEY_UP, 92, 0},
+                      {EVENT_MOUSE_UP, 1, 0, 3, 4}}));
 }
 
 TEST_F(X11Translation, MoveDataTellsTheHeldButtonsLastTestWinning) {
@@ -529,10 +584,14 @@ TEST_F(X11Translation, TrackingFollowsTheClientRectangle) {
     EXPECT_EQ(Feed({Motion(0, 0, 0), Motion(kWidth - 1, kHeight - 1, 0),
                     Motion(kWidth, 10, Button1Mask),  // just outside
                     Motion(-1, 10, Button1Mask), Motion(10, kHeight - 1, 0)}),
-              (Events{{EVENT_MOUSE_ENTER, 0, 0, 0, 0}, {EVENT_MOUSE_MOVE, 0, 0, 0, 0},
-                      {EVENT_MOUSE_MOVE, 0, 0, kWidth - 1, kHeight - 1}, {EVENT_MOUSE_LEAVE, 0, 0, kWidth, 10},
-                      {EVENT_MOUSE_MOVE, 1, 0, kWidth, 10}, {EVENT_MOUSE_MOVE, 1, 0, -1, 10},
-                      {EVENT_MOUSE_ENTER, 0, 0, 10, kHeight - 1}, {EVENT_MOUSE_MOVE, 0, 0, 10, kHeight - 1}}));
+              (Events{{EVENT_MOUSE_ENTER, 0, 0, 0, 0},
+                      {EVENT_MOUSE_MOVE, 0, 0, 0, 0},
+                      {EVENT_MOUSE_MOVE, 0, 0, kWidth - 1, kHeight - 1},
+                      {EVENT_MOUSE_LEAVE, 0, 0, kWidth, 10},
+                      {EVENT_MOUSE_MOVE, 1, 0, kWidth, 10},
+                      {EVENT_MOUSE_MOVE, 1, 0, -1, 10},
+                      {EVENT_MOUSE_ENTER, 0, 0, 10, kHeight - 1},
+                      {EVENT_MOUSE_MOVE, 0, 0, 10, kHeight - 1}}));
     // Leave notices of grabs and ungrabs change nothing; a plain one leaves, once.
     auto leave = [](int mode) {
         XEvent e = Of(LeaveNotify);

@@ -92,9 +92,10 @@ TEST(FluidBench, DumpsTheStateOfEachSceneIdenticallyOnEveryRepeat) {
 }
 
 TEST(FluidBench, RefusesBadArgumentsAndUnwritableDumps) {
-    for (const char* args : {"--steps -1", "--steps x", "--repeat -1", "--repeat 0", "--scene moon", "--steps",
-                             "--bogus", "--threads 0", "--threads 3", "--threads", "--compare 2", "--replay",
-                             "--replay x.rec --steps 3", "--replay x.rec --compare", "--scene full --replay x.rec", "--lanes"}) {
+    for (const char* args :
+         {"--steps -1", "--steps x", "--repeat -1", "--repeat 0", "--scene moon", "--steps", "--bogus", "--threads 0",
+          "--threads 3", "--threads", "--compare 2", "--replay", "--replay x.rec --steps 3", "--replay x.rec --compare",
+          "--scene full --replay x.rec", "--lanes"}) {
         SCOPED_TRACE(args);
         EXPECT_EQ(RunBench(args), 2);
     }
@@ -111,7 +112,8 @@ TEST(FluidBench, OutputThatCannotBeWrittenFailsTheRun) {
 
     ChildProcess dumpToDevice(Bench({"--steps", "2", "--dump", "/dev/full"}));
     EXPECT_EQ(dumpToDevice.WaitForExit(), 1);
-    EXPECT_EQ(dumpToDevice.err, "fluid-bench: cannot write dump file '/dev/full': it is a device, not a regular file\n");
+    EXPECT_EQ(dumpToDevice.err,
+              "fluid-bench: cannot write dump file '/dev/full': it is a device, not a regular file\n");
 
     FullDisk disk;
     if (!disk.Why().empty()) GTEST_SKIP() << disk.Why();

@@ -30,8 +30,17 @@ std::function<int()> Check(std::vector<std::string> args, bool full = false) {
 // stdout, and its timer loop (100 Hz for 0.3 s: about 30 ticks; loose bounds).
 TEST(ServicesCheck, ItsCommandLineEdgesAndTimerLoop) {
     const std::vector<std::vector<std::string>> kBad = {
-        {}, {"bogus"}, {"notify"}, {"notify", "t", "grave"}, {"open", "png"}, {"dir"},
-        {"url", "a", "b"}, {"today", "x"}, {"timer", "x", "1"}, {"timer", "10", "-1"}, {"timer", "10"},
+        {},
+        {"bogus"},
+        {"notify"},
+        {"notify", "t", "grave"},
+        {"open", "png"},
+        {"dir"},
+        {"url", "a", "b"},
+        {"today", "x"},
+        {"timer", "x", "1"},
+        {"timer", "10", "-1"},
+        {"timer", "10"},
     };
     for (const auto& args : kBad) {
         ChildProcess check(Check(args));

@@ -159,8 +159,8 @@ std::shared_ptr<TSPH> Replay(const Options& o, const TRecording& recording) {
         ++frames;
         steps += played == TFramePlayed::Stepped;
     }
-    std::printf("replayed %ld frames of %s: %ld steps; %zu fluid, %zu boundary particles\n", frames,
-                o.replay.c_str(), steps, world->Particles.size(), world->BoundaryParticles.size());
+    std::printf("replayed %ld frames of %s: %ld steps; %zu fluid, %zu boundary particles\n", frames, o.replay.c_str(),
+                steps, world->Particles.size(), world->BoundaryParticles.size());
     return world;
 }
 
@@ -174,9 +174,9 @@ static std::shared_ptr<TSPH> TimeSteps(const Options& o) {
         world.reset();
         world = FreshScene(o, o.scene == "full");
         if (r == 0)
-            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s), %s lanes\n",
-                        o.scene.c_str(), world->Particles.size(), world->BoundaryParticles.size(),
-                        world->StepThreads(), LaneSetName(world->StepLanes()));
+            std::printf("scene %s: %zu fluid, %zu boundary particles; %d step thread(s), %s lanes\n", o.scene.c_str(),
+                        world->Particles.size(), world->BoundaryParticles.size(), world->StepThreads(),
+                        LaneSetName(world->StepLanes()));
         // The literal world starts from a copy of the same scene.
         std::unique_ptr<ReferenceWorld> literal = o.compare ? std::make_unique<ReferenceWorld>(*world) : nullptr;
         for (long done = 0; done < o.steps;) {

@@ -48,5 +48,6 @@ int Compare(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return RunTool("frame-compare", [&] { return Compare(argc, argv); }, kUsageError);
+    return RunTool(
+        "frame-compare", [&] { return Compare(argc, argv); }, kUsageError);
 }

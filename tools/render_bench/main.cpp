@@ -114,8 +114,8 @@ void CompareFields(long repeat, const TSPH& world, TLaneSet lanes) {
     LiteralSmoothFields(world, literal);
     const TSmoothFields& ours = maker.Compute(world);
     const bool same = literal.Density == ours.Density && literal.White == ours.White && literal.Alpha == ours.Alpha;
-    const auto [tLiteral, tOurs] =
-        TimeBoth(repeat, [&] { LiteralSmoothFields(world, literal); }, [&] { maker.Compute(world); });
+    const auto [tLiteral, tOurs] = TimeBoth(
+        repeat, [&] { LiteralSmoothFields(world, literal); }, [&] { maker.Compute(world); });
     std::printf("smooth field   literal %8.3f ms   ours %8.3f ms   speed-up %6.2fx   bit-identical: %s\n", tLiteral,
                 tOurs, tLiteral / tOurs, same ? "yes" : "NO");
 }
@@ -186,9 +186,10 @@ int Run(const Options& o) {
     world->SetStepLanes(o.lanes);
     world->SetFieldLanes(o.lanes);
     for (long k = 0; k < o.steps; ++k) world->Update();
-    std::printf("render-bench: initial scene after %ld steps, %zu fluid and %zu boundary particles, "
-                "%s lanes, medians of %ld repeats\n",
-                o.steps, world->Particles.size(), world->BoundaryParticles.size(), LaneSetName(o.lanes), o.repeat);
+    std::printf(
+        "render-bench: initial scene after %ld steps, %zu fluid and %zu boundary particles, "
+        "%s lanes, medians of %ld repeats\n",
+        o.steps, world->Particles.size(), world->BoundaryParticles.size(), LaneSetName(o.lanes), o.repeat);
     std::printf("GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     CompareFields(o.repeat, *world, o.lanes);
     CompareFrames(o.repeat, *world, 0, o.lanes);
