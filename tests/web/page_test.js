@@ -304,13 +304,20 @@ test('a recording replays from the address and dropped on the canvas, and "Save 
   const ended = await saveRecording(page, dir, 'ended.rec');
   assert.deepEqual(fs.readFileSync(ended), fs.readFileSync(original), 'the replayed run records the same frames');
 
+  // One the server does not have: the page says so, then the program.
+  await page.goto(copy.url + '?replay=missing.rec');
+  assert.equal(await waitForEnd(page), 'The program ended with status 1.');
+  assert.equal((await page.locator('#errors').textContent()).trim(),
+               'cannot fetch missing.rec: 404 Not Found\n' +
+               'fluid: cannot replay /replay/missing.rec: No such file or directory');
+
   // A live run's recording so far (its part file) replays natively; the
   // same recording dropped on the canvas starts the page over replaying it.
   await page.goto(copy.url);
   const box = await page.locator('#canvas').boundingBox();
-  await page.mouse.click(box.x + 680, box.y + 140);
-  await waitForStatus(page, (line) => particles(line) === 3749 + 256, 'a live pour');
-  assert.equal(nativeReplay(await saveRecording(page, dir, 'running.rec')).particles, 3749 + 256);
+  await page.mouse.click(box.x + 720, box.y + 300, {button: 'right'});
+  await waitForStatus(page, (line) => particles(line) === 3749 + 16, 'a live wall');
+  assert.equal(nativeReplay(await saveRecording(page, dir, 'running.rec')).particles, 3749 + 16);
   const dataTransfer = await page.evaluateHandle((bytes) => {
     const transfer = new DataTransfer();
     transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.rec'));
