@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The web stage of the test command: builds the page and the headless suites
 # for WebAssembly (scripts/web.sh), runs the suites and fluid-bench under
-# node, compares fluid-bench's --dump with the native program's bytes, and
-# drives the page end to end in headless Chromium (tests/web/page_test.js,
-# playwright-core pinned by tests/web/package-lock.json). The native
+# node, compares fluid-bench's --dump and --replay with the native program's
+# bytes, and drives the page end to end in headless Chromium
+# (tests/web/page_test.js, playwright-core pinned by
+# tests/web/package-lock.json). The native
 # comparisons need the normal build in build/ (the test command's first stage).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +39,16 @@ for scene in initial full; do
   done
   echo "fluid-bench --dump, scene $scene, after 0, 1, 100 and 1000 steps: wasm and native bytes equal"
 done
+# A recording made on Linux (pours, walls, Space, P, N, R played through the
+# real program) replays under node to the same state.
+recording=tests/app/data/pour-wall-pause-step-reset.rec
+"$native_bench" --replay "$recording" --dump "$tmp/native-replay.bin" >/dev/null
+node --no-experimental-fetch "$web_bench" --replay "$recording" --dump "$tmp/web-replay.bin" >/dev/null
+if ! cmp -s "$tmp/native-replay.bin" "$tmp/web-replay.bin"; then
+  echo "fluid-bench.js --replay differs from the native fluid-bench" >&2
+  exit 1
+fi
+echo "fluid-bench --replay of a Linux recording: wasm and native bytes equal"
 
 echo "== the page in headless Chromium"
 # The native program draws its frame 100 on a private X server, with Mesa's

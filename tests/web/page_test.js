@@ -2,8 +2,9 @@
 // project's own server on 127.0.0.1, real input through the browser's input
 // events, the status line read from the canvas glyph by glyph against the
 // built-in font and from the console, frame 100 against the native
-// program's, the messages of a program that cannot start, and a page served
-// without cross-origin isolation. One browser serves every case.
+// program's, the messages of a program that cannot start, a page served
+// without cross-origin isolation, and recordings replayed from the address
+// and from a drop and saved. One browser serves every case.
 //
 //   node --test tests/web/page_test.js
 //
@@ -26,6 +27,9 @@ const root = path.resolve(__dirname, '..', '..');
 const dist = path.join(root, 'build-web', 'dist');
 const nativeBuild = process.env.FK_NATIVE_BUILD || path.join(root, 'build');
 const nativeFluid = path.join(nativeBuild, 'app', 'fluid');
+const nativeBench = path.join(nativeBuild, 'tools', 'fluid_bench', 'fluid-bench');
+// A run of the real program on Linux (pours, walls, Space, P, N, R, Escape).
+const RECORDING = 'pour-wall-pause-step-reset.rec';
 const FIRST_LINE = 'Updatezeit: 0  ms  Renderzeit: 0   ms  FPS: 0    Partikel: 3749';
 const CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
                         '--disable-background-networking', '--disable-component-update', '--disable-sync',
@@ -82,13 +86,15 @@ function listen(options) {
   });
 }
 
-// A copy of the page whose particle image is missing or cut short.
+// A copy of the page whose particle image is missing or cut short, or
+// (without damage) whole.
 function pageCopy(damage) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'fk-page-'));
+  temporary.push(dir);
   for (const name of fs.readdirSync(dist)) fs.copyFileSync(path.join(dist, name), path.join(dir, name));
   const image = path.join(dir, 'Metaball.png');
   if (damage === 'missing') fs.rmSync(image);
-  else fs.writeFileSync(image, fs.readFileSync(image).subarray(0, 100));
+  else if (damage) fs.writeFileSync(image, fs.readFileSync(image).subarray(0, 100));
   return dir;
 }
 
@@ -230,7 +236,6 @@ test('a missing or damaged particle image is said in the page', async () => {
   for (const [damage, why] of [['missing', 'No such file or directory'],
                                ['damaged', 'not a PNG image, or a damaged or truncated one']]) {
     const dir = pageCopy(damage);
-    temporary.push(dir);
     const copy = await listen({root: dir, isolation: true});
     const {page} = await open(copy.url);
     assert.equal(await waitForEnd(page), 'The program ended with status 1.');
@@ -263,4 +268,64 @@ test('a page served without cross-origin isolation still runs', async () => {
   assert.equal(await page.evaluate(() => crossOriginIsolated), false);
   assert.ok(consoleLines.some((line) => /^Updatezeit: .* Partikel: 3749$/.test(line)), `console: ${consoleLines}`);
   await page.close();
+});
+
+// The native fluid-bench's replay of file: its state dump and its particle
+// count (fluid and boundary particles, as the status line counts them).
+function nativeReplay(file) {
+  const dump = file + '.bin';
+  const out = execFileSync(nativeBench, ['--replay', file, '--dump', dump], {encoding: 'utf8'});
+  const [, fluid, boundary] = out.match(/(\d+) fluid, (\d+) boundary particles/);
+  return {particles: Number(fluid) + Number(boundary), state: fs.readFileSync(dump)};
+}
+
+// Clicks "Save recording"; the download's bytes, saved as name in dir.
+async function saveRecording(page, dir, name) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save')]);
+  assert.equal(download.suggestedFilename(), 'fluid.rec');
+  const file = path.join(dir, name);
+  await download.saveAs(file);
+  const bytes = fs.readFileSync(file);
+  assert.equal(bytes.subarray(0, 8).toString('latin1'), 'FKRECORD', `${name} is a recording`);
+  return file;
+}
+
+test('a recording replays from the address and dropped on the canvas, and "Save recording" saves the run', async () => {
+  const dir = pageCopy();
+  const original = path.join(dir, RECORDING);
+  fs.copyFileSync(path.join(root, 'tests', 'app', 'data', RECORDING), original);
+  const expected = nativeReplay(original);
+  const copy = await listen({root: dir, isolation: true});
+
+  // The recording ends with its Escape: the replay ends the program there.
+  const {page} = await open(copy.url + '?replay=' + RECORDING);
+  assert.equal(await waitForEnd(page), 'The program ended.');
+  assert.equal(particles(statusLine(await frame(page))), expected.particles, 'the replay\'s last status line');
+  const ended = await saveRecording(page, dir, 'ended.rec');
+  assert.deepEqual(fs.readFileSync(ended), fs.readFileSync(original), 'the replayed run records the same frames');
+
+  // One the server does not have: the page says so, then the program.
+  await page.goto(copy.url + '?replay=missing.rec');
+  assert.equal(await waitForEnd(page), 'The program ended with status 1.');
+  assert.equal((await page.locator('#errors').textContent()).trim(),
+               'cannot fetch missing.rec: 404 Not Found\n' +
+               'fluid: cannot replay /replay/missing.rec: No such file or directory');
+
+  // A live run's recording so far (its part file) replays natively; the
+  // same recording dropped on the canvas starts the page over replaying it.
+  await page.goto(copy.url);
+  const box = await page.locator('#canvas').boundingBox();
+  await page.mouse.click(box.x + 720, box.y + 300, {button: 'right'});
+  await waitForStatus(page, (line) => particles(line) === 3749 + 16, 'a live wall');
+  assert.equal(nativeReplay(await saveRecording(page, dir, 'running.rec')).particles, 3749 + 16);
+  const dataTransfer = await page.evaluateHandle((bytes) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.rec'));
+    return transfer;
+  }, [...fs.readFileSync(ended)]);
+  await page.dispatchEvent('#canvas', 'drop', {dataTransfer});
+  assert.equal(await waitForEnd(page), 'The program ended.');
+  assert.equal(particles(statusLine(await frame(page))), expected.particles, 'the dropped replay\'s last status line');
+  await page.close();
+  copy.server.close();
 });
