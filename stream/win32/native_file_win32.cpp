@@ -76,11 +76,12 @@ std::FILE* OpenNativeFile(const std::string& path, const char* mode, std::string
 
 namespace {
 
-// A new handle for writing the temporary file at path, created as disposition says.
+// A new handle for writing the temporary file at path, created as disposition
+// says; others may read it meanwhile (a recording's part file is read as it grows).
 HANDLE CreateTempHandle(const std::string& path, DWORD disposition) {
-    return UseWideApi() ? CreateFileW(Win32Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+    return UseWideApi() ? CreateFileW(Win32Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : CreateFileA(Win32Narrow(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                        : CreateFileA(Win32Narrow(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
