@@ -161,9 +161,7 @@ int32_t TWebSystemDriver::SetMouseVisible(int32_t visible) {
     return 0;
 }
 
-void StartWebSystem() {
-    if (!dynamic_cast<TWebSystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TWebSystemDriver>());
-}
+void StartWebSystem() { StartSystemDriver<TWebSystemDriver>(); }
 
 bool WebListenToCanvas(const std::string& selector, int32_t index) {
     StartWebSystem();
