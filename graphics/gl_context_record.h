@@ -2,7 +2,8 @@
 // What every platform layer keeps alike in its window-and-context record: the
 // list link, the kind, and the settings ReadContextSettings reports. Each
 // layer's GLContextRecord derives from it and adds its own handles
-// (graphics/x11/glx_internal.h, graphics/win32/wgl_internal.h). Only platform
+// (graphics/x11/glx_internal.h, graphics/win32/wgl_internal.h,
+// graphics/web/web_internal.h). Only platform
 // folders and their tests include this header.
 
 #include "graphics/gl_platform.h"
@@ -33,7 +34,7 @@ struct GLContextRecordBase {
 
 // What every platform layer keeps about its records: the list, the record
 // made current, the swap interval and why the last create failed. A layer's
-// state struct derives from it and adds its own (GLXState, WGLState). The
+// state struct derives from it and adds its own (GLXState, WGLState, WebGLState). The
 // list operations are templates so that they see the layer's complete record.
 struct GLContextListState {
     GLContextRecord* head = nullptr;     // the list, newest first
@@ -43,6 +44,14 @@ struct GLContextListState {
     int lastRequestedInterval = -1;      // latest SetSwapInterval argument
     std::string lastCreateError;         // why the last create or attach failed
 
+    // Remembers the interval a swap with sync wants (1 with vertical sync, 0
+    // without); true when it differs from the last swap's, so the layer sets it.
+    bool SwapIntervalChanges(int32_t sync) {
+        const int32_t interval = sync != 0 ? 1 : 0;
+        if (interval == lastSwapInterval) return false;
+        lastSwapInterval = interval;
+        return true;
+    }
     // True when record is in the list.
     template <typename R>
     bool Listed(const R* record) const {

@@ -28,8 +28,6 @@ int fk_web_screen_mode(int32_t* out);
 
 namespace {
 
-enum : int32_t { WEB_RECORD_ATTACHED = 1, WEB_RECORD_WINDOWED = 2, WEB_RECORD_FULLSCREEN = 3 };
-
 EM_ASYNC_JS(void, fk_web_next_frame, (), {
     if (Module.fkWake) Module.fkWake.watchMain();
     await new Promise(function(resume) {
@@ -40,23 +38,13 @@ EM_ASYNC_JS(void, fk_web_next_frame, (), {
 
 }  // namespace
 
-struct GLContextRecord {
-    GLContextRecord* next = nullptr;
-    int32_t kind = 0;
-    GLContextSettings settings;  // width and height are the canvas's
-    int glContext = 0;  // Emscripten's GL handle
-    int32_t index = 0;  // the window's number for the system's input records
-};
-
 namespace {
 
-struct WebGLState {
-    GLContextRecord* head = nullptr;
-    GLContextRecord* current = nullptr;
-    int32_t lastSwapInterval = -1;
-    int32_t swapInterval = 0;  // as last set; the browser presents at its own rate anyway
+// The layer's state: the record list and swap-interval bookkeeping every
+// layer keeps (the browser presents at its own rate whatever the interval),
+// and the number the next window gets.
+struct WebGLState : GLContextListState {
     int32_t nextIndex = 0;
-    std::string lastCreateError;
 };
 
 WebGLState state;
@@ -64,21 +52,6 @@ WebGLState state;
 GLContextRecord* Fail(const std::string& why) {
     state.lastCreateError = why;
     return nullptr;
-}
-
-bool IsListed(const GLContextRecord* record) {
-    for (GLContextRecord* r = state.head; r; r = r->next)
-        if (r == record) return true;
-    return false;
-}
-
-void Unlink(GLContextRecord* record) {
-    for (GLContextRecord** link = &state.head; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            return;
-        }
-    }
 }
 
 std::string ContextError() {
@@ -92,16 +65,16 @@ GLContextRecord* MakeRecord(const std::string& selector, int32_t width, int32_t 
                             int32_t flags) {
     if (state.head)
         return Fail("Web: Failed to create a second context: the GL emulation serves one context at a time");
-    const int handle = fk_web_context_create(selector.c_str(), width, height, flags, kind != WEB_RECORD_ATTACHED);
+    const int handle = fk_web_context_create(selector.c_str(), width, height, flags, kind != GL_RECORD_ATTACHED);
     if (!handle) return Fail(ContextError());
     char used[128] = {};
     fk_web_context_selector(used, sizeof used);
     auto record = new GLContextRecord;
     record->kind = kind;
-    record->settings.flags = flags;
+    record->flags = flags;
     record->glContext = handle;
     record->index = state.nextIndex++;
-    fk_web_context_size(handle, &record->settings.width, &record->settings.height);
+    fk_web_context_size(handle, &record->width, &record->height);
     // The new context is current in the browser now; the manager selects it itself.
     fk_web_context_make_current(state.current ? state.current->glContext : 0);
     ResetWebGLFill();
@@ -110,8 +83,7 @@ GLContextRecord* MakeRecord(const std::string& selector, int32_t width, int32_t 
         delete record;
         return Fail(std::string("Web: Failed to listen to the canvas \"") + used + "\"");
     }
-    record->next = state.head;
-    state.head = record;
+    state.Push(record);
     return record;
 }
 
@@ -122,13 +94,13 @@ GLContextRecord* CreateWindowContext(int32_t width, int32_t height, int32_t dept
     if (width <= 0 || height <= 0)
         return Fail("Web: Failed to size a canvas of " + std::to_string(width) + " by " + std::to_string(height) +
                     " pixels");
-    const int32_t kind = depth != 0 ? WEB_RECORD_FULLSCREEN : WEB_RECORD_WINDOWED;
+    const int32_t kind = depth != 0 ? GL_RECORD_FULLSCREEN : GL_RECORD_WINDOWED;
     GLContextRecord* record = MakeRecord("", width, height, kind, flags);
     if (!record) return nullptr;
-    record->settings.depth = depth;
-    record->settings.hertz = hertz;
+    record->depth = depth;
+    record->hertz = hertz;
     fk_web_set_title(ApplicationTitle().c_str());
-    if (kind == WEB_RECORD_FULLSCREEN) fk_web_request_fullscreen();
+    if (kind == GL_RECORD_FULLSCREEN) fk_web_request_fullscreen();
     return record;
 }
 
@@ -136,48 +108,46 @@ GLContextRecord* AttachWindowContext(NativeWindow window, int32_t flags) {
     state.lastCreateError.clear();
     const char* selector = reinterpret_cast<const char*>(window);
     if (!selector || !*selector) return Fail("Web: Failed to attach: no canvas selector given");
-    return MakeRecord(selector, 0, 0, WEB_RECORD_ATTACHED, flags);
+    return MakeRecord(selector, 0, 0, GL_RECORD_ATTACHED, flags);
 }
 
 void DestroyWindowContext(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return;
+    if (!record || !state.Listed(record)) return;
     if (record == state.current) {
         fk_web_context_make_current(0);
         state.current = nullptr;
     }
     WebStopListening(record->index);
     fk_web_context_delete(record->glContext);
-    Unlink(record);
+    state.Unlink(record);
     delete record;
 }
 
 void MakeContextCurrent(GLContextRecord* record) {
     if (record == state.current) return;
-    if (record && !IsListed(record)) return;
+    if (record && !state.Listed(record)) return;
     fk_web_context_make_current(record ? record->glContext : 0);
     state.current = record;
 }
 
 GLContextSettings ReadContextSettings(GLContextRecord* record) {
-    if (!record || !IsListed(record)) return GLContextSettings{};
+    if (!record || !state.Listed(record)) return GLContextSettings{};
     // A caller's canvas may have been resized meanwhile.
-    if (record->kind == WEB_RECORD_ATTACHED)
-        fk_web_context_size(record->glContext, &record->settings.width, &record->settings.height);
-    return record->settings;
+    if (record->kind == GL_RECORD_ATTACHED) fk_web_context_size(record->glContext, &record->width, &record->height);
+    return record->Settings();
 }
 
 void SwapContextBuffers(int32_t sync) {
     if (!state.current) return;
-    const int32_t interval = sync != 0 ? 1 : 0;
-    if (interval != state.lastSwapInterval) {
-        state.lastSwapInterval = interval;
-        SetSwapInterval(interval);
-    }
+    if (state.SwapIntervalChanges(sync)) SetSwapInterval(state.lastSwapInterval);
     // The browser presents what was drawn once control returns to it.
     fk_web_next_frame();
 }
 
-void SetSwapInterval(int32_t interval) { state.swapInterval = interval; }
+void SetSwapInterval(int32_t interval) {
+    ++state.swapIntervalCalls;
+    state.lastRequestedInterval = interval;
+}
 
 std::vector<GLDisplayMode> EnumerateDisplayModes(int32_t capacity) {
     std::vector<GLDisplayMode> modes;

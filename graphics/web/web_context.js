@@ -3,19 +3,20 @@
 // that the legacy GL emulation sets itself up on them as it does for GLFW.
 mergeInto(LibraryManager.library, {
   // A WebGL context on the canvas that selector names ('' for the page's own
-  // canvas), sized width by height; its GL handle, or 0 with the reason in
-  // Module.fkContextError.
+  // canvas), sized width by height; its GL handle, or 0 with the reason.
+  // What the last create left to ask for (its canvas's selector, or why it
+  // failed) is one object, Module.fkLastCreate.
   fk_web_context_create__deps: ['$Browser', '$GL'],
   fk_web_context_create: function(selectorText, width, height, flags, resize) {
-    Module.fkContextError = '';
+    var made = Module.fkLastCreate = {error: '', selector: ''};
     if (typeof document === 'undefined') {
-      Module.fkContextError = 'Web: Failed to find a canvas: there is no page (not running in a browser)';
+      made.error = 'Web: Failed to find a canvas: there is no page (not running in a browser)';
       return 0;
     }
     var selector = UTF8ToString(selectorText);
     var canvas = selector ? document.querySelector(selector) : (Module.canvas || document.getElementById('canvas'));
     if (!canvas || !canvas.getContext) {
-      Module.fkContextError = 'Web: Failed to find the canvas "' + (selector || '#canvas') + '"';
+      made.error = 'Web: Failed to find the canvas "' + (selector || '#canvas') + '"';
       return 0;
     }
     if (!canvas.id) canvas.id = 'canvas';
@@ -32,10 +33,10 @@ mergeInto(LibraryManager.library, {
     var ctx = Browser.createContext(canvas, true, true, attributes);
     if (!ctx) {
       Module.canvas = saved;
-      Module.fkContextError = 'Web: Failed to create a WebGL context on the canvas (WebGL is not available)';
+      made.error = 'Web: Failed to create a WebGL context on the canvas (WebGL is not available)';
       return 0;
     }
-    Module.fkCanvasSelector = '#' + canvas.id;
+    made.selector = '#' + canvas.id;
     return GL.currentContext ? GL.currentContext.handle : 0;
   },
 
@@ -57,9 +58,9 @@ mergeInto(LibraryManager.library, {
   },
 
   // The selector of the canvas the last create used.
-  fk_web_context_selector: function(out, size) { stringToUTF8(Module.fkCanvasSelector || '', out, size); },
+  fk_web_context_selector: function(out, size) { stringToUTF8(Module.fkLastCreate ? Module.fkLastCreate.selector : '', out, size); },
 
-  fk_web_context_error: function(out, size) { stringToUTF8(Module.fkContextError || '', out, size); },
+  fk_web_context_error: function(out, size) { stringToUTF8(Module.fkLastCreate ? Module.fkLastCreate.error : '', out, size); },
 
   fk_web_set_title: function(titleText) {
     if (typeof document !== 'undefined') document.title = UTF8ToString(titleText);

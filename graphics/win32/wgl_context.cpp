@@ -336,11 +336,7 @@ GLContextSettings ReadContextSettings(GLContextRecord* record) {
 
 void SwapContextBuffers(int32_t sync) {
     if (!state.current) return;
-    const int32_t interval = sync != 0 ? 1 : 0;
-    if (interval != state.lastSwapInterval) {
-        state.lastSwapInterval = interval;
-        SetSwapInterval(interval);
-    }
+    if (state.SwapIntervalChanges(sync)) SetSwapInterval(state.lastSwapInterval);
     SwapBuffers(state.current->dc);
 }
 

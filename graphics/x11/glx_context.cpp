@@ -501,11 +501,7 @@ void SwapContextBuffers(int32_t sync) {
     if (!glx.current) return;
     Display* display = X11Display();
     if (!display) return;
-    int32_t interval = sync != 0 ? 1 : 0;
-    if (interval != glx.lastSwapInterval) {
-        glx.lastSwapInterval = interval;
-        SetSwapInterval(interval);
-    }
+    if (glx.SwapIntervalChanges(sync)) SetSwapInterval(glx.lastSwapInterval);
     // No error trap here: it would cost two round trips a frame, and an error
     // outside a trap (the caller destroyed its window) is dropped, not fatal.
     glXSwapBuffers(display, glx.current->drawable);

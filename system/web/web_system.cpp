@@ -5,17 +5,14 @@
 #include "system/web/web_system.h"
 
 #include "system/system_host.h"
+#include "system/web/web_system_internal.h"
 
 #include <emscripten.h>
 #include <emscripten/em_js.h>
 
+WebSystemState webSystem;
+
 namespace {
-
-struct WebSystemState {
-    int32_t cursorVisible = 1;
-};
-
-WebSystemState state;
 
 // Listeners on one canvas and on its window; records go to Module.fkInput.queue.
 EM_JS(int, fk_input_listen, (const char* selectorText, int index), {
@@ -156,20 +153,24 @@ int32_t TWebSystemDriver::Wait() {
 int32_t TWebSystemDriver::MoveMouse(int32_t, int32_t) { return 0; }
 
 int32_t TWebSystemDriver::SetMouseVisible(int32_t visible) {
-    state.cursorVisible = visible;
+    webSystem.cursorVisible = visible;
     fk_cursor_hide(visible == 1 ? 0 : 1);
     return 0;
 }
 
-void StartWebSystem() {
-    if (!dynamic_cast<TWebSystemDriver*>(SystemDriver().get())) SetSystemDriver(std::make_shared<TWebSystemDriver>());
-}
+void StartWebSystem() { StartSystemDriver<TWebSystemDriver>(); }
 
 bool WebListenToCanvas(const std::string& selector, int32_t index) {
     StartWebSystem();
     if (!fk_input_listen(selector.c_str(), index)) return false;
-    fk_cursor_hide(state.cursorVisible == 1 ? 0 : 1);
+    fk_cursor_hide(webSystem.cursorVisible == 1 ? 0 : 1);
     return true;
 }
 
 void WebStopListening(int32_t index) { fk_input_unlisten(index); }
+
+void ResetBrowserInput() {
+    webSystem = WebSystemState{};
+    modifierState = 0;
+    fk_cursor_hide(0);  // the canvases show the pointer, as the state now says
+}

@@ -80,7 +80,8 @@ int32_t VirtualKeyOfCode(const std::string& code);
 // emits them with source and modifierState, as the desktop drivers do.
 void TranslateBrowserInput(const TBrowserInput& input, EventSource source);
 
-// Clears the pointer tracking and the modifier state (a new set of canvases).
+// Clears the pointer tracking, the modifier state and the pointer hiding
+// (a new set of canvases).
 void ResetBrowserInput();
 
 // Starts listening to the canvas that CSS selector names, as the program's

@@ -3,18 +3,11 @@
 // them), characters, buttons, the wheel, pointer movement with tracking,
 // the page's close control and the page's focus.
 #include "system/web/web_system.h"
+#include "system/web/web_system_internal.h"
 
 #include <unordered_map>
 
 namespace {
-
-struct BrowserTracking {
-    int32_t trackedCanvas = -1;  // the canvas holding the pointer, -1 for none
-    EventSource trackedSource = nullptr;
-    int32_t lastX = 0, lastY = 0;  // the pointer as last reported
-};
-
-BrowserTracking tracking;
 
 const int32_t kWheelNotch = 120;
 
@@ -82,16 +75,16 @@ int32_t TypedCharacter(const TBrowserInput& input) {
 
 // Pointer tracking: canvas (-1: none) now holds the pointer at (x, y).
 void TrackPointer(int32_t canvas, int32_t x, int32_t y, EventSource source) {
-    if (canvas == tracking.trackedCanvas) return;
-    if (tracking.trackedCanvas >= 0) {
-        const EventSource left = tracking.trackedSource;
-        tracking.trackedCanvas = -1;  // before emitting: a hook may pump again
-        tracking.trackedSource = nullptr;
+    if (canvas == webSystem.trackedCanvas) return;
+    if (webSystem.trackedCanvas >= 0) {
+        const EventSource left = webSystem.trackedSource;
+        webSystem.trackedCanvas = -1;  // before emitting: a hook may pump again
+        webSystem.trackedSource = nullptr;
         SendEvent(MakeEvent(EVENT_MOUSE_LEAVE, left, 0, 0, x, y));
     }
-    tracking.trackedCanvas = canvas;
+    webSystem.trackedCanvas = canvas;
     if (canvas >= 0) {
-        tracking.trackedSource = source;
+        webSystem.trackedSource = source;
         SendEvent(MakeEvent(EVENT_MOUSE_ENTER, source, 0, 0, x, y));
     }
 }
@@ -147,11 +140,6 @@ int32_t VirtualKeyOfCode(const std::string& code) {
     return found == table.end() ? 0 : found->second;
 }
 
-void ResetBrowserInput() {
-    tracking = BrowserTracking{};
-    modifierState = 0;
-}
-
 void TranslateBrowserInput(const TBrowserInput& input, EventSource source) {
     switch (input.kind) {
     case BROWSER_KEY_DOWN:
@@ -171,7 +159,7 @@ void TranslateBrowserInput(const TBrowserInput& input, EventSource source) {
         Emit(EVENT_MOUSE_WHEEL, source, input.wheel / kWheelNotch, input.x, input.y);
         break;
     case BROWSER_MOUSE_LEAVE:
-        if (input.canvas == tracking.trackedCanvas) TrackPointer(-1, input.x, input.y, source);
+        if (input.canvas == webSystem.trackedCanvas) TrackPointer(-1, input.x, input.y, source);
         break;
     case BROWSER_CLOSE:
         Emit(EVENT_APP_TERMINATE, source, 0);
