@@ -28,8 +28,7 @@ void emscripten_glTexCoord2f(GLfloat s, GLfloat t);
 void emscripten_glPixelStorei(GLenum pname, GLint param);
 void emscripten_glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
                              GLint border, GLenum format, GLenum type, const void* pixels);
-void emscripten_glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
-                             void* pixels);
+void emscripten_glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type, void* pixels);
 void emscripten_glDrawArrays(GLenum mode, GLint first, GLsizei count);
 void emscripten_glVertexPointer(GLint size, GLenum type, GLsizei stride, const void* pointer);
 void emscripten_glColorPointer(GLint size, GLenum type, GLsizei stride, const void* pointer);
@@ -50,9 +49,9 @@ void emscripten_glVertex2f(GLfloat x, GLfloat y);
 namespace {
 
 // The capabilities an enable bit saves; the emulation cannot answer for all of them.
-const GLenum kTrackedCaps[] = {GL_ALPHA_TEST, GL_BLEND,        GL_CULL_FACE,    GL_DEPTH_TEST, GL_DITHER,
-                               GL_FOG,        GL_LIGHTING,     GL_SCISSOR_TEST, GL_STENCIL_TEST,
-                               GL_TEXTURE_2D, GL_POLYGON_OFFSET_FILL};
+const GLenum kTrackedCaps[] = {GL_ALPHA_TEST,   GL_BLEND,      GL_CULL_FACE,          GL_DEPTH_TEST,
+                               GL_DITHER,       GL_FOG,        GL_LIGHTING,           GL_SCISSOR_TEST,
+                               GL_STENCIL_TEST, GL_TEXTURE_2D, GL_POLYGON_OFFSET_FILL};
 constexpr size_t kCapCount = sizeof kTrackedCaps / sizeof kTrackedCaps[0];
 
 struct PixelStore {
@@ -118,7 +117,8 @@ GLint BytesPerPixel(GLenum format, GLenum type) {
     case GL_RGBA: return 4;
     case GL_RGB: return 3;
     case GL_LUMINANCE_ALPHA: return 2;
-    case GL_ALPHA: case GL_LUMINANCE: return 1;
+    case GL_ALPHA:
+    case GL_LUMINANCE: return 1;
     default: return 0;
     }
 }
@@ -140,7 +140,8 @@ const void* TightRows(GLsizei width, GLsizei height, GLenum format, GLenum type,
     const size_t tight = static_cast<size_t>(width) * static_cast<size_t>(bpp);
     if (pitch == tight && s.unpackSkipRows == 0 && s.unpackSkipPixels == 0) return pixels;
     fill.scratch.resize(tight * static_cast<size_t>(height));
-    const unsigned char* from = static_cast<const unsigned char*>(pixels) + pitch * static_cast<size_t>(s.unpackSkipRows) +
+    const unsigned char* from = static_cast<const unsigned char*>(pixels) +
+                                pitch * static_cast<size_t>(s.unpackSkipRows) +
                                 static_cast<size_t>(s.unpackSkipPixels) * static_cast<size_t>(bpp);
     for (GLsizei y = 0; y < height; ++y)
         std::memcpy(fill.scratch.data() + tight * static_cast<size_t>(y), from + pitch * static_cast<size_t>(y), tight);
@@ -150,10 +151,16 @@ const void* TightRows(GLsizei width, GLsizei height, GLenum format, GLenum type,
 // WebGL 1 takes the unsized format names only.
 GLint UnsizedFormat(GLint internalFormat, GLenum format) {
     switch (internalFormat) {
-    case 4: case GL_RGBA8: case GL_RGBA: return GL_RGBA;
-    case 3: case GL_RGB8: case GL_RGB: return GL_RGB;
-    case 1: case GL_LUMINANCE8: return GL_LUMINANCE;
-    case 2: case GL_LUMINANCE8_ALPHA8: return GL_LUMINANCE_ALPHA;
+    case 4:
+    case GL_RGBA8:
+    case GL_RGBA: return GL_RGBA;
+    case 3:
+    case GL_RGB8:
+    case GL_RGB: return GL_RGB;
+    case 1:
+    case GL_LUMINANCE8: return GL_LUMINANCE;
+    case 2:
+    case GL_LUMINANCE8_ALPHA8: return GL_LUMINANCE_ALPHA;
     case GL_ALPHA8: return GL_ALPHA;
     default: return static_cast<GLint>(format);
     }
@@ -190,7 +197,8 @@ bool WindowPoint(float x, float y, float& wx, float& wy) {
     double eye[4], clip[4];
     for (int r = 0; r < 4; ++r) eye[r] = double(mv[r]) * x + double(mv[4 + r]) * y + double(mv[12 + r]);
     for (int r = 0; r < 4; ++r)
-        clip[r] = double(pr[r]) * eye[0] + double(pr[4 + r]) * eye[1] + double(pr[8 + r]) * eye[2] + double(pr[12 + r]) * eye[3];
+        clip[r] = double(pr[r]) * eye[0] + double(pr[4 + r]) * eye[1] + double(pr[8 + r]) * eye[2] +
+                  double(pr[12 + r]) * eye[3];
     if (clip[3] == 0) return false;
     const double nx = clip[0] / clip[3], ny = clip[1] / clip[3], nz = clip[2] / clip[3];
     wx = static_cast<float>(viewport[0] + (nx + 1) * viewport[2] / 2);
@@ -284,8 +292,8 @@ void glPopAttrib() {
     fill.attribStack.pop_back();
     // The texture bit carries the 2-D enable too, as the enable bit does.
     for (size_t i = 0; i < kCapCount; ++i) {
-        const bool restore = (frame.mask & GL_ENABLE_BIT) ||
-                             ((frame.mask & GL_TEXTURE_BIT) && kTrackedCaps[i] == GL_TEXTURE_2D);
+        const bool restore =
+            (frame.mask & GL_ENABLE_BIT) || ((frame.mask & GL_TEXTURE_BIT) && kTrackedCaps[i] == GL_TEXTURE_2D);
         if (restore && fill.enabled[i] != frame.enabled[i]) (frame.enabled[i] ? glEnable : glDisable)(kTrackedCaps[i]);
     }
     if (frame.mask & GL_TRANSFORM_BIT) emscripten_glMatrixMode(static_cast<GLenum>(frame.matrixMode));
@@ -312,8 +320,14 @@ void glPopClientAttrib() {
 void glPixelStorei(GLenum pname, GLint param) {
     PixelStore& s = fill.store;
     switch (pname) {
-    case GL_UNPACK_ALIGNMENT: s.unpackAlignment = param; emscripten_glPixelStorei(pname, param); break;
-    case GL_PACK_ALIGNMENT: s.packAlignment = param; emscripten_glPixelStorei(pname, param); break;
+    case GL_UNPACK_ALIGNMENT:
+        s.unpackAlignment = param;
+        emscripten_glPixelStorei(pname, param);
+        break;
+    case GL_PACK_ALIGNMENT:
+        s.packAlignment = param;
+        emscripten_glPixelStorei(pname, param);
+        break;
     case GL_UNPACK_ROW_LENGTH: s.unpackRowLength = param; break;
     case GL_UNPACK_SKIP_ROWS: s.unpackSkipRows = param; break;
     case GL_UNPACK_SKIP_PIXELS: s.unpackSkipPixels = param; break;
@@ -376,7 +390,10 @@ void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format
             case GL_RGB: std::memcpy(to, from, 3); break;
             case GL_ALPHA: to[0] = from[3]; break;
             case GL_LUMINANCE: to[0] = from[0]; break;
-            default: to[0] = from[0]; to[1] = from[3]; break;  // luminance and alpha
+            default:
+                to[0] = from[0];
+                to[1] = from[3];
+                break;  // luminance and alpha
             }
         }
     }
@@ -412,8 +429,8 @@ void glGetDoublev(GLenum pname, GLdouble* params) {
     GLfloat values[16] = {};
     emscripten_glGetFloatv(pname, values);
     const int n = pname == GL_MODELVIEW_MATRIX || pname == GL_PROJECTION_MATRIX || pname == GL_TEXTURE_MATRIX ? 16
-                  : pname == GL_VIEWPORT || pname == GL_COLOR_CLEAR_VALUE || pname == GL_CURRENT_COLOR  ? 4
-                                                                                                         : 1;
+                  : pname == GL_VIEWPORT || pname == GL_COLOR_CLEAR_VALUE || pname == GL_CURRENT_COLOR        ? 4
+                                                                                                              : 1;
     for (int i = 0; i < n; ++i) params[i] = values[i];
 }
 

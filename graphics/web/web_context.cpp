@@ -28,6 +28,8 @@ int fk_web_screen_mode(int32_t* out);
 
 namespace {
 
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_ASYNC_JS(void, fk_web_next_frame, (), {
     if (Module.fkWake) Module.fkWake.watchMain();
     await new Promise(function(resume) {
@@ -35,6 +37,7 @@ EM_ASYNC_JS(void, fk_web_next_frame, (), {
         else setTimeout(resume, 0);
     });
 });
+// clang-format on
 
 }  // namespace
 
@@ -61,8 +64,7 @@ std::string ContextError() {
 }
 
 // One context at a time: Emscripten's GL emulation keeps its state for one.
-GLContextRecord* MakeRecord(const std::string& selector, int32_t width, int32_t height, int32_t kind,
-                            int32_t flags) {
+GLContextRecord* MakeRecord(const std::string& selector, int32_t width, int32_t height, int32_t kind, int32_t flags) {
     if (state.head)
         return Fail("Web: Failed to create a second context: the GL emulation serves one context at a time");
     const int handle = fk_web_context_create(selector.c_str(), width, height, flags, kind != GL_RECORD_ATTACHED);

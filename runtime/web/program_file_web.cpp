@@ -12,15 +12,18 @@
 namespace {
 
 // The path into out (size bytes); its length in bytes.
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_JS(int, fk_program_file, (char* out, int size), {
-    var name = (typeof thisProgram == = 'string' && thisProgram) ? thisProgram : 'program';
-    if (typeof process == = 'object' && process.versions && process.versions.node)
+    var name = (typeof thisProgram === 'string' && thisProgram) ? thisProgram : 'program';
+    if (typeof process === 'object' && process.versions && process.versions.node)
         name = require('path').resolve(name);
     else
         name = '/' + name.split('/').pop();
     stringToUTF8(name, out, size);
     return lengthBytesUTF8(name);
 });
+// clang-format on
 
 }  // namespace
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_JS(void, fk_wake_init, (), {
     if (Module.fkWake) return;
     var wake = {raised: false, resume: null};
@@ -55,6 +57,7 @@ EM_ASYNC_JS(void, fk_sleep, (int ms), {
     if (Module.fkWake) Module.fkWake.watchMain();
     await new Promise(function(resume) { setTimeout(resume, ms); });
 });
+// clang-format on
 
 }  // namespace
 

@@ -30,6 +30,8 @@ WebTimers& Timers() {
     return timers;
 }
 
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_JS(int, fk_timer_start, (int id, int period), {
     if (typeof setTimeout !== 'function' || typeof performance === 'undefined') return 0;
     var timers = Module.fkTimers || (Module.fkTimers = {});
@@ -54,6 +56,7 @@ EM_JS(void, fk_timer_stop, (int id), {
     clearTimeout(timers[id].handle);
     delete timers[id];
 });
+// clang-format on
 
 }  // namespace
 

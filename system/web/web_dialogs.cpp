@@ -11,6 +11,8 @@
 namespace {
 
 // kind 0 alert, 1 confirm; the answer 1 for OK, 0 otherwise.
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_JS(int, fk_dialog, (int kind, const char* titleText, const char* messageText), {
     if (typeof window === 'undefined' || typeof window.alert !== 'function') return 0;
     var text = UTF8ToString(messageText);
@@ -33,6 +35,7 @@ EM_JS(int, fk_open_tab, (const char* urlText), {
     tab.opener = null;
     return 1;
 });
+// clang-format on
 
 }  // namespace
 

@@ -15,6 +15,8 @@ WebSystemState webSystem;
 namespace {
 
 // Listeners on one canvas and on its window; records go to Module.fkInput.queue.
+// The JavaScript inside EM_JS is stringified as written: the formatter keeps off it.
+// clang-format off
 EM_JS(int, fk_input_listen, (const char* selectorText, int index), {
     var selector = UTF8ToString(selectorText);
     var canvas = (Module.canvas && ('#' + Module.canvas.id) === selector) ? Module.canvas
@@ -116,6 +118,7 @@ EM_JS(void, fk_cursor_hide, (int hidden), {
         canvas.style.cursor = hidden ? 'none' : "";
     }
 });
+// clang-format on
 
 bool NextBrowserInput(TBrowserInput& input) {
     int32_t fields[10] = {};

@@ -17,17 +17,57 @@ void Emit(int32_t id, EventSource source, int32_t data, int32_t x = 0, int32_t y
 
 const std::unordered_map<std::string, int32_t>& KeyTable() {
     static const std::unordered_map<std::string, int32_t> table = {
-        {"Backspace", 8}, {"Tab", 9}, {"NumpadClear", 12}, {"Enter", 13}, {"NumpadEnter", 13},
-        {"Pause", 19}, {"CapsLock", 20}, {"Escape", 27}, {"Space", 32}, {"PageUp", 33},
-        {"PageDown", 34}, {"End", 35}, {"Home", 36}, {"ArrowLeft", 37}, {"ArrowUp", 38},
-        {"ArrowRight", 39}, {"ArrowDown", 40}, {"PrintScreen", 44}, {"Insert", 45}, {"Delete", 46},
-        {"MetaLeft", 91}, {"MetaRight", 92}, {"OSLeft", 91}, {"OSRight", 92}, {"ContextMenu", 93},
-        {"NumpadMultiply", 106}, {"NumpadAdd", 107}, {"NumpadComma", 108}, {"NumpadSubtract", 109},
-        {"NumpadDecimal", 110}, {"NumpadDivide", 111}, {"NumLock", 144}, {"ScrollLock", 145},
-        {"ShiftLeft", 160}, {"ShiftRight", 161}, {"ControlLeft", 162}, {"ControlRight", 163},
-        {"AltLeft", 164}, {"AltRight", 165}, {"Semicolon", 186}, {"Equal", 187}, {"Comma", 188},
-        {"Minus", 189}, {"Period", 190}, {"Slash", 191}, {"Backquote", 192}, {"BracketLeft", 219},
-        {"Backslash", 220}, {"BracketRight", 221}, {"Quote", 222}, {"IntlBackslash", 226},
+        {"Backspace", 8},
+        {"Tab", 9},
+        {"NumpadClear", 12},
+        {"Enter", 13},
+        {"NumpadEnter", 13},
+        {"Pause", 19},
+        {"CapsLock", 20},
+        {"Escape", 27},
+        {"Space", 32},
+        {"PageUp", 33},
+        {"PageDown", 34},
+        {"End", 35},
+        {"Home", 36},
+        {"ArrowLeft", 37},
+        {"ArrowUp", 38},
+        {"ArrowRight", 39},
+        {"ArrowDown", 40},
+        {"PrintScreen", 44},
+        {"Insert", 45},
+        {"Delete", 46},
+        {"MetaLeft", 91},
+        {"MetaRight", 92},
+        {"OSLeft", 91},
+        {"OSRight", 92},
+        {"ContextMenu", 93},
+        {"NumpadMultiply", 106},
+        {"NumpadAdd", 107},
+        {"NumpadComma", 108},
+        {"NumpadSubtract", 109},
+        {"NumpadDecimal", 110},
+        {"NumpadDivide", 111},
+        {"NumLock", 144},
+        {"ScrollLock", 145},
+        {"ShiftLeft", 160},
+        {"ShiftRight", 161},
+        {"ControlLeft", 162},
+        {"ControlRight", 163},
+        {"AltLeft", 164},
+        {"AltRight", 165},
+        {"Semicolon", 186},
+        {"Equal", 187},
+        {"Comma", 188},
+        {"Minus", 189},
+        {"Period", 190},
+        {"Slash", 191},
+        {"Backquote", 192},
+        {"BracketLeft", 219},
+        {"Backslash", 220},
+        {"BracketRight", 221},
+        {"Quote", 222},
+        {"IntlBackslash", 226},
     };
     return table;
 }
@@ -143,34 +183,21 @@ int32_t VirtualKeyOfCode(const std::string& code) {
 void TranslateBrowserInput(const TBrowserInput& input, EventSource source) {
     switch (input.kind) {
     case BROWSER_KEY_DOWN:
-    case BROWSER_KEY_UP:
-        TranslateKey(input, source);
-        break;
+    case BROWSER_KEY_UP: TranslateKey(input, source); break;
     case BROWSER_MOUSE_DOWN:
     case BROWSER_MOUSE_UP:
         if (const int32_t button = ButtonNumber(input.button))
             Emit(input.kind == BROWSER_MOUSE_DOWN ? EVENT_MOUSE_DOWN : EVENT_MOUSE_UP, source, button, input.x,
                  input.y);
         break;
-    case BROWSER_MOUSE_MOVE:
-        TranslateMove(input, source);
-        break;
-    case BROWSER_WHEEL:
-        Emit(EVENT_MOUSE_WHEEL, source, input.wheel / kWheelNotch, input.x, input.y);
-        break;
+    case BROWSER_MOUSE_MOVE: TranslateMove(input, source); break;
+    case BROWSER_WHEEL: Emit(EVENT_MOUSE_WHEEL, source, input.wheel / kWheelNotch, input.x, input.y); break;
     case BROWSER_MOUSE_LEAVE:
         if (input.canvas == webSystem.trackedCanvas) TrackPointer(-1, input.x, input.y, source);
         break;
-    case BROWSER_CLOSE:
-        Emit(EVENT_APP_TERMINATE, source, 0);
-        break;
-    case BROWSER_BLUR:
-        Emit(EVENT_APP_SUSPEND, source, 0);
-        break;
-    case BROWSER_FOCUS:
-        Emit(EVENT_APP_RESUME, source, 0);
-        break;
-    default:
-        break;
+    case BROWSER_CLOSE: Emit(EVENT_APP_TERMINATE, source, 0); break;
+    case BROWSER_BLUR: Emit(EVENT_APP_SUSPEND, source, 0); break;
+    case BROWSER_FOCUS: Emit(EVENT_APP_RESUME, source, 0); break;
+    default: break;
     }
 }
