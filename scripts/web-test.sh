@@ -60,5 +60,5 @@ xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.05; done
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
-DISPLAY=":$display" LIBGL_ALWAYS_SOFTWARE=1 node --test --test-reporter=spec tests/web/page_test.js
+DISPLAY=":$display" LIBGL_ALWAYS_SOFTWARE=1 node --test --test-reporter=tap tests/web/page_test.js
 echo "Web stage: $(( $(date +%s) - start )) s"

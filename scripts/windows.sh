@@ -9,20 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
 
-PACKAGES=(mingw-w64 libz-mingw-w64-dev googletest dpkg-dev wine wine64 zip unzip cmake ninja-build xvfb)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages. Run as root: apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/packages.sh
+ensure_packages mingw-w64 libz-mingw-w64-dev googletest dpkg-dev wine wine64 zip unzip cmake ninja-build xvfb
 
 bash scripts/mingw-deps.sh
 
