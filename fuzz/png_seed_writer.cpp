@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    for (const auto& [name, bytes] : PngVariety()) {
+    for (const auto& [name, contents] : PngVariety()) {
+        const auto& bytes = contents;  // a structured binding cannot be captured before C++20
         const std::string why = WriteWholeFile(dir + "/" + name, [&](const std::shared_ptr<TStream>& out) {
             out->WriteBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
         });
