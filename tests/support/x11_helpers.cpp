@@ -88,15 +88,23 @@ std::vector<Window> TopLevelWindows(Display* d) {
     return windows;
 }
 
+std::string WindowClassOf(Display* d, Window w) {
+    // Other clients' windows come and go between the listing and this read
+    // (Wine makes and drops helper windows while it starts): a BadWindow here
+    // means "gone", not a reason for Xlib's default handler to end the suite.
+    ErrorsIgnored ignored(d);
+    XClassHint hint{};
+    if (!XGetClassHint(d, w, &hint)) return {};
+    std::string cls = hint.res_class ? hint.res_class : "";
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return cls;
+}
+
 std::vector<Window> FindWindowsByClass(Display* d, const std::string& className) {
     std::vector<Window> found;
-    for (Window w : TopLevelWindows(d)) {
-        XClassHint hint{};
-        if (!XGetClassHint(d, w, &hint)) continue;
-        if (hint.res_class && className == hint.res_class) found.push_back(w);
-        if (hint.res_name) XFree(hint.res_name);
-        if (hint.res_class) XFree(hint.res_class);
-    }
+    for (Window w : TopLevelWindows(d))
+        if (!className.empty() && WindowClassOf(d, w) == className) found.push_back(w);
     return found;
 }
 

@@ -44,7 +44,10 @@ WindowBox BoxOf(Display* d, Window w);
 
 // The children of the root window, bottom to top.
 std::vector<Window> TopLevelWindows(Display* d);
-// Top-level windows whose WM_CLASS class is className.
+// w's WM_CLASS class; empty when it has none or is gone (the X error is swallowed).
+std::string WindowClassOf(Display* d, Window w);
+// Top-level windows whose WM_CLASS class is className; windows that vanish
+// while they are looked at are left out.
 std::vector<Window> FindWindowsByClass(Display* d, const std::string& className);
 
 // The colour the server shows at window (x, y), as 0xRRGGBB (0xFFFFFFFF: unreadable,

@@ -41,6 +41,52 @@ TEST(X11Helpers, SeeAWindowsBoxClassColourAndCloseRequest) {
     EXPECT_EQ(BoxOf(d, w), WindowBox{});  // gone, and no X error ends the process
 }
 
+// Another client's windows come and go while the suite looks for its own, as
+// Wine's do while it starts: looking must neither fail nor end the process.
+TEST(X11Helpers, FindingWindowsSurvivesWindowsThatVanish) {
+    XConnection connection;
+    Display* d = connection.get();
+    ASSERT_NE(d, nullptr);
+    const Window gone = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 8, 8, 0, 0, 0);
+    XDestroyWindow(d, gone);
+    XSync(d, False);
+    EXPECT_EQ(WindowClassOf(d, gone), "");
+
+    // A second client makes and drops classed windows as fast as it can.
+    ChildProcess churn([] {
+        Display* other = XOpenDisplay(nullptr);
+        if (!other) return 1;
+        char name[] = "churn", cls[] = "Churn";
+        XClassHint hint{name, cls};
+        for (int i = 0; i < 4000; ++i) {
+            const Window w = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 8, 8, 0, 0, 0);
+            XSetClassHint(other, w, &hint);
+            XFlush(other);
+            XDestroyWindow(other, w);
+        }
+        XCloseDisplay(other);
+        std::puts("done");
+        std::fflush(stdout);
+        return 0;
+    });
+    ASSERT_TRUE(churn.Started());
+    int looks = 0;
+    auto finished = [&] {
+        churn.Collect(0);
+        return churn.out.find("done") != std::string::npos;
+    };
+    WaitUntil(
+        finished,
+        [&] {
+            // The other client holds at most one window at a time.
+            EXPECT_LE(FindWindowsByClass(d, "Churn").size(), 1u);
+            ++looks;
+        },
+        60000);
+    EXPECT_EQ(churn.WaitForExit(), 0) << churn.err;
+    EXPECT_GT(looks, 0);
+}
+
 TEST(X11Helpers, ChildProcessCollectsOutputExitAndHangs) {
     ChildProcess child([] {
         std::puts("first\nsecond");
